@@ -1,0 +1,202 @@
+#include "SHAex.h"
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace {
+
+constexpr uint32_t kInitialState[5] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
+                                       0xC3D2E1F0u};
+
+inline uint32_t LoadBigEndian(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+inline void StoreBigEndian(uint32_t v, uint8_t* p) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+// Step T of the compression. The five working variables live in v[]; instead of shifting them
+// after every step, the roles a..e rotate through v[] by one place per step, so that after 80
+// steps a..e are back at v[0..4]. All indices are constants, which lets v[] live in registers.
+template <int T>
+[[gnu::always_inline]] inline void Step(uint32_t (&v)[5], uint32_t* w) {
+  uint32_t& a = v[(80 - T) % 5];
+  uint32_t& b = v[(81 - T) % 5];
+  uint32_t& c = v[(82 - T) % 5];
+  uint32_t& d = v[(83 - T) % 5];
+  uint32_t& e = v[(84 - T) % 5];
+
+  uint32_t word;
+  if constexpr (T < 16) {
+    word = w[T];
+  } else {
+    word = std::rotl(w[(T - 3) & 15] ^ w[(T - 8) & 15] ^ w[(T - 14) & 15] ^ w[T & 15], 1);
+    w[T & 15] = word;
+  }
+
+  uint32_t f;
+  uint32_t k;
+  if constexpr (T < 20) {
+    f = d ^ (b & (c ^ d));
+    k = 0x5A827999u;
+  } else if constexpr (T < 40) {
+    f = b ^ c ^ d;
+    k = 0x6ED9EBA1u;
+  } else if constexpr (T < 60) {
+    f = (b & c) + (d & (b ^ c));
+    k = 0x8F1BBCDCu;
+  } else {
+    f = b ^ c ^ d;
+    k = 0xCA62C1D6u;
+  }
+
+  e += std::rotl(a, 5) + f + k + word;
+  b = std::rotl(b, 30);
+}
+
+template <int... T>
+[[gnu::always_inline]] inline void AllSteps(uint32_t (&v)[5], uint32_t* w,
+                                            std::integer_sequence<int, T...>) {
+  (Step<T>(v, w), ...);
+}
+
+}  // namespace
+
+CSHA1::CSHA1() : _block(_scratch) { Reset(); }
+
+CSHA1::~CSHA1() { Reset(); }
+
+void CSHA1::Reset() {
+  std::memcpy(_state, kInitialState, sizeof(_state));
+  _count[0] = 0;
+  _count[1] = 0;
+}
+
+void CSHA1::Transform(uint32_t* state, const uint8_t* block) {
+  uint32_t* w = _block;
+  for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(block + 4 * i);
+
+  uint32_t v[5] = {state[0], state[1], state[2], state[3], state[4]};
+  AllSteps(v, w, std::make_integer_sequence<int, 80>{});
+
+  state[0] += v[0];
+  state[1] += v[1];
+  state[2] += v[2];
+  state[3] += v[3];
+  state[4] += v[4];
+}
+
+void CSHA1::Update(const uint8_t* data, uint32_t length) {
+  if (data == nullptr || length == 0) return;
+
+  uint32_t used = (_count[0] >> 3) & 63;
+  const uint32_t low = _count[0] + (length << 3);
+  if (low < _count[0]) ++_count[1];
+  _count[0] = low;
+  _count[1] += length >> 29;
+
+  uint32_t done = 0;
+  if (uint64_t{used} + length >= 64) {
+    done = 64 - used;
+    std::memcpy(_buffer + used, data, done);
+    Transform(_state, _buffer);
+    while (length - done >= 64) {
+      Transform(_state, data + done);
+      done += 64;
+    }
+    used = 0;
+  }
+  std::memcpy(_buffer + used, data + done, length - done);
+}
+
+bool CSHA1::HashFile(const char* path) {
+  if (path == nullptr) return false;
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) return false;
+  // The chunk goes straight into our buffer; a stdio buffer would only add a copy.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[kFileChunkSize]);
+  for (;;) {
+    const std::size_t got = std::fread(chunk.get(), 1, kFileChunkSize, file);
+    if (got == 0) break;
+    Update(chunk.get(), static_cast<uint32_t>(got));
+    if (got < kFileChunkSize) break;
+  }
+  const bool atEnd = std::feof(file) != 0 && std::ferror(file) == 0;
+  std::fclose(file);
+  return atEnd;
+}
+
+void CSHA1::Final() {
+  uint8_t count[8];
+  StoreBigEndian(_count[1], count);
+  StoreBigEndian(_count[0], count + 4);
+
+  const uint8_t one = 0x80;
+  const uint8_t zero = 0x00;
+  Update(&one, 1);
+  while ((_count[0] & 511) != 448) Update(&zero, 1);
+  Update(count, 8);
+
+  for (int i = 0; i < 5; ++i) StoreBigEndian(_state[i], _digest + 4 * i);
+
+  std::memset(_buffer, 0, sizeof(_buffer));
+  std::memset(_state, 0, sizeof(_state));
+  _count[0] = 0;
+  _count[1] = 0;
+  // Leaves the scratch block holding the schedule of a zero block rather than of the message.
+  Transform(_state, _buffer);
+}
+
+bool CSHA1::ReportHash(char* out, REPORT_TYPE type) const {
+  if (out == nullptr) return false;
+  const char* first;
+  const char* rest;
+  switch (type) {
+    case REPORT_HEX_SPACED:
+      first = "%02X";
+      rest = " %02X";
+      break;
+    case REPORT_DECIMAL:
+      first = "%u";
+      rest = " %u";
+      break;
+    case REPORT_HEX_PLAIN:
+      first = "%02X";
+      rest = "%02X";
+      break;
+    default:
+      return false;
+  }
+
+  char text[kReportBufferSize];
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < kDigestSize; ++i) {
+    const int written = std::snprintf(text + length, sizeof(text) - length, i == 0 ? first : rest,
+                                      static_cast<unsigned>(_digest[i]));
+    length += static_cast<std::size_t>(written);
+  }
+  std::memcpy(out, text, length + 1);
+  return true;
+}
+
+bool CSHA1::ReportHashStl(std::string& out, REPORT_TYPE type) const {
+  char text[kReportBufferSize];
+  if (!ReportHash(text, type)) return false;
+  out.assign(text);
+  return true;
+}
+
+bool CSHA1::GetHash(uint8_t* out) const {
+  if (out == nullptr) return false;
+  std::memcpy(out, _digest, kDigestSize);
+  return true;
+}
