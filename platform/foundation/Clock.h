@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include "Date.h"
+
+namespace foundation {
+
+// The one source of "now" and "sleep" for the process. The system clock is the default; unit tests
+// install a ManualClock so that waits and time windows run at once and deterministically.
+// All operations are thread-safe.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  virtual Date now() const = 0;
+  // Monotonic seconds from an arbitrary origin, for deadlines and intervals.
+  virtual double uptime() const = 0;
+  virtual void sleep(double seconds) = 0;
+
+  // Called with `lock` held. Releases it and blocks until uptime() reaches `deadline` or
+  // notifyWaiters() is called, then re-acquires it. May return early: callers re-check their state.
+  // Code that changes what a waiter waits for calls notifyWaiters() afterwards.
+  void waitUntil(std::unique_lock<std::mutex>& lock, double deadline);
+  void notifyWaiters();
+
+  // The clock in use. Never null; the system clock unless a test installed another.
+  static Clock& current();
+  // Installs `clock` (not owned; must outlive its use) or, with nullptr, the system clock again.
+  static void setCurrent(Clock* clock);
+
+ protected:
+  // Blocks on `cv` with `waitLock` (the clock's own mutex) held until the deadline or a notify.
+  virtual void block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
+                     double deadline) = 0;
+  std::mutex _waitMutex;
+  std::condition_variable_any _waitCondition;
+};
+
+// Real time: the system's wall clock and its monotonic clock.
+class SystemClock final : public Clock {
+ public:
+  Date now() const override;
+  double uptime() const override;
+  void sleep(double seconds) override;
+
+ protected:
+  void block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
+             double deadline) override;
+};
+
+// Time that moves only when told to. sleep() advances it at once; advancing wakes every waiter.
+class ManualClock final : public Clock {
+ public:
+  explicit ManualClock(Date start = Date{1'800'000'000.0});
+
+  Date now() const override;
+  double uptime() const override;
+  void sleep(double seconds) override { advance(seconds); }
+
+  void advance(double seconds);
+  void setNow(Date date);
+  // Total seconds slept through this clock; lets tests check how long code waited.
+  double slept() const { return _slept.load(); }
+
+ protected:
+  void block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
+             double deadline) override;
+
+ private:
+  std::atomic<double> _wall;
+  std::atomic<double> _uptime{0};
+  std::atomic<double> _slept{0};
+};
+
+// Installs a clock for the lifetime of the guard.
+class ScopedClock {
+ public:
+  explicit ScopedClock(Clock& clock) { Clock::setCurrent(&clock); }
+  ~ScopedClock() { Clock::setCurrent(nullptr); }
+  ScopedClock(const ScopedClock&) = delete;
+  ScopedClock& operator=(const ScopedClock&) = delete;
+};
+
+}  // namespace foundation

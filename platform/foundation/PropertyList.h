@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "Date.h"
+
+namespace foundation {
+
+class PlistValue;
+using PlistArray = std::vector<PlistValue>;
+using PlistDictionary = std::map<std::string, PlistValue>;
+using PlistData = std::vector<std::uint8_t>;
+
+// One property-list object: dictionary, array, string, integer, real, boolean, date or data.
+// A plain value type; copies are deep.
+class PlistValue {
+ public:
+  using Storage = std::variant<std::string, std::int64_t, double, bool, Date, PlistData, PlistArray,
+                               PlistDictionary>;
+
+  PlistValue() : _storage(PlistDictionary{}) {}
+  PlistValue(std::string value) : _storage(std::move(value)) {}
+  PlistValue(const char* value) : _storage(std::string(value)) {}
+  PlistValue(std::int64_t value) : _storage(value) {}
+  PlistValue(int value) : _storage(static_cast<std::int64_t>(value)) {}
+  PlistValue(double value) : _storage(value) {}
+  PlistValue(bool value) : _storage(value) {}
+  PlistValue(Date value) : _storage(value) {}
+  PlistValue(PlistData value) : _storage(std::move(value)) {}
+  PlistValue(PlistArray value) : _storage(std::move(value)) {}
+  PlistValue(PlistDictionary value) : _storage(std::move(value)) {}
+
+  const Storage& storage() const { return _storage; }
+
+  // Typed views: null when the value is of another type.
+  const std::string* string() const { return std::get_if<std::string>(&_storage); }
+  const Date* date() const { return std::get_if<Date>(&_storage); }
+  const PlistData* data() const { return std::get_if<PlistData>(&_storage); }
+  const PlistArray* array() const { return std::get_if<PlistArray>(&_storage); }
+  const PlistDictionary* dictionary() const { return std::get_if<PlistDictionary>(&_storage); }
+  PlistDictionary* dictionary() { return std::get_if<PlistDictionary>(&_storage); }
+  bool isNumber() const;  // integer, real or boolean
+  bool isBoolean() const { return std::holds_alternative<bool>(_storage); }
+
+  // A number's value as an integer (reals truncated, booleans 0/1); nullopt for non-numbers.
+  std::optional<std::int64_t> integerValue() const;
+  // A number's value as a boolean (non-zero is true); nullopt for non-numbers.
+  std::optional<bool> boolValue() const;
+
+  // The member of a dictionary under `key`, or null (also when this is not a dictionary).
+  const PlistValue* objectForKey(std::string_view key) const;
+
+  bool operator==(const PlistValue& other) const { return _storage == other._storage; }
+
+ private:
+  Storage _storage;
+};
+
+// Parses an XML or binary property list. Malformed or unsupported input of any kind gives nullopt.
+std::optional<PlistValue> parsePropertyList(std::string_view bytes);
+// Reads a property-list file; nullopt when it can't be read or parsed.
+std::optional<PlistValue> readPropertyListFile(const std::string& path);
+// The XML form of `value`; nullopt when it holds something XML cannot carry (a date outside the
+// format's range).
+std::optional<std::string> propertyListXml(const PlistValue& value);
+// Writes `value` as an XML property list, atomically: a temporary file beside `path`, fsync, rename.
+// Readers see the old file or the new one, never a torn one. False when any step fails (the old
+// file is then left as it was).
+bool writePropertyListFile(const std::string& path, const PlistValue& value);
+
+// Writes `bytes` to `path` atomically, as writePropertyListFile does.
+bool writeFileAtomically(const std::string& path, std::string_view bytes);
+
+}  // namespace foundation

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs, from Debian's archive, the packages the build and the tests need that are missing.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  libplist-dev libplist-utils
+  libgtest-dev libgmock-dev
+  nlohmann-json3-dev
+  openssl
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+if ! "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"; then
+  "${sudo_cmd[@]}" apt-get update
+  "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi

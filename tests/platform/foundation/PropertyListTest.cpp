@@ -1,0 +1,153 @@
+#include "foundation/PropertyList.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+
+#include "support/TestHome.h"
+
+using namespace foundation;
+using testing_support::HomeTest;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+PlistValue sample() {
+  return PlistValue(PlistDictionary{
+      {"name", "Mendkit \"<&>\" ünïcode"},
+      {"count", std::int64_t{42}},
+      {"negative", std::int64_t{-5}},
+      {"big", std::int64_t{1} << 40},
+      {"ratio", 0.5},
+      {"yes", true},
+      {"no", false},
+      {"when", Date{1772753400.0}},
+      {"blob", PlistData{0, 1, 2, 255}},
+      {"list", PlistArray{"a", std::int64_t{1}, PlistArray{}}},
+      {"nested", PlistDictionary{{"empty", PlistDictionary{}}}},
+  });
+}
+
+std::string binaryForm(const std::string& xml) {
+  plist_t node = nullptr;
+  plist_from_xml(xml.data(), static_cast<uint32_t>(xml.size()), &node);
+  char* bytes = nullptr;
+  uint32_t length = 0;
+  plist_to_bin(node, &bytes, &length);
+  std::string out(bytes, length);
+  plist_to_bin_free(bytes);
+  plist_free(node);
+  return out;
+}
+
+}  // namespace
+
+TEST(PropertyList, EveryTypeSurvivesXmlAndBinary) {
+  auto xml = propertyListXml(sample());
+  ASSERT_TRUE(xml);
+  auto fromXml = parsePropertyList(*xml);
+  ASSERT_TRUE(fromXml);
+  EXPECT_EQ(*fromXml, sample());
+  auto fromBinary = parsePropertyList(binaryForm(*xml));
+  ASSERT_TRUE(fromBinary);
+  EXPECT_EQ(*fromBinary, sample());
+}
+
+TEST(PropertyList, XmlCarriesNativeTypes) {
+  auto xml = propertyListXml(sample());
+  ASSERT_TRUE(xml);
+  EXPECT_NE(xml->find("<key>when</key>\n\t<date>2026-03-05T23:30:00Z</date>"), std::string::npos)
+      << *xml;
+  EXPECT_NE(xml->find("<key>yes</key>\n\t<true/>"), std::string::npos);
+  EXPECT_NE(xml->find("<integer>-5</integer>"), std::string::npos);
+}
+
+TEST(PropertyList, BinaryDatesKeepFractions) {
+  PlistValue value(PlistDictionary{{"d", Date{1772753400.25}}});
+  auto parsed = parsePropertyList(binaryForm(*propertyListXml(value)));
+  ASSERT_TRUE(parsed && parsed->objectForKey("d") && parsed->objectForKey("d")->date());
+  // XML keeps whole seconds only.
+  EXPECT_DOUBLE_EQ(parsed->objectForKey("d")->date()->timeIntervalSince1970, 1772753400.0);
+}
+
+TEST(PropertyList, DateOutsideTheFormatsRangeIsNotWritten) {
+  EXPECT_FALSE(propertyListXml(PlistValue(PlistDictionary{{"d", Date{1e12}}})));
+}
+
+TEST(PropertyList, NumberViews) {
+  EXPECT_EQ(PlistValue(true).integerValue(), 1);
+  EXPECT_EQ(PlistValue(2.9).integerValue(), 2);
+  EXPECT_EQ(PlistValue(std::int64_t{0}).boolValue(), false);
+  EXPECT_FALSE(PlistValue("7").integerValue());
+  EXPECT_EQ(PlistValue("x").objectForKey("k"), nullptr);
+}
+
+TEST(PropertyList, MalformedInputReadsAsNothing) {
+  std::string xml = *propertyListXml(sample());
+  std::string binary = binaryForm(xml);
+  EXPECT_FALSE(parsePropertyList(""));
+  EXPECT_FALSE(parsePropertyList("not a plist at all"));
+  EXPECT_FALSE(parsePropertyList("\xef\xbb\xbf" + xml));  // BOM: not read
+  EXPECT_FALSE(parsePropertyList("bplist00"));
+  for (size_t cut : {size_t{1}, xml.size() / 3, xml.size() / 2, xml.size() - 10}) {
+    EXPECT_FALSE(parsePropertyList(std::string_view(xml).substr(0, cut))) << cut;
+  }
+  for (size_t cut = 8; cut < binary.size(); cut += 7) {
+    parsePropertyList(std::string_view(binary).substr(0, cut));  // must not crash
+  }
+  std::string deep = "<plist><array>";
+  for (int i = 0; i < 100000; ++i) deep += "<array>";
+  EXPECT_FALSE(parsePropertyList(deep));
+}
+
+TEST(PropertyList, MutatedInputNeverCrashes) {
+  std::string xml = *propertyListXml(sample());
+  std::string binary = binaryForm(xml);
+  std::mt19937 random(12345);
+  int parsed = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string input = round % 2 ? xml : binary;
+    int flips = 1 + static_cast<int>(random() % 8);
+    for (int i = 0; i < flips; ++i) {
+      input[random() % input.size()] = static_cast<char>(random() & 0xff);
+    }
+    if (parsePropertyList(input)) ++parsed;
+  }
+  EXPECT_LT(parsed, 3000);  // most mutations break the list; none may crash
+}
+
+TEST_F(HomeTest, AtomicWriteReplacesWholeFilesAndLeavesNoTemporaries) {
+  std::string path = sandbox.inHome("p.plist");
+  ASSERT_TRUE(writePropertyListFile(path, sample()));
+  ASSERT_TRUE(writePropertyListFile(path, PlistValue(PlistDictionary{{"k", "v"}})));
+  auto read = readPropertyListFile(path);
+  ASSERT_TRUE(read);
+  EXPECT_EQ(*read, PlistValue(PlistDictionary{{"k", "v"}}));
+  int entries = 0;
+  for (auto& entry : std::filesystem::directory_iterator(sandbox.home())) {
+    (void)entry;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST_F(HomeTest, FailedWriteKeepsTheOldFile) {
+  std::string folder = sandbox.inHome("store");
+  std::filesystem::create_directories(folder);
+  std::string path = folder + "/p.plist";
+  ASSERT_TRUE(writePropertyListFile(path, PlistValue(PlistDictionary{{"old", true}})));
+  EXPECT_FALSE(writePropertyListFile(sandbox.inHome("missing/folder/p.plist"), sample()));
+  EXPECT_FALSE(writePropertyListFile(path, PlistValue(PlistDictionary{{"d", Date{-1e12}}})));
+  EXPECT_EQ(*readPropertyListFile(path), PlistValue(PlistDictionary{{"old", true}}));
+}
+
+TEST_F(HomeTest, UnreadableFilesReadAsNothing) {
+  EXPECT_FALSE(readPropertyListFile(sandbox.inHome("absent.plist")));
+  EXPECT_FALSE(readPropertyListFile(sandbox.home()));  // a folder
+  writeFile(sandbox.inHome("text.plist"), "\"key\" = \"value\";");
+  EXPECT_FALSE(readPropertyListFile(sandbox.inHome("text.plist")));
+}
