@@ -158,11 +158,20 @@ class ZeroPages {
   const uint8_t* _data;
 };
 
+// Hashing half a gigabyte takes a minute in an unoptimised sanitizer build; the count arithmetic
+// these cases prove is the same there, so they run in the plain builds only.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kHugeInputsTooSlow = true;
+#else
+constexpr bool kHugeInputsTooSlow = false;
+#endif
+
 // 2^29 + 8 zero bytes: 2^32 + 64 bits, past what the low word of the bit count can hold.
 constexpr uint32_t kHalfGigPlus8 = (1u << 29) + 8;
 constexpr char kHalfGigPlus8Zeros[] = "31ACA1435185EF38D32CA74DE7CC0AB26C58423B";
 
 TEST(CSHA1Feeding, BitCountCarriesIntoTheHighWord) {
+  if (kHugeInputsTooSlow) GTEST_SKIP() << "half a gigabyte is too slow under sanitizers";
   ZeroPages zeros(kHalfGigPlus8);
   ASSERT_NE(zeros.data(), nullptr);
   CSHA1 sha;
@@ -172,6 +181,7 @@ TEST(CSHA1Feeding, BitCountCarriesIntoTheHighWord) {
 }
 
 TEST(CSHA1Feeding, OneCallOfHalfAGigabyteCountsItsHighBits) {
+  if (kHugeInputsTooSlow) GTEST_SKIP() << "half a gigabyte is too slow under sanitizers";
   ZeroPages zeros(kHalfGigPlus8);
   ASSERT_NE(zeros.data(), nullptr);
   CSHA1 sha;
