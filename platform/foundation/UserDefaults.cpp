@@ -1,0 +1,427 @@
+#include "UserDefaults.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "Bundle.h"
+#include "Log.h"
+#include "Paths.h"
+#include "ProcessInfo.h"
+
+namespace foundation {
+namespace {
+
+// What identifies one version of the file on disk. While the file it came from is held open, no
+// later file can reuse its inode, so a replacement always changes the stamp.
+struct FileStamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  static FileStamp of(const struct stat& info) {
+    return FileStamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+  }
+  bool operator==(const FileStamp& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+  }
+};
+
+class FileDescriptor {
+ public:
+  FileDescriptor() = default;
+  explicit FileDescriptor(int fd) : _fd(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(FileDescriptor&& other) noexcept : _fd(other._fd) { other._fd = -1; }
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+      reset();
+      _fd = other._fd;
+      other._fd = -1;
+    }
+    return *this;
+  }
+  int get() const { return _fd; }
+  bool valid() const { return _fd >= 0; }
+  void reset() {
+    if (_fd >= 0) ::close(_fd);
+    _fd = -1;
+  }
+
+ private:
+  int _fd = -1;
+};
+
+// One read of the file: what was there and, when it could be opened, the open file.
+struct FileRead {
+  enum class Outcome { missing, unreadable, corrupt, ok };
+  Outcome outcome = Outcome::missing;
+  int error = 0;
+  PlistDictionary contents;
+  FileStamp stamp;
+  FileDescriptor fd;
+};
+
+bool readAll(int fd, std::string& bytes) {
+  char buffer[16384];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return true;
+    bytes.append(buffer, static_cast<size_t>(got));
+  }
+}
+
+FileRead readDefaultsFile(const std::string& path) {
+  FileRead result;
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+    result.error = errno;
+    result.outcome = errno == ENOENT ? FileRead::Outcome::missing : FileRead::Outcome::unreadable;
+    return result;
+  }
+  result.stamp = FileStamp::of(info);
+  std::string bytes;
+  if (!readAll(fd.get(), bytes)) {
+    result.error = errno;
+    result.outcome = FileRead::Outcome::unreadable;
+    return result;
+  }
+  result.fd = std::move(fd);
+  std::optional<PlistValue> root = parsePropertyList(bytes);
+  if (!root || !root->dictionary()) {
+    result.outcome = FileRead::Outcome::corrupt;
+    return result;
+  }
+  result.contents = std::move(*root->dictionary());
+  result.outcome = FileRead::Outcome::ok;
+  return result;
+}
+
+std::string standardDomain() {
+  if (const Bundle* bundle = Bundle::main()) {
+    std::string identifier = bundle->bundleIdentifier();
+    if (!identifier.empty()) return identifier;
+  }
+  return ProcessInfo::processName();
+}
+
+bool fileExists(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Leftovers of an atomic write cut short by a crash: ".<name>.XXXXXX" beside the file. Only
+// called under the lock, while no writer of this file can be mid-write.
+void removeStaleTemporaries(const std::string& path) {
+  std::string folder = deletingLastPathComponent(path);
+  std::string prefix = "." + lastPathComponent(path) + ".";
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) {
+      ::unlink(appendingPathComponent(folder, name).c_str());
+    }
+  }
+  ::closedir(dir);
+}
+
+// Moves a corrupt file to the first free "<file>.corrupt[.N]"; false when it could not be kept.
+bool moveAside(const std::string& path) {
+  constexpr int kMaxKept = 20;
+  for (int n = 1; n <= kMaxKept; ++n) {
+    std::string target = path + ".corrupt" + (n == 1 ? "" : "." + std::to_string(n));
+    if (fileExists(target)) continue;
+    if (::rename(path.c_str(), target.c_str()) != 0) {
+      NSLog("UserDefaults: cannot move the corrupt %s aside: %s", path.c_str(),
+            std::strerror(errno));
+      return false;
+    }
+    NSLog("UserDefaults: %s is not a valid property list; moved it to %s and starting afresh",
+          path.c_str(), target.c_str());
+    return true;
+  }
+  NSLog("UserDefaults: %s is corrupt and %d earlier corrupt copies are kept; not writing over it",
+        path.c_str(), kMaxKept);
+  return false;
+}
+
+std::optional<std::int64_t> leadingInteger(const std::string& text) {
+  const char* start = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(start, &end, 10);
+  if (end == start) return std::nullopt;
+  return static_cast<std::int64_t>(value);
+}
+
+}  // namespace
+
+struct UserDefaults::State {
+  struct Change {
+    std::optional<PlistValue> value;  // nullopt: a removal
+    std::uint64_t generation = 0;
+  };
+
+  explicit State(std::string path) : path(std::move(path)) {}
+
+  // Brings `stored` up to date with the file. Called with `mutex` held.
+  void refresh() {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && read && stamp == FileStamp::of(info)) return;
+    adopt(readDefaultsFile(path));
+  }
+
+  // Takes a read of the file as what is stored. Called with `mutex` held.
+  void adopt(FileRead result) {
+    read = true;
+    stamp = result.stamp;
+    file = std::move(result.fd);
+    stored = std::move(result.contents);
+    if (result.outcome == FileRead::Outcome::ok || result.outcome == FileRead::Outcome::missing) {
+      reportedProblem = false;
+      return;
+    }
+    // Reported once per version of the file. A corrupt file is held open like a good one; an
+    // unreadable one is tried again on every read.
+    bool sameAsReported = reportedProblem && reportedStamp == result.stamp;
+    reportedProblem = true;
+    reportedStamp = result.stamp;
+    read = result.outcome == FileRead::Outcome::corrupt;
+    if (sameAsReported) return;
+    if (result.outcome == FileRead::Outcome::corrupt) {
+      NSLog("UserDefaults: %s is not a valid property list; reading it as empty", path.c_str());
+    } else {
+      NSLog("UserDefaults: cannot read %s: %s; reading it as empty", path.c_str(),
+            std::strerror(result.error));
+    }
+  }
+
+  std::optional<PlistValue> lookup(std::string_view key) {
+    refresh();
+    if (auto change = pending.find(key); change != pending.end()) return change->second.value;
+    if (auto found = stored.find(std::string(key)); found != stored.end()) return found->second;
+    return std::nullopt;
+  }
+
+  void change(std::string_view key, std::optional<PlistValue> value) {
+    std::lock_guard<std::mutex> guard(mutex);
+    pending.insert_or_assign(std::string(key), Change{std::move(value), ++generation});
+  }
+
+  const std::string path;
+
+  std::mutex syncMutex;  // serialises synchronize(); taken before `mutex`
+  std::mutex mutex;      // guards everything below
+  bool read = false;     // `stamp` describes the file `stored` came from
+  FileStamp stamp;
+  FileDescriptor file;  // the file `stored` came from, held open to pin its inode
+  PlistDictionary stored;
+  std::map<std::string, Change, std::less<>> pending;
+  std::uint64_t generation = 0;
+  bool reportedProblem = false;
+  FileStamp reportedStamp;
+};
+
+UserDefaults& UserDefaults::standard() {
+  // Never destroyed: threads still running while the process exits may use the references.
+  static std::mutex& s_mutex = *new std::mutex;
+  static auto& s_instances = *new std::map<std::string, std::unique_ptr<UserDefaults>>;
+  std::string path = pathForDomain(standardDomain());
+  std::lock_guard<std::mutex> guard(s_mutex);
+  std::unique_ptr<UserDefaults>& slot = s_instances[path];
+  if (!slot) slot = std::make_unique<UserDefaults>(path);
+  return *slot;
+}
+
+std::string UserDefaults::pathForDomain(std::string_view domain) {
+  return appendingPathComponent(expandTildeInPath("~/Library/Preferences"),
+                                std::string(domain) + ".plist");
+}
+
+UserDefaults::UserDefaults(std::string path) : _state(std::make_unique<State>(std::move(path))) {}
+UserDefaults::~UserDefaults() = default;
+
+const std::string& UserDefaults::path() const { return _state->path; }
+
+std::optional<PlistValue> UserDefaults::objectForKey(std::string_view key) const {
+  std::lock_guard<std::mutex> guard(_state->mutex);
+  return _state->lookup(key);
+}
+
+bool UserDefaults::setObject(std::string_view key, PlistValue value) {
+  // Checked here so that one unwritable value cannot block every later synchronize.
+  if (!propertyListXml(value)) {
+    NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list; ignored",
+          static_cast<int>(key.size()), key.data());
+    return false;
+  }
+  _state->change(key, std::move(value));
+  return true;
+}
+
+void UserDefaults::removeObjectForKey(std::string_view key) { _state->change(key, std::nullopt); }
+
+bool UserDefaults::boolForKey(std::string_view key) const {
+  std::optional<PlistValue> value = objectForKey(key);
+  if (!value) return false;
+  if (auto truth = value->boolValue()) return *truth;
+  if (const std::string* text = value->string()) {
+    size_t first = text->find_first_not_of(" \t\n");
+    if (first == std::string::npos) return false;
+    char c = (*text)[first];
+    if (c == 'Y' || c == 'y' || c == 'T' || c == 't') return true;
+    return leadingInteger(*text).value_or(0) != 0;
+  }
+  return false;
+}
+
+std::int64_t UserDefaults::integerForKey(std::string_view key) const {
+  std::optional<PlistValue> value = objectForKey(key);
+  if (!value) return 0;
+  if (auto number = value->integerValue()) return *number;
+  if (const std::string* text = value->string()) return leadingInteger(*text).value_or(0);
+  return 0;
+}
+
+std::optional<std::string> UserDefaults::stringForKey(std::string_view key) const {
+  std::optional<PlistValue> value = objectForKey(key);
+  if (!value || !value->string()) return std::nullopt;
+  return *value->string();
+}
+
+std::optional<Date> UserDefaults::dateForKey(std::string_view key) const {
+  std::optional<PlistValue> value = objectForKey(key);
+  if (!value || !value->date()) return std::nullopt;
+  return *value->date();
+}
+
+void UserDefaults::setBool(std::string_view key, bool value) { setObject(key, PlistValue(value)); }
+void UserDefaults::setInteger(std::string_view key, std::int64_t value) {
+  setObject(key, PlistValue(value));
+}
+bool UserDefaults::setDate(std::string_view key, Date value) {
+  return setObject(key, PlistValue(value));
+}
+void UserDefaults::setString(std::string_view key, std::string value) {
+  setObject(key, PlistValue(std::move(value)));
+}
+
+bool UserDefaults::synchronize() {
+  State& state = *_state;
+  std::lock_guard<std::mutex> syncGuard(state.syncMutex);
+  std::map<std::string, State::Change, std::less<>> changes;
+  {
+    std::lock_guard<std::mutex> guard(state.mutex);
+    if (state.pending.empty()) {
+      state.refresh();
+      return true;
+    }
+    changes = state.pending;
+  }
+
+  std::error_code ignored;
+  std::string folder = deletingLastPathComponent(state.path);
+  if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+  FileDescriptor lock(::open((state.path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!lock.valid()) {
+    NSLog("UserDefaults: cannot open the lock file of %s: %s", state.path.c_str(),
+          std::strerror(errno));
+    return false;
+  }
+  int locked;
+  do {
+    locked = ::flock(lock.get(), LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) return false;
+  removeStaleTemporaries(state.path);
+
+  FileRead current = readDefaultsFile(state.path);
+  if (current.outcome == FileRead::Outcome::unreadable) {
+    NSLog("UserDefaults: cannot read %s: %s; not writing over it", state.path.c_str(),
+          std::strerror(current.error));
+    return false;
+  }
+  if (current.outcome == FileRead::Outcome::corrupt) {
+    current.fd.reset();
+    if (!moveAside(state.path)) return false;
+    current.outcome = FileRead::Outcome::missing;
+  }
+
+  PlistDictionary merged = current.contents;
+  for (const auto& [key, change] : changes) {
+    if (change.value) {
+      merged.insert_or_assign(key, *change.value);
+    } else {
+      merged.erase(key);
+    }
+  }
+  FileRead written;
+  if (merged == current.contents) {
+    written = std::move(current);
+  } else {
+    std::optional<std::string> xml = propertyListXml(PlistValue(merged));
+    if (!xml || !writeFileAtomically(state.path, *xml)) {
+      NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), std::strerror(errno));
+      return false;
+    }
+    // Still under the lock, so the file is the one just written.
+    written.fd = FileDescriptor(::open(state.path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (written.fd.valid() && ::fstat(written.fd.get(), &info) == 0) {
+      written.stamp = FileStamp::of(info);
+      written.outcome = FileRead::Outcome::ok;
+    } else {
+      written.fd.reset();
+      written.outcome = FileRead::Outcome::unreadable;
+    }
+    written.contents = std::move(merged);
+  }
+  lock.reset();
+
+  std::lock_guard<std::mutex> guard(state.mutex);
+  for (const auto& [key, change] : changes) {
+    auto still = state.pending.find(key);
+    if (still != state.pending.end() && still->second.generation == change.generation) {
+      state.pending.erase(still);
+    }
+  }
+  if (written.outcome == FileRead::Outcome::unreadable) {
+    state.read = false;  // re-read on next use
+  } else {
+    state.adopt(std::move(written));
+  }
+  return true;
+}
+
+PlistDictionary UserDefaults::dictionaryRepresentation() const {
+  std::lock_guard<std::mutex> guard(_state->mutex);
+  _state->refresh();
+  PlistDictionary all = _state->stored;
+  for (const auto& [key, change] : _state->pending) {
+    if (change.value) {
+      all.insert_or_assign(key, *change.value);
+    } else {
+      all.erase(key);
+    }
+  }
+  return all;
+}
+
+}  // namespace foundation

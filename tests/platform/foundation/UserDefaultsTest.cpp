@@ -1,0 +1,453 @@
+#include "foundation/UserDefaults.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "foundation/Bundle.h"
+#include "foundation/PropertyList.h"
+#include "support/TestHome.h"
+
+extern char** environ;
+
+using namespace foundation;
+using testing_support::HomeTest;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+namespace {
+
+struct Child {
+  pid_t pid = -1;
+  int output = -1;  // the child's standard output
+};
+
+Child startWriter(const std::vector<std::string>& arguments) {
+  std::vector<std::string> all{DEFAULTS_WRITER_PATH};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : all) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+  Child child;
+  if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+    child.pid = -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(pipeEnds[1]);
+  child.output = pipeEnds[0];
+  return child;
+}
+
+// Reads the child's output until `lines` more lines have come (or, with -1, until it ends).
+void readLines(const Child& child, std::string& into, int lines) {
+  char buffer[4096];
+  while (lines != 0) {
+    ssize_t got = read(child.output, buffer, sizeof buffer);
+    if (got <= 0) return;
+    into.append(buffer, static_cast<size_t>(got));
+    for (ssize_t i = 0; i < got && lines > 0; ++i) lines -= buffer[i] == '\n' ? 1 : 0;
+  }
+}
+
+int finish(Child& child) {
+  int status = -1;
+  waitpid(child.pid, &status, 0);
+  close(child.output);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the writer to its end: its exit status and output.
+std::pair<int, std::string> runWriter(const std::vector<std::string>& arguments) {
+  Child child = startWriter(arguments);
+  std::string output;
+  readLines(child, output, -1);
+  return {finish(child), output};
+}
+
+// The last whole number the output printed, or `otherwise`.
+std::int64_t lastNumber(const std::string& output, std::int64_t otherwise) {
+  size_t end = output.rfind('\n');
+  if (end == std::string::npos) return otherwise;
+  size_t start = output.rfind('\n', end - 1);
+  start = start == std::string::npos ? 0 : start + 1;
+  return std::stoll(output.substr(start, end - start));
+}
+
+// Sends standard error to a file until finished.
+class StderrCapture {
+ public:
+  explicit StderrCapture(std::string path) : _path(std::move(path)), _saved(dup(STDERR_FILENO)) {
+    int fd = open(_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    dup2(fd, STDERR_FILENO);
+    close(fd);
+  }
+  ~StderrCapture() { finish(); }
+  std::string finish() {
+    if (_saved >= 0) {
+      dup2(_saved, STDERR_FILENO);
+      close(_saved);
+      _saved = -1;
+    }
+    return readFile(_path).value_or("");
+  }
+
+ private:
+  std::string _path;
+  int _saved;
+};
+
+size_t occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+class UserDefaultsTest : public HomeTest {
+ protected:
+  std::string prefs(const std::string& domain = "test.domain") {
+    return sandbox.inHome("Library/Preferences/" + domain + ".plist");
+  }
+  PlistDictionary fileContents(const std::string& path) {
+    std::optional<PlistValue> root = readPropertyListFile(path);
+    EXPECT_TRUE(root && root->dictionary()) << path << " does not hold a dictionary";
+    return root && root->dictionary() ? *root->dictionary() : PlistDictionary{};
+  }
+};
+
+}  // namespace
+
+// --- values and their types
+
+TEST_F(UserDefaultsTest, AbsentKeysGiveTheirDefaults) {
+  UserDefaults defaults(prefs());
+  EXPECT_FALSE(defaults.objectForKey("NeverPopDialog"));
+  EXPECT_FALSE(defaults.boolForKey("NeverPopDialog"));
+  EXPECT_EQ(defaults.integerForKey("ServiceSiteID"), 0);
+  EXPECT_FALSE(defaults.stringForKey("LastFileSha1"));
+  EXPECT_FALSE(defaults.dateForKey("PopDialogDate"));
+  EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+  EXPECT_TRUE(defaults.synchronize());
+  EXPECT_FALSE(std::filesystem::exists(prefs())) << "nothing to write, yet a file was made";
+}
+
+TEST_F(UserDefaultsTest, ValuesAreStoredAsTheirPropertyListTypes) {
+  {
+    UserDefaults defaults(prefs());
+    defaults.setBool("Never", true);
+    defaults.setBool("Ever", false);
+    defaults.setInteger("Site", -5);
+    defaults.setInteger("Big", std::int64_t{1} << 40);
+    EXPECT_TRUE(defaults.setDate("When", Date{1'800'000'000.0}));
+    defaults.setString("Sha", "ab cd");
+    ASSERT_TRUE(defaults.synchronize());
+  }
+  std::string xml = readFile(prefs()).value_or("");
+  EXPECT_NE(xml.find("<key>Never</key>\n\t<true/>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<key>Ever</key>\n\t<false/>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<integer>-5</integer>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<integer>1099511627776</integer>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<date>2027-01-15T08:00:00Z</date>"), std::string::npos) << xml;
+  EXPECT_NE(xml.find("<string>ab cd</string>"), std::string::npos) << xml;
+
+  UserDefaults again(prefs());
+  EXPECT_TRUE(again.objectForKey("Never")->isBoolean());
+  EXPECT_TRUE(again.boolForKey("Never"));
+  EXPECT_FALSE(again.boolForKey("Ever"));
+  EXPECT_EQ(again.integerForKey("Site"), -5);
+  EXPECT_EQ(again.integerForKey("Big"), std::int64_t{1} << 40);
+  EXPECT_EQ(again.dateForKey("When"), Date{1'800'000'000.0});
+  EXPECT_EQ(again.stringForKey("Sha"), "ab cd");
+}
+
+TEST_F(UserDefaultsTest, TypedReadsOfOtherTypes) {
+  UserDefaults defaults(prefs());
+  defaults.setString("yes", " YES");
+  defaults.setString("no", "no");
+  defaults.setString("number", "42abc");
+  defaults.setObject("real", 3.9);
+  defaults.setInteger("seven", 7);
+  defaults.setBool("true", true);
+  defaults.setDate("date", Date{0});
+  EXPECT_TRUE(defaults.boolForKey("yes"));
+  EXPECT_FALSE(defaults.boolForKey("no"));
+  EXPECT_TRUE(defaults.boolForKey("number"));
+  EXPECT_EQ(defaults.integerForKey("number"), 42);
+  EXPECT_EQ(defaults.integerForKey("real"), 3);
+  EXPECT_EQ(defaults.integerForKey("true"), 1);
+  EXPECT_FALSE(defaults.stringForKey("seven"));
+  EXPECT_FALSE(defaults.dateForKey("seven"));
+  EXPECT_FALSE(defaults.boolForKey("date"));
+  EXPECT_EQ(defaults.integerForKey("date"), 0);
+}
+
+TEST_F(UserDefaultsTest, ReadsSeeThisObjectsChangesBeforeSynchronize) {
+  UserDefaults writer(prefs());
+  UserDefaults other(prefs());
+  writer.setInteger("a", 1);
+  writer.setInteger("b", 2);
+  ASSERT_TRUE(writer.synchronize());
+  writer.setInteger("a", 10);
+  writer.removeObjectForKey("b");
+  EXPECT_EQ(writer.integerForKey("a"), 10);
+  EXPECT_FALSE(writer.objectForKey("b"));
+  EXPECT_EQ(writer.dictionaryRepresentation(), (PlistDictionary{{"a", std::int64_t{10}}}));
+  EXPECT_EQ(other.integerForKey("a"), 1) << "an unsynchronized change leaked to the file";
+  EXPECT_EQ(other.integerForKey("b"), 2);
+  ASSERT_TRUE(writer.synchronize());
+  EXPECT_EQ(other.integerForKey("a"), 10);
+  EXPECT_FALSE(other.objectForKey("b"));
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"a", std::int64_t{10}}}));
+}
+
+TEST_F(UserDefaultsTest, AValueNoFileCanHoldIsRefused) {
+  UserDefaults defaults(prefs());
+  EXPECT_FALSE(defaults.setDate("far", Date{1e12}));
+  EXPECT_FALSE(defaults.objectForKey("far"));
+  defaults.setInteger("next", 1);
+  EXPECT_TRUE(defaults.synchronize()) << "one bad value must not block later writes";
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"next", std::int64_t{1}}}));
+}
+
+TEST_F(UserDefaultsTest, StandardDefaultsFollowTheMainBundleAndTheHome) {
+  ASSERT_EQ(Bundle::main(), nullptr) << "the test runs outside a bundle";
+  UserDefaults& unbundled = UserDefaults::standard();
+  EXPECT_EQ(unbundled.path(), prefs("foundation_tests"));
+  EXPECT_EQ(&UserDefaults::standard(), &unbundled);
+
+  writeFile(sandbox.inHome("Agent.app/Contents/Info.plist"),
+            "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+            "<string>com.example.agent</string></dict></plist>");
+  Bundle::setMainForTesting(Bundle::atPath(sandbox.inHome("Agent.app")));
+  UserDefaults& bundled = UserDefaults::standard();
+  EXPECT_EQ(bundled.path(), prefs("com.example.agent"));
+  bundled.setBool("NeverPopDialog", true);
+  EXPECT_TRUE(bundled.synchronize()) << "missing Preferences folders are made on write";
+  Bundle::setMainForTesting(std::nullopt);
+  EXPECT_TRUE(fileContents(prefs("com.example.agent")).count("NeverPopDialog"));
+}
+
+TEST_F(UserDefaultsTest, StandardDefaultsStartAfreshInANewHome) {
+  UserDefaults::standard().setInteger("ServiceSiteID", 101);
+  ASSERT_TRUE(UserDefaults::standard().synchronize());
+  testing_support::TestHome other;
+  EXPECT_EQ(UserDefaults::standard().path(),
+            other.inHome("Library/Preferences/foundation_tests.plist"));
+  EXPECT_EQ(UserDefaults::standard().integerForKey("ServiceSiteID"), 0);
+}
+
+// --- the file shared with other objects and processes
+
+TEST_F(UserDefaultsTest, AnotherObjectSeesEverySynchronizedValue) {
+  // Equal-sized files written within one tick of the file times, the reader skipping every other
+  // one: a new file may get the inode of the one the reader last saw, so size, times and inode
+  // alone can't tell them apart.
+  UserDefaults writer(prefs());
+  UserDefaults reader(prefs());
+  for (int i = 0; i < 300; ++i) {
+    std::string value = i % 2 ? "odd" : "evn";
+    writer.setString("parity", value);
+    ASSERT_TRUE(writer.synchronize());
+    ASSERT_EQ(reader.stringForKey("parity"), value) << "write #" << i;
+    writer.setString("parity", "mid");
+    ASSERT_TRUE(writer.synchronize());
+  }
+}
+
+TEST_F(UserDefaultsTest, AnotherProcessSeesValuesAfterSynchronize) {
+  UserDefaults defaults(prefs());
+  EXPECT_EQ(runWriter({"get", prefs(), "ServiceSiteID"}).second, "absent\n");
+  defaults.setInteger("ServiceSiteID", 101);
+  EXPECT_EQ(runWriter({"get", prefs(), "ServiceSiteID"}).second, "absent\n");
+  ASSERT_TRUE(defaults.synchronize());
+  EXPECT_EQ(runWriter({"get", prefs(), "ServiceSiteID"}).second, "101\n");
+
+  EXPECT_EQ(defaults.integerForKey("Other"), 0);
+  ASSERT_EQ(runWriter({"set", prefs(), "Other", "7"}).first, 0);
+  EXPECT_EQ(defaults.integerForKey("Other"), 7);
+  EXPECT_EQ(defaults.integerForKey("ServiceSiteID"), 101);
+}
+
+TEST_F(UserDefaultsTest, ProcessesWritingDifferentKeysKeepEachOthersValues) {
+  UserDefaults defaults(prefs());
+  defaults.setString("Mine", "kept");
+  ASSERT_TRUE(defaults.synchronize());
+  Child first = startWriter({"count", prefs(), "First", "500"});
+  Child second = startWriter({"count", prefs(), "Second", "500"});
+  ASSERT_EQ(finish(first), 0);
+  ASSERT_EQ(finish(second), 0);
+  PlistDictionary contents = fileContents(prefs());
+  EXPECT_EQ(contents["First"], PlistValue(500));
+  EXPECT_EQ(contents["Second"], PlistValue(500));
+  EXPECT_EQ(contents["Mine"], PlistValue("kept"));
+  EXPECT_EQ(defaults.integerForKey("First"), 500);
+}
+
+TEST_F(UserDefaultsTest, SynchronizeAppliesOnlyThisObjectsChanges) {
+  UserDefaults a(prefs());
+  UserDefaults b(prefs());
+  a.setInteger("old", 1);
+  a.setInteger("gone", 1);
+  ASSERT_TRUE(a.synchronize());
+  a.setInteger("a", 1);
+  a.removeObjectForKey("gone");
+  b.setInteger("b", 2);
+  b.setInteger("old", 2);
+  ASSERT_TRUE(b.synchronize());
+  ASSERT_TRUE(a.synchronize());
+  EXPECT_EQ(
+      fileContents(prefs()),
+      (PlistDictionary{{"a", std::int64_t{1}}, {"b", std::int64_t{2}}, {"old", std::int64_t{2}}}));
+  EXPECT_EQ(b.integerForKey("a"), 1);
+  EXPECT_FALSE(b.objectForKey("gone"));
+}
+
+TEST_F(UserDefaultsTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
+  const std::string path = prefs("killed");
+  std::mt19937 random(20240601);
+  std::int64_t known = 0;  // the value the file held after the previous round
+  for (int round = 0; round < 200; ++round) {
+    Child child = startWriter({"churn", path, "Counter"});
+    ASSERT_GT(child.pid, 0);
+    std::string output;
+    readLines(child, output, static_cast<int>(random() % 3));
+    volatile std::uint32_t sink = 0;  // a busy wait of random length, to kill at any moment
+    for (std::uint32_t spin = random() % 400000; spin > 0; --spin) sink = sink + 1;
+    kill(child.pid, SIGKILL);
+    readLines(child, output, -1);
+    finish(child);
+    std::int64_t acknowledged = lastNumber(output, known);
+
+    if (!std::filesystem::exists(path)) {
+      ASSERT_EQ(known, 0) << "the file vanished in round " << round;
+      continue;
+    }
+    std::optional<PlistValue> root = readPropertyListFile(path);
+    ASSERT_TRUE(root && root->dictionary()) << "torn file in round " << round;
+    std::int64_t value = root->objectForKey("Counter")->integerValue().value_or(-1);
+    ASSERT_TRUE(value == acknowledged || value == acknowledged + 1)
+        << "round " << round << ": file holds " << value << ", last synchronized " << acknowledged;
+    const std::string* padding = root->objectForKey("CounterPadding")->string();
+    ASSERT_TRUE(padding);
+    EXPECT_EQ(*padding, std::string(2000 + value % 7 * 300, static_cast<char>('a' + value % 26)))
+        << "the file mixes two writes";
+    known = value;
+  }
+  EXPECT_GT(known, 100) << "the writer was killed too early to test anything";
+  size_t leftovers = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(sandbox.inHome("Library/Preferences"))) {
+    leftovers += entry.path().filename().string().rfind(".killed.plist.", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_LE(leftovers, 1u) << "temporary files of killed writers pile up";
+}
+
+// --- files that can't be used
+
+TEST_F(UserDefaultsTest, ACorruptFileReadsAsEmptyIsLoggedOnceAndIsKept) {
+  const std::string garbage = "<plist><dict><key>half";
+  writeFile(prefs(), garbage);
+  UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_FALSE(defaults.objectForKey("half"));
+  EXPECT_EQ(defaults.integerForKey("x"), 0);
+  EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+  defaults.setInteger("x", 1);
+  ASSERT_TRUE(defaults.synchronize());
+  std::string log = capture.finish();
+  EXPECT_EQ(occurrences(log, "is not a valid property list; reading it as empty"), 1u) << log;
+  EXPECT_EQ(occurrences(log, "moved it to " + prefs() + ".corrupt"), 1u) << log;
+  EXPECT_EQ(readFile(prefs() + ".corrupt"), garbage);
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"x", std::int64_t{1}}}));
+
+  // A second corruption does not replace the first one kept.
+  writeFile(prefs(), "<plist><array>");
+  StderrCapture again(sandbox.inHome("stderr2.txt"));
+  EXPECT_FALSE(defaults.objectForKey("x"));
+  defaults.setInteger("y", 2);
+  ASSERT_TRUE(defaults.synchronize());
+  again.finish();
+  EXPECT_EQ(readFile(prefs() + ".corrupt"), garbage);
+  EXPECT_EQ(readFile(prefs() + ".corrupt.2"), "<plist><array>");
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"y", std::int64_t{2}}}));
+}
+
+TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryCountsAsCorrupt) {
+  writeFile(prefs(), "<plist version=\"1.0\"><array><string>a</string></array></plist>");
+  UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+  defaults.setBool("b", true);
+  EXPECT_TRUE(defaults.synchronize());
+  capture.finish();
+  EXPECT_TRUE(std::filesystem::exists(prefs() + ".corrupt"));
+  EXPECT_TRUE(fileContents(prefs()).count("b"));
+}
+
+TEST_F(UserDefaultsTest, AnUnreadableFileIsNeverWrittenOver) {
+  std::filesystem::create_directories(prefs());  // a folder where the file should be
+  UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_FALSE(defaults.objectForKey("a"));
+  EXPECT_FALSE(defaults.objectForKey("a"));
+  defaults.setInteger("a", 1);
+  EXPECT_FALSE(defaults.synchronize());
+  std::string log = capture.finish();
+  EXPECT_EQ(occurrences(log, "reading it as empty"), 1u) << log;
+  EXPECT_TRUE(std::filesystem::is_directory(prefs()));
+  EXPECT_EQ(defaults.integerForKey("a"), 1) << "the change stays pending";
+}
+
+TEST_F(UserDefaultsTest, AFailedSynchronizeKeepsTheChangesForTheNextOne) {
+  writeFile(sandbox.inHome("Library"), "a file where a folder belongs");
+  UserDefaults defaults(prefs());
+  defaults.setInteger("ServiceSiteID", 101);
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_FALSE(defaults.synchronize());
+  capture.finish();
+  EXPECT_EQ(defaults.integerForKey("ServiceSiteID"), 101);
+  std::filesystem::remove(sandbox.inHome("Library"));
+  EXPECT_TRUE(defaults.synchronize());
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"ServiceSiteID", std::int64_t{101}}}));
+}
+
+// --- threads
+
+TEST_F(UserDefaultsTest, ManyThreadsShareOneObject) {
+  UserDefaults defaults(prefs());
+  constexpr int kThreads = 4;
+  constexpr int kSteps = 150;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::string key = "thread" + std::to_string(t);
+      for (int step = 1; step <= kSteps; ++step) {
+        defaults.setInteger(key, step);
+        if (step % 10 == 0 && !defaults.synchronize()) ++wrong;
+        if (defaults.integerForKey(key) != step) ++wrong;
+        if (defaults.dictionaryRepresentation().count(key) != 1) ++wrong;
+        UserDefaults::standard().setInteger(key, step);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong.load(), 0);
+  PlistDictionary contents = fileContents(prefs());
+  for (int t = 0; t < kThreads; ++t) {
+    EXPECT_EQ(contents["thread" + std::to_string(t)], PlistValue(kSteps));
+    EXPECT_EQ(UserDefaults::standard().integerForKey("thread" + std::to_string(t)), kSteps);
+  }
+}
