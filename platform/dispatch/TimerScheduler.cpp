@@ -1,0 +1,160 @@
+#include "dispatch/TimerScheduler.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <system_error>
+
+#include "dispatch/Queue.h"
+#include "foundation/Clock.h"
+#include "foundation/Log.h"
+
+namespace dispatch {
+
+TimerScheduler& TimerScheduler::shared() {
+  // Deliberately leaked: its thread and queued ticks may use it while the process exits.
+  static TimerScheduler* s_scheduler = new TimerScheduler();
+  return *s_scheduler;
+}
+
+TimerScheduler::TimerScheduler() {
+  // Registered after the clock's statics were built, so it runs before they are destroyed.
+  (void)foundation::Clock::current();
+  std::atexit(&TimerScheduler::stopBeforeExit);
+}
+
+void TimerScheduler::stopBeforeExit() {
+  TimerScheduler& scheduler = shared();
+  std::unique_lock<std::mutex> lock(scheduler._mutex);
+  scheduler._exiting = true;
+  if (!scheduler._threadRunning) return;
+  scheduler.wake();
+  scheduler._stateChanged.wait(lock, [&] { return !scheduler._threadRunning; });
+}
+
+void TimerScheduler::scheduleLocked(const std::shared_ptr<TimerState>& timer) {
+  if (!timer->registered) {
+    _timers.push_back(timer);
+    timer->registered = true;
+  }
+  ensureThreadLocked();
+}
+
+void TimerScheduler::wake() {
+  _wakeup.notify_all();
+  foundation::Clock::current().notifyWaiters();
+}
+
+void TimerScheduler::waitForPassLocked(std::unique_lock<std::mutex>& lock) {
+  if (!_threadRunning) return;
+  std::uint64_t wanted = ++_passesRequested;
+  wake();
+  _stateChanged.wait(lock, [&] { return _passesSeen >= wanted || !_threadRunning; });
+}
+
+void TimerScheduler::ensureThreadLocked() {
+  if (_threadRunning || _exiting) return;
+  try {
+    std::thread([this] { threadMain(); }).detach();
+    _threadRunning = true;
+  } catch (const std::system_error& error) {
+    foundation::NSLog("dispatch: cannot start the timer thread: %s", error.what());
+  }
+}
+
+void TimerScheduler::threadMain() {
+  std::unique_lock<std::mutex> lock(_mutex);
+  std::vector<std::shared_ptr<TimerState>> due;
+  std::vector<std::shared_ptr<TimerState>> released;
+  for (;;) {
+    if (_passesSeen != _passesRequested) {
+      _passesSeen = _passesRequested;
+      _stateChanged.notify_all();
+    }
+    if (_exiting) break;
+
+    for (auto it = _timers.begin(); it != _timers.end();) {
+      if (!(*it)->armed() && (*it)->phase == TimerState::Phase::Idle) {
+        (*it)->registered = false;
+        released.push_back(std::move(*it));
+        it = _timers.erase(it);
+      } else {
+        ++it;
+      }
+    }
+
+    foundation::Clock& clock = foundation::Clock::current();
+    const double now = clock.uptime();
+    double earliest = std::numeric_limits<double>::infinity();
+    for (const auto& timer : _timers) {
+      if (!timer->armed() || timer->phase != TimerState::Phase::Idle) continue;
+      if (timer->nextDeadline <= now) {
+        fireLocked(timer, now);
+        due.push_back(timer);
+      } else {
+        earliest = std::min(earliest, timer->nextDeadline);
+      }
+    }
+
+    if (!due.empty() || !released.empty()) {
+      // Queue outside the lock; states dropped here may be the last reference to them.
+      lock.unlock();
+      for (auto& timer : due) timer->queue.async([timer] { runTick(timer); });
+      due.clear();
+      released.clear();
+      lock.lock();
+      continue;
+    }
+    if (std::isinf(earliest)) {
+      _wakeup.wait(lock);
+    } else {
+      clock.waitUntil(lock, earliest);
+    }
+  }
+  _threadRunning = false;
+  _stateChanged.notify_all();
+}
+
+void TimerScheduler::fireLocked(const std::shared_ptr<TimerState>& timer, double now) {
+  timer->phase = TimerState::Phase::Queued;
+  if (timer->interval > 0) {
+    // The next grid point strictly after now: missed points collapse into the tick queued here.
+    std::int64_t next = timer->nextIndex + 1;
+    double behind = std::floor((now - timer->start) / timer->interval);
+    if (behind >= static_cast<double>(next)) next = static_cast<std::int64_t>(behind) + 1;
+    while (timer->start + static_cast<double>(next) * timer->interval <= now) ++next;
+    timer->nextIndex = next;
+    timer->nextDeadline = timer->start + static_cast<double>(next) * timer->interval;
+  } else {
+    timer->finished = true;
+  }
+  _stateChanged.notify_all();
+}
+
+void TimerScheduler::runTick(const std::shared_ptr<TimerState>& timer) {
+  TimerScheduler& scheduler = shared();
+  std::shared_ptr<const std::function<void()>> handler;
+  {
+    std::lock_guard<std::mutex> guard(scheduler._mutex);
+    if (timer->cancelled) {
+      timer->phase = TimerState::Phase::Idle;
+    } else {
+      timer->phase = TimerState::Phase::Running;
+      timer->runningThread = std::this_thread::get_id();
+      handler = timer->handler;
+    }
+  }
+  if (handler && *handler) (*handler)();
+  // Released before the tick counts as finished, so that a cancel() that waited for it returns
+  // with the handler's captures gone.
+  handler.reset();
+  {
+    std::lock_guard<std::mutex> guard(scheduler._mutex);
+    timer->phase = TimerState::Phase::Idle;
+    timer->runningThread = std::thread::id();
+    scheduler._stateChanged.notify_all();
+  }
+  scheduler.wake();
+}
+
+}  // namespace dispatch

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace dispatch {
+
+class Queue;
+
+// One timer's state, shared by its TimerSource, the scheduler and queued ticks.
+// Every field but `queue` is guarded by TimerScheduler::shared().mutex().
+struct TimerState {
+  enum class Phase { Idle, Queued, Running };
+
+  explicit TimerState(Queue& target) : queue(target) {}
+
+  Queue& queue;
+  std::shared_ptr<const std::function<void()>> handler;
+  bool timerSet = false;
+  bool resumed = false;
+  bool cancelled = false;
+  bool finished = false;  // a one-shot timer that has fired
+  bool registered = false;
+  double start = 0;
+  double interval = 0;  // seconds; 0 fires once
+  std::int64_t nextIndex = 0;
+  double nextDeadline = 0;
+  Phase phase = Phase::Idle;
+  std::thread::id runningThread;
+
+  bool armed() const { return timerSet && resumed && !cancelled && !finished; }
+};
+
+// The process's one timer thread: waits on foundation::Clock for the nearest deadline of every
+// armed timer and queues each due tick on its timer's queue. Internal to TimerSource.
+//
+// Thread safety: one mutex guards the scheduler and every TimerState. Exit: the scheduler is never
+// destroyed; an exit hook makes its thread stop waiting on the clock (whose statics exit destroys)
+// and end, and waits until it has, before static destruction begins.
+class TimerScheduler {
+ public:
+  static TimerScheduler& shared();
+
+  std::mutex& mutex() { return _mutex; }
+  std::condition_variable& stateChanged() { return _stateChanged; }
+
+  // Called with the mutex held after `timer` became armed or was rescheduled.
+  void scheduleLocked(const std::shared_ptr<TimerState>& timer);
+  // Wakes the thread to look at the timers again. Called after the change, with or without the
+  // mutex held.
+  void wake();
+  // Called with the mutex held: blocks until the thread has looked at every change made before the
+  // call (returns at once if the thread is not running).
+  void waitForPassLocked(std::unique_lock<std::mutex>& lock);
+
+ private:
+  TimerScheduler();
+  static void stopBeforeExit();
+  void ensureThreadLocked();
+  void threadMain();
+  void fireLocked(const std::shared_ptr<TimerState>& timer, double now);
+  static void runTick(const std::shared_ptr<TimerState>& timer);
+
+  std::mutex _mutex;
+  std::condition_variable _wakeup;        // the thread waits here while no timer is armed
+  std::condition_variable _stateChanged;  // ticks, passes and exits are announced here
+  std::vector<std::shared_ptr<TimerState>> _timers;
+  bool _threadRunning = false;
+  bool _exiting = false;
+  std::uint64_t _passesRequested = 0;
+  std::uint64_t _passesSeen = 0;
+};
+
+}  // namespace dispatch

@@ -1,0 +1,97 @@
+#include "dispatch/TimerSource.h"
+
+#include <chrono>
+
+#include "dispatch/TimerScheduler.h"
+#include "foundation/Clock.h"
+
+namespace dispatch {
+
+std::shared_ptr<TimerSource> TimerSource::create(Queue& queue) {
+  return std::shared_ptr<TimerSource>(new TimerSource(queue));
+}
+
+TimerSource::TimerSource(Queue& queue) : _state(std::make_shared<TimerState>(queue)) {}
+
+TimerSource::~TimerSource() { cancel(); }
+
+void TimerSource::setTimer(Time start, std::int64_t intervalNanoseconds,
+                           std::int64_t leewayNanoseconds) {
+  (void)leewayNanoseconds;
+  TimerScheduler& scheduler = TimerScheduler::shared();
+  {
+    std::lock_guard<std::mutex> guard(scheduler.mutex());
+    TimerState& state = *_state;
+    if (state.cancelled) return;
+    state.timerSet = true;
+    state.finished = false;
+    state.start = start.uptime;
+    state.interval = intervalNanoseconds > 0
+                         ? static_cast<double>(intervalNanoseconds) / kNanosecondsPerSecond
+                         : 0;
+    state.nextIndex = 0;
+    state.nextDeadline = state.start;
+    if (state.armed()) scheduler.scheduleLocked(_state);
+  }
+  scheduler.wake();
+}
+
+void TimerSource::setEventHandler(std::function<void()> handler) {
+  TimerScheduler& scheduler = TimerScheduler::shared();
+  auto replacement = std::make_shared<const std::function<void()>>(std::move(handler));
+  {
+    std::lock_guard<std::mutex> guard(scheduler.mutex());
+    if (!_state->cancelled) _state->handler.swap(replacement);
+  }
+  // The previous handler (or the refused one) is released here, outside the lock.
+}
+
+void TimerSource::resume() {
+  TimerScheduler& scheduler = TimerScheduler::shared();
+  {
+    std::lock_guard<std::mutex> guard(scheduler.mutex());
+    TimerState& state = *_state;
+    if (state.cancelled || state.resumed) return;
+    state.resumed = true;
+    if (state.armed()) scheduler.scheduleLocked(_state);
+  }
+  scheduler.wake();
+}
+
+void TimerSource::cancel() {
+  TimerScheduler& scheduler = TimerScheduler::shared();
+  std::shared_ptr<const std::function<void()>> released;
+  std::unique_lock<std::mutex> lock(scheduler.mutex());
+  TimerState& state = *_state;
+  state.cancelled = true;
+  released = std::move(state.handler);
+  scheduler.stateChanged().notify_all();
+  const bool inOwnHandler = state.phase == TimerState::Phase::Running &&
+                            state.runningThread == std::this_thread::get_id();
+  if (inOwnHandler) {
+    scheduler.wake();
+  } else {
+    scheduler.stateChanged().wait(lock, [&] { return state.phase != TimerState::Phase::Running; });
+    scheduler.waitForPassLocked(lock);
+  }
+  lock.unlock();
+  released.reset();
+}
+
+bool TimerSource::isCancelled() const {
+  std::lock_guard<std::mutex> guard(TimerScheduler::shared().mutex());
+  return _state->cancelled;
+}
+
+bool TimerSource::waitUntilQuietForTesting(double realSecondsBound) const {
+  TimerScheduler& scheduler = TimerScheduler::shared();
+  std::unique_lock<std::mutex> lock(scheduler.mutex());
+  const TimerState& state = *_state;
+  return scheduler.stateChanged().wait_for(
+      lock, std::chrono::duration<double>(realSecondsBound), [&] {
+        return state.phase == TimerState::Phase::Idle &&
+               !(state.armed() && state.nextDeadline <= foundation::Clock::current().uptime());
+      });
+}
+
+}  // namespace dispatch
