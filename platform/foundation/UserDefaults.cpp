@@ -179,18 +179,29 @@ struct UserDefaults::State {
     std::uint64_t generation = 0;
   };
 
-  explicit State(std::string path) : path(std::move(path)) {}
+  explicit State(std::string filePath)
+      : path(std::move(filePath)), domain(lastPathComponent(path)) {
+    constexpr std::string_view kSuffix = ".plist";
+    if (domain.size() > kSuffix.size() && domain.ends_with(kSuffix)) {
+      domain.resize(domain.size() - kSuffix.size());
+    }
+  }
 
   // Brings `stored` up to date with the file. Called with `mutex` held.
   void refresh() {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && read && stamp == FileStamp::of(info)) return;
+    if (::stat(path.c_str(), &info) == 0) {
+      if (read && !absent && stamp == FileStamp::of(info)) return;
+    } else if (errno == ENOENT && read && absent) {
+      return;
+    }
     adopt(readDefaultsFile(path));
   }
 
   // Takes a read of the file as what is stored. Called with `mutex` held.
   void adopt(FileRead result) {
     read = true;
+    absent = result.outcome == FileRead::Outcome::missing;
     stamp = result.stamp;
     file = std::move(result.fd);
     stored = std::move(result.contents);
@@ -226,10 +237,12 @@ struct UserDefaults::State {
   }
 
   const std::string path;
+  std::string domain;
 
   std::mutex syncMutex;  // serialises synchronize(); taken before `mutex`
   std::mutex mutex;      // guards everything below
   bool read = false;     // `stamp` describes the file `stored` came from
+  bool absent = false;   // ... or there was no file
   FileStamp stamp;
   FileDescriptor file;  // the file `stored` came from, held open to pin its inode
   PlistDictionary stored;
@@ -259,6 +272,7 @@ UserDefaults::UserDefaults(std::string path) : _state(std::make_unique<State>(st
 UserDefaults::~UserDefaults() = default;
 
 const std::string& UserDefaults::path() const { return _state->path; }
+const std::string& UserDefaults::domain() const { return _state->domain; }
 
 std::optional<PlistValue> UserDefaults::objectForKey(std::string_view key) const {
   std::lock_guard<std::mutex> guard(_state->mutex);

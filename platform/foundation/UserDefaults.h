@@ -45,6 +45,8 @@ class UserDefaults {
   UserDefaults& operator=(const UserDefaults&) = delete;
 
   const std::string& path() const;
+  // The file's name without ".plist": the domain for standard().
+  const std::string& domain() const;
 
   std::optional<PlistValue> objectForKey(std::string_view key) const;
   // False (logged, nothing stored) for a value no property-list file can hold, such as a date

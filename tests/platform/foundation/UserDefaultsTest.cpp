@@ -233,6 +233,7 @@ TEST_F(UserDefaultsTest, StandardDefaultsFollowTheMainBundleAndTheHome) {
   Bundle::setMainForTesting(Bundle::atPath(sandbox.inHome("Agent.app")));
   UserDefaults& bundled = UserDefaults::standard();
   EXPECT_EQ(bundled.path(), prefs("com.example.agent"));
+  EXPECT_EQ(bundled.domain(), "com.example.agent");
   bundled.setBool("NeverPopDialog", true);
   EXPECT_TRUE(bundled.synchronize()) << "missing Preferences folders are made on write";
   Bundle::setMainForTesting(std::nullopt);
