@@ -20,8 +20,7 @@ class OnceFlag {
 
 // Runs `action` exactly once per flag, however many threads call at once; every caller returns
 // after the action has completed and sees its effects. Calling once() on the same flag from
-// inside its own action deadlocks. If the action throws, the flag stays unset and the next caller
-// runs it again.
+// inside its own action deadlocks. The action must not throw.
 template <class F>
 void once(OnceFlag& flag, F&& action) {
   std::call_once(flag._flag, std::forward<F>(action));
