@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <memory>
 
@@ -223,6 +224,16 @@ bool binaryStringsAreSafe(std::string_view bytes) {
   return true;
 }
 
+// The process's umask, read without changing it (umask() itself would race other threads).
+mode_t currentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  return 022;
+}
+
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -316,12 +327,10 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes) {
   std::string folder = deletingLastPathComponent(path);
   std::string temporary = appendingPathComponent(
       folder.empty() ? "." : folder, "." + lastPathComponent(path) + ".XXXXXX");
-  int fd = ::mkstemp(temporary.data());
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
   // Keep the permissions a plain new file would get.
-  mode_t mask = ::umask(0);
-  ::umask(mask);
-  bool ok = ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+  bool ok = ::fchmod(fd, 0666 & ~currentUmask()) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
   if (!ok) {
