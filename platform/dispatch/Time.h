@@ -18,4 +18,8 @@ struct Time {
   }
 };
 
+// For a schedule start + k * interval (interval > 0): the least k above `afterIndex` whose point
+// lies strictly after `now`. Deadlines missed in between are skipped, not replayed.
+std::int64_t nextGridIndex(double start, double interval, std::int64_t afterIndex, double now);
+
 }  // namespace dispatch

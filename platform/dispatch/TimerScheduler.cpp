@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "dispatch/Queue.h"
+#include "dispatch/Time.h"
 #include "foundation/Clock.h"
 #include "foundation/Log.h"
 
@@ -118,13 +119,9 @@ void TimerScheduler::threadMain() {
 void TimerScheduler::fireLocked(const std::shared_ptr<TimerState>& timer, double now) {
   timer->phase = TimerState::Phase::Queued;
   if (timer->interval > 0) {
-    // The next grid point strictly after now: missed points collapse into the tick queued here.
-    std::int64_t next = timer->nextIndex + 1;
-    double behind = std::floor((now - timer->start) / timer->interval);
-    if (behind >= static_cast<double>(next)) next = static_cast<std::int64_t>(behind) + 1;
-    while (timer->start + static_cast<double>(next) * timer->interval <= now) ++next;
-    timer->nextIndex = next;
-    timer->nextDeadline = timer->start + static_cast<double>(next) * timer->interval;
+    // Missed grid points collapse into the tick queued here.
+    timer->nextIndex = nextGridIndex(timer->start, timer->interval, timer->nextIndex, now);
+    timer->nextDeadline = timer->start + static_cast<double>(timer->nextIndex) * timer->interval;
   } else {
     timer->finished = true;
   }

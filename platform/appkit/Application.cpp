@@ -1,0 +1,104 @@
+#include "appkit/Application.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "appkit/ApplicationDelegate.h"
+#include "appkit/Layout.h"
+#include "appkit/RunLoop.h"
+#include "dispatch/MainQueue.h"
+#include "dispatch/MainThread.h"
+#include "foundation/Bundle.h"
+#include "foundation/Log.h"
+#include "foundation/ProcessInfo.h"
+
+namespace appkit {
+
+Application& Application::shared() {
+  // Deliberately leaked: the process exits with the application and its layout alive.
+  static Application* s_application =
+      new Application(RunLoop::main(), [](int status) { std::exit(status); });
+  return *s_application;
+}
+
+Application::Application(RunLoop& runLoop, ExitFunction exitProcess)
+    : _runLoop(runLoop), _exitProcess(std::move(exitProcess)) {}
+
+Application::~Application() = default;
+
+bool Application::finishLaunching(const std::string& layoutPath, std::string* error) {
+  if (_launched) {
+    if (error) *error = "the application has already finished launching";
+    return false;
+  }
+  LayoutResult loaded = Layout::load(layoutPath);
+  if (!loaded) {
+    if (error) *error = loaded.error;
+    return false;
+  }
+  _launched = true;
+  _layout = std::move(loaded.layout);
+  _delegate = _layout->applicationDelegate();
+  if (_delegate) _delegate->applicationDidFinishLaunching();
+  return true;
+}
+
+void Application::run() { _runLoop.run(); }
+
+void Application::terminate() {
+  if (_terminating.exchange(true)) return;
+  if (dispatch::isMainThread()) {
+    terminateOnMainThread();
+  } else {
+    _runLoop.queue().async([this] { terminateOnMainThread(); });
+  }
+}
+
+void Application::terminateOnMainThread() {
+  if (_delegate) _delegate->applicationWillTerminate();
+  _exitProcess(0);
+}
+
+void Application::performOnMainThread(std::function<void()> block) {
+  _runLoop.queue().async(std::move(block));
+}
+
+void Application::lastWindowDidClose() {
+  if (_delegate && _delegate->applicationShouldTerminateAfterLastWindowClosed()) terminate();
+}
+
+int applicationMain(int argc, char** argv) {
+  static std::atomic<bool> s_entered{false};
+  if (s_entered.exchange(true)) {
+    foundation::NSLog("applicationMain was called a second time");
+    return 1;
+  }
+  foundation::ProcessInfo::setArguments(std::vector<std::string>(argv, argv + argc));
+
+  const foundation::Bundle* bundle = foundation::Bundle::main();
+  if (!bundle) {
+    foundation::NSLog("The application is not inside a bundle (…/Contents/MacOS/<name>); exiting");
+    return 1;
+  }
+  const foundation::PlistValue* nib = bundle->objectForInfoDictionaryKey("NSMainNibFile");
+  if (!nib || !nib->string() || nib->string()->empty()) {
+    foundation::NSLog("The bundle's Info.plist names no NSMainNibFile; exiting");
+    return 1;
+  }
+  std::optional<std::string> path = bundle->pathForResource(*nib->string(), "layout");
+  if (!path) {
+    foundation::NSLog("Unable to find the window layout %s.layout in %s; exiting",
+                      nib->string()->c_str(), bundle->resourcePath().c_str());
+    return 1;
+  }
+  Application& application = Application::shared();
+  std::string error;
+  if (!application.finishLaunching(*path, &error)) {
+    foundation::NSLog("Unable to load the window layout: %s; exiting", error.c_str());
+    return 1;
+  }
+  application.run();
+  return 0;
+}
+
+}  // namespace appkit

@@ -1,0 +1,30 @@
+#include "appkit/Layout.h"
+
+#include "appkit/ClassRegistry.h"
+#include "appkit/LayoutBuilder.h"
+#include "appkit/Object.h"
+#include "foundation/PropertyList.h"
+
+namespace appkit {
+
+LayoutResult Layout::load(const std::string& path) {
+  std::optional<foundation::PlistValue> root = foundation::readPropertyListFile(path);
+  if (!root) return LayoutResult{nullptr, path + ": not a readable property list"};
+  return loadFromValue(*root, path, ClassRegistry::shared());
+}
+
+LayoutResult Layout::loadFromValue(const foundation::PlistValue& root, const std::string& source,
+                                   const ClassRegistry& registry) {
+  return LayoutBuilder(registry, source).build(root);
+}
+
+Layout::~Layout() {
+  while (!_objects.empty()) _objects.pop_back();
+}
+
+Object* Layout::objectWithId(std::string_view id) const {
+  auto it = _byId.find(id);
+  return it == _byId.end() ? nullptr : it->second;
+}
+
+}  // namespace appkit

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+
+namespace dispatch {
+class MainQueue;
+}
+
+namespace appkit {
+
+// The main thread's loop. Each pass blocks in poll() until there is work: a block on its main
+// queue, the nearest timer deadline, a registered descriptor that is readable, or stop(). An idle
+// loop uses no CPU. Timer deadlines are foundation::Clock::current().uptime() values; with a
+// ManualClock, runOnce(0) after advancing the clock fires what has come due.
+//
+// Thread safety: stop() may be called from any thread (an atomic flag and an eventfd); everything
+// else belongs to the thread that runs the loop. Blocks reach the loop from other threads through
+// its dispatch::MainQueue.
+class RunLoop {
+ public:
+  using SourceId = std::uint64_t;  // never 0
+  static constexpr double kForever = std::numeric_limits<double>::infinity();
+
+  // A loop serving `queue`, which must outlive it.
+  explicit RunLoop(dispatch::MainQueue& queue);
+  ~RunLoop();
+  RunLoop(const RunLoop&) = delete;
+  RunLoop& operator=(const RunLoop&) = delete;
+
+  // The loop of the process's main thread, serving dispatch::mainQueue(). Never destroyed.
+  static RunLoop& main();
+
+  dispatch::MainQueue& queue() const { return _queue; }
+
+  // Calls `onReadable` on the loop's thread whenever `fd` polls readable (or hung up, or in
+  // error) until removed. The fd stays the caller's; remove it before closing it. An fd that
+  // turns out to be invalid is removed and logged.
+  SourceId addDescriptor(int fd, std::function<void()> onReadable);
+  void removeDescriptor(SourceId id);
+
+  // Calls `fire` once `delaySeconds` from now and then, if `intervalSeconds` > 0, on the grid of
+  // that interval; deadlines missed while the loop was busy collapse into one call.
+  SourceId addTimer(double delaySeconds, double intervalSeconds, std::function<void()> fire);
+  void cancelTimer(SourceId id);  // harmless for an id already gone, from the timer's own call too
+
+  // Runs passes until stop(). A stop() made while no run() was active makes the next run()
+  // return at once.
+  void run();
+  // One pass: waits up to `maxWaitSeconds` for work (0 does not wait), then runs the queued blocks
+  // in order, the timers that are due and the callbacks of readable descriptors. True if any ran.
+  bool runOnce(double maxWaitSeconds);
+  // Makes run() return after its current pass.
+  void stop();
+
+ private:
+  struct Timer {
+    double start;
+    double interval;
+    std::int64_t nextIndex;
+    double deadline;
+    std::shared_ptr<std::function<void()>> fire;
+  };
+  struct Descriptor {
+    int fd;
+    std::shared_ptr<std::function<void()>> onReadable;
+  };
+
+  bool fireDueTimers();
+
+  dispatch::MainQueue& _queue;
+  int _wakeFd = -1;
+  std::atomic<bool> _stopRequested{false};
+  SourceId _nextId = 1;
+  std::map<SourceId, Timer> _timers;
+  std::map<SourceId, Descriptor> _descriptors;
+};
+
+}  // namespace appkit
