@@ -1,0 +1,264 @@
+#include "appkit/Layout.h"
+
+#include <gtest/gtest.h>
+
+#include "TestClasses.h"
+#include "appkit/ClassRegistry.h"
+#include "foundation/PropertyList.h"
+#include "support/TestHome.h"
+
+namespace {
+
+using appkit_tests::TestButton;
+using appkit_tests::TestDelegate;
+using appkit_tests::TestView;
+using foundation::PlistArray;
+using foundation::PlistDictionary;
+using foundation::PlistValue;
+
+// The layout of LAYOUT.md's example, with test classes.
+constexpr const char* kLayoutXml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>Objects</key>
+	<array>
+		<dict>
+			<key>id</key><string>delegate</string>
+			<key>class</key><string>TestDelegate</string>
+			<key>outlets</key>
+			<dict>
+				<key>window</key><string>popup</string>
+				<key>okButton</key><string>ok</string>
+			</dict>
+		</dict>
+		<dict>
+			<key>id</key><string>popup</string>
+			<key>class</key><string>TestView</string>
+			<key>properties</key>
+			<dict>
+				<key>title</key><string>Pop-up</string>
+				<key>tag</key><integer>7</integer>
+			</dict>
+			<key>outlets</key>
+			<dict><key>next</key><string>ok</string></dict>
+		</dict>
+		<dict>
+			<key>id</key><string>ok</string>
+			<key>class</key><string>TestButton</string>
+			<key>properties</key>
+			<dict><key>title</key><string>OK</string></dict>
+		</dict>
+	</array>
+	<key>Connections</key>
+	<array>
+		<dict>
+			<key>kind</key><string>action</string>
+			<key>source</key><string>ok</string>
+			<key>target</key><string>delegate</string>
+			<key>selector</key><string>onOk:</string>
+		</dict>
+	</array>
+	<key>ApplicationDelegate</key><string>delegate</string>
+</dict>
+</plist>
+)";
+
+class LayoutTest : public testing_support::HomeTest {
+ protected:
+  void SetUp() override { TestView::awakeOrder.clear(); }
+  void TearDown() override { EXPECT_EQ(TestView::live, 0) << "a layout leaked or lost objects"; }
+};
+
+TEST_F(LayoutTest, CreatesConnectsAndAwakesEveryObjectOfAFile) {
+  std::string path = sandbox.inHome("Main.layout");
+  testing_support::writeFile(path, kLayoutXml);
+  appkit::LayoutResult result = appkit::Layout::load(path);
+  ASSERT_TRUE(result) << result.error;
+  const appkit::Layout& layout = *result.layout;
+
+  auto* delegate = dynamic_cast<TestDelegate*>(layout.objectWithId("delegate"));
+  ASSERT_NE(delegate, nullptr);
+  EXPECT_EQ(layout.applicationDelegate(), delegate);
+  auto* popup = dynamic_cast<TestView*>(layout.objectWithId("popup"));
+  auto* ok = dynamic_cast<TestButton*>(layout.objectWithId("ok"));
+  ASSERT_NE(popup, nullptr);
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(layout.objectWithId("missing"), nullptr);
+  EXPECT_EQ(layout.objects().size(), 3u);
+
+  EXPECT_EQ(delegate->window, popup);
+  EXPECT_EQ(delegate->okButton, ok);
+  EXPECT_EQ(popup->title, "Pop-up");
+  EXPECT_EQ(popup->tag, 7);
+  EXPECT_EQ(popup->next, ok);  // an outlet of the superclass, on a subclass target
+  EXPECT_EQ(ok->title, "OK");  // a property inherited from TestView
+
+  EXPECT_EQ(TestView::awakeOrder, (std::vector<std::string>{"Pop-up", "OK"}));
+  EXPECT_TRUE(delegate->calls.empty()) << "loading must not launch anything";
+}
+
+TEST_F(LayoutTest, ActionConnectionCallsTheTargetsMethodWithTheSender) {
+  std::string path = sandbox.inHome("Main.layout");
+  testing_support::writeFile(path, kLayoutXml);
+  appkit::LayoutResult result = appkit::Layout::load(path);
+  ASSERT_TRUE(result) << result.error;
+  auto* delegate = dynamic_cast<TestDelegate*>(result.layout->objectWithId("delegate"));
+  auto* ok = dynamic_cast<TestButton*>(result.layout->objectWithId("ok"));
+  ASSERT_TRUE(delegate && ok);
+  EXPECT_EQ(ok->target, delegate);
+  EXPECT_EQ(ok->selector, "onOk:");
+  ok->click();
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"onOk"}));
+  EXPECT_EQ(delegate->lastSender, ok);
+}
+
+TEST_F(LayoutTest, ALayoutWithoutDelegateLoads) {
+  PlistValue root(PlistDictionary{
+      {"Objects", PlistArray{PlistDictionary{{"id", "a"}, {"class", "TestView"}}}}});
+  auto result = appkit::Layout::loadFromValue(root, "inline", appkit::ClassRegistry::shared());
+  ASSERT_TRUE(result) << result.error;
+  EXPECT_EQ(result.layout->applicationDelegate(), nullptr);
+}
+
+TEST_F(LayoutTest, ReportsAFileThatIsMissingOrNotAPropertyList) {
+  auto missing = appkit::Layout::load(sandbox.inHome("none.layout"));
+  EXPECT_FALSE(missing);
+  EXPECT_NE(missing.error.find("none.layout"), std::string::npos) << missing.error;
+
+  std::string garbage = sandbox.inHome("garbage.layout");
+  testing_support::writeFile(garbage, "<plist><dict><key>Objects</key><array>");
+  auto broken = appkit::Layout::load(garbage);
+  EXPECT_FALSE(broken);
+  EXPECT_NE(broken.error.find("not a readable property list"), std::string::npos) << broken.error;
+}
+
+PlistDictionary object(const char* id, const char* className, PlistDictionary extra = {}) {
+  PlistDictionary result{{"id", id}, {"class", className}};
+  result.merge(extra);
+  return result;
+}
+
+PlistValue layoutOf(PlistArray objects, PlistDictionary extra = {}) {
+  PlistDictionary root{{"Objects", std::move(objects)}};
+  root.merge(extra);
+  return PlistValue(std::move(root));
+}
+
+struct BadLayout {
+  const char* what;
+  PlistValue root;
+  const char* expected;  // a part of the error message
+};
+
+TEST_F(LayoutTest, ReportsEachKindOfMalformedLayoutAndDestroysWhatItMade) {
+  PlistDictionary action{
+      {"kind", "action"}, {"source", "b"}, {"target", "d"}, {"selector", "onOk:"}};
+  auto withAction = [&](PlistDictionary changes) {
+    PlistDictionary connection = action;
+    for (auto& [key, value] : changes) connection[key] = value;
+    return connection;
+  };
+  const PlistArray viewAndDelegate{object("v", "TestView"), object("d", "TestDelegate"),
+                                   object("b", "TestButton")};
+
+  std::vector<BadLayout> cases = {
+      {"top level not a dictionary", PlistValue(PlistArray{}), "not a dictionary"},
+      {"no Objects", PlistValue(PlistDictionary{}), "no Objects array"},
+      {"Objects not an array", PlistValue(PlistDictionary{{"Objects", "x"}}), "not an array"},
+      {"unknown top-level key", layoutOf({}, {{"Windows", PlistArray{}}}), "unknown key 'Windows'"},
+      {"entry not a dictionary", layoutOf({PlistValue("v")}), "Objects[0] is not a dictionary"},
+      {"entry without id", layoutOf({PlistDictionary{{"class", "TestView"}}}), "no id string"},
+      {"id not a string", layoutOf({PlistDictionary{{"id", 3}, {"class", "TestView"}}}),
+       "no id string"},
+      {"reserved id", layoutOf({object("$app", "TestView")}), "reserved"},
+      {"duplicate id", layoutOf({object("v", "TestView"), object("v", "TestView")}), "used twice"},
+      {"no class", layoutOf({PlistDictionary{{"id", "v"}}}), "no class string"},
+      {"unknown class", layoutOf({object("v", "TestView"), object("w", "NoSuchView")}),
+       "unknown class 'NoSuchView'"},
+      {"abstract class", layoutOf({object("t", "AbstractThing")}), "cannot be instantiated"},
+      {"unknown entry key", layoutOf({object("v", "TestView", {{"subviews", PlistArray{}}})}),
+       "unknown key 'subviews'"},
+      {"properties not a dictionary", layoutOf({object("v", "TestView", {{"properties", 1}})}),
+       "properties is not a dictionary"},
+      {"unknown property",
+       layoutOf({object("v", "TestView", {{"properties", PlistDictionary{{"colour", "red"}}}})}),
+       "no property 'colour'"},
+      {"property of the wrong type",
+       layoutOf({object("v", "TestView", {{"properties", PlistDictionary{{"tag", "seven"}}}})}),
+       "property 'tag' does not accept"},
+      {"unknown outlet",
+       layoutOf({object("v", "TestView", {{"outlets", PlistDictionary{{"prev", "v"}}}})}),
+       "no outlet 'prev'"},
+      {"outlet to a missing object",
+       layoutOf({object("v", "TestView", {{"outlets", PlistDictionary{{"next", "gone"}}}})}),
+       "names no object 'gone'"},
+      {"outlet to an object of the wrong class",
+       layoutOf({object("d", "TestDelegate", {{"outlets", PlistDictionary{{"okButton", "v"}}}}),
+                 object("v", "TestView")}),
+       "cannot hold object 'v' (TestView)"},
+      {"outlet value not a string",
+       layoutOf({object("v", "TestView", {{"outlets", PlistDictionary{{"next", 1}}}})}),
+       "not an id string"},
+      {"connections not an array", layoutOf(viewAndDelegate, {{"Connections", "x"}}),
+       "Connections is not an array"},
+      {"connection without kind",
+       layoutOf(viewAndDelegate, {{"Connections", PlistArray{PlistDictionary{}}}}),
+       "no kind string"},
+      {"unknown connection kind",
+       layoutOf(viewAndDelegate, {{"Connections", PlistArray{withAction({{"kind", "binding"}})}}}),
+       "unknown connection kind 'binding'"},
+      {"action without selector",
+       layoutOf(viewAndDelegate, {{"Connections", PlistArray{withAction({{"selector", ""}})}}}),
+       "needs source, target and selector"},
+      {"action to a missing selector",
+       layoutOf(viewAndDelegate,
+                {{"Connections", PlistArray{withAction({{"selector", "onNo:"}})}}}),
+       "has no action 'onNo:'"},
+      {"action from an object that sends none",
+       layoutOf(viewAndDelegate, {{"Connections", PlistArray{withAction({{"source", "v"}})}}}),
+       "sends no actions"},
+      {"action from a missing source",
+       layoutOf(viewAndDelegate, {{"Connections", PlistArray{withAction({{"source", "x"}})}}}),
+       "no source object 'x'"},
+      {"delegate id missing", layoutOf(viewAndDelegate, {{"ApplicationDelegate", "nobody"}}),
+       "names no object 'nobody'"},
+      {"delegate not a delegate", layoutOf(viewAndDelegate, {{"ApplicationDelegate", "v"}}),
+       "is not an application delegate"},
+      {"delegate not a string", layoutOf(viewAndDelegate, {{"ApplicationDelegate", 1}}),
+       "not an id string"},
+  };
+  for (const auto& bad : cases) {
+    auto result =
+        appkit::Layout::loadFromValue(bad.root, "bad.layout", appkit::ClassRegistry::shared());
+    EXPECT_FALSE(result) << bad.what;
+    EXPECT_NE(result.error.find(bad.expected), std::string::npos)
+        << bad.what << ": got \"" << result.error << "\"";
+    EXPECT_EQ(result.error.rfind("bad.layout: ", 0), 0u) << bad.what << ": " << result.error;
+    EXPECT_EQ(TestView::live, 0) << bad.what;
+  }
+  EXPECT_TRUE(TestView::awakeOrder.empty()) << "nothing is awoken by a failed load";
+}
+
+TEST(ClassRegistry, KeepsTheFirstRegistrationOfAName) {
+  appkit::ClassRegistry registry;
+  appkit::ClassDescription first{"Thing", "", [] { return std::make_unique<TestView>(); },
+                                 {},      {}, {}};
+  appkit::ClassDescription second{"Thing", "", nullptr, {}, {}, {}};
+  EXPECT_TRUE(registry.registerClass(first));
+  EXPECT_FALSE(registry.registerClass(second));
+  EXPECT_FALSE(registry.registerClass(appkit::ClassDescription{}));
+  ASSERT_NE(registry.find("Thing"), nullptr);
+  EXPECT_TRUE(registry.find("Thing")->factory != nullptr);
+  EXPECT_EQ(registry.classNames(), (std::vector<std::string>{"Thing"}));
+}
+
+TEST(ClassRegistry, SuperclassCycleEndsTheSearch) {
+  appkit::ClassRegistry registry;
+  registry.registerClass(appkit::ClassDescription{"A", "B", nullptr, {}, {}, {}});
+  registry.registerClass(appkit::ClassDescription{"B", "A", nullptr, {}, {}, {}});
+  EXPECT_EQ(registry.findOutlet("A", "anything"), nullptr);
+  EXPECT_EQ(registry.findProperty("Unregistered", "x"), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+#include "appkit/RunLoop.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestSync.h"
+#include "dispatch/MainQueue.h"
+#include "dispatch/TimerSource.h"
+#include "foundation/Clock.h"
+
+namespace {
+
+class RunLoopTest : public ::testing::Test {
+ protected:
+  foundation::ManualClock clock;
+  foundation::ScopedClock scoped{clock};
+  dispatch::MainQueue queue;
+  appkit::RunLoop loop{queue};
+};
+
+TEST_F(RunLoopTest, RunsQueuedBlocksInOrderAndReportsIdlePasses) {
+  std::vector<int> order;
+  for (int i = 0; i < 3; ++i) queue.async([&, i] { order.push_back(i); });
+  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  EXPECT_FALSE(loop.runOnce(0));
+}
+
+TEST_F(RunLoopTest, WakesForABlockQueuedFromAnotherThread) {
+  bool ran = false;
+  std::thread poster([&] { queue.async([&] { ran = true; }); });
+  // Blocks in poll() until the block arrives; the bound is only a safety net.
+  EXPECT_TRUE(loop.runOnce(30));
+  poster.join();
+  EXPECT_TRUE(ran);
+}
+
+TEST_F(RunLoopTest, OneShotTimerFiresOnceAtItsDeadline) {
+  int fired = 0;
+  loop.addTimer(0.8, 0, [&] { ++fired; });
+  EXPECT_FALSE(loop.runOnce(0));
+  clock.advance(0.5);
+  loop.runOnce(0);
+  EXPECT_EQ(fired, 0);
+  clock.advance(0.5);
+  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_EQ(fired, 1);
+  clock.advance(5);
+  loop.runOnce(0);
+  EXPECT_EQ(fired, 1);
+}
+
+TEST_F(RunLoopTest, RepeatingTimerKeepsItsGridAndCollapsesMissedDeadlines) {
+  std::vector<double> firedAt;
+  auto id = loop.addTimer(0.25, 0.25, [&] { firedAt.push_back(clock.uptime()); });
+  clock.advance(0.25);
+  loop.runOnce(0);
+  clock.advance(0.25);
+  loop.runOnce(0);
+  EXPECT_EQ(firedAt, (std::vector<double>{0.25, 0.5}));
+  clock.advance(1.0);  // four deadlines pass while the loop is busy elsewhere
+  loop.runOnce(0);
+  loop.runOnce(0);
+  EXPECT_EQ(firedAt.size(), 3u);
+  clock.advance(0.25);
+  loop.runOnce(0);
+  EXPECT_EQ(firedAt.size(), 4u);
+  loop.cancelTimer(id);
+  clock.advance(1);
+  loop.runOnce(0);
+  EXPECT_EQ(firedAt.size(), 4u);
+}
+
+TEST_F(RunLoopTest, TimersMayCancelThemselvesAndEachOther) {
+  int first = 0;
+  int second = 0;
+  appkit::RunLoop::SourceId secondId = 0;
+  appkit::RunLoop::SourceId firstId = loop.addTimer(1, 1, [&] {
+    ++first;
+    loop.cancelTimer(firstId);
+    loop.cancelTimer(secondId);
+  });
+  secondId = loop.addTimer(1.5, 1, [&] { ++second; });
+  clock.advance(2);  // both due; the first fires earlier and cancels the second
+  loop.runOnce(0);
+  clock.advance(5);
+  loop.runOnce(0);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+}
+
+TEST_F(RunLoopTest, CallsBackForReadableDescriptorsUntilRemoved) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::string received;
+  auto id = loop.addDescriptor(fds[0], [&] {
+    char buffer[16];
+    ssize_t n = read(fds[0], buffer, sizeof buffer);
+    if (n > 0) received.append(buffer, static_cast<size_t>(n));
+  });
+  EXPECT_FALSE(loop.runOnce(0));
+  ASSERT_EQ(write(fds[1], "x11", 3), 3);
+  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_EQ(received, "x11");
+
+  loop.removeDescriptor(id);
+  ASSERT_EQ(write(fds[1], "more", 4), 4);
+  EXPECT_FALSE(loop.runOnce(0));
+  EXPECT_EQ(received, "x11");
+  close(fds[0]);
+  close(fds[1]);
+}
+
+TEST_F(RunLoopTest, DropsADescriptorThatIsNotOpenInsteadOfSpinning) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  close(fds[1]);
+  int calls = 0;
+  loop.addDescriptor(fds[0], [&] { ++calls; });
+  loop.runOnce(0);
+  loop.runOnce(0);
+  EXPECT_EQ(calls, 0);
+}
+
+TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
+  platform_tests::Gate running;
+  queue.async([&] { running.open(); });
+  std::thread stopper([&] {
+    running.waitOpen();
+    loop.stop();
+  });
+  loop.run();  // returns only because of stop()
+  stopper.join();
+}
+
+TEST_F(RunLoopTest, StopFromABlockEndsRunAfterItsPass) {
+  std::vector<std::string> order;
+  queue.async([&] {
+    order.push_back("stopping");
+    loop.stop();
+  });
+  queue.async([&] { order.push_back("same pass"); });
+  loop.run();
+  EXPECT_EQ(order, (std::vector<std::string>{"stopping", "same pass"}));
+  // A stop() made before run() makes it return at once.
+  loop.stop();
+  queue.async([&] { order.push_back("next run"); });
+  loop.run();
+  EXPECT_EQ(order.size(), 2u);
+}
+
+TEST_F(RunLoopTest, ServesADispatchTimerOnItsQueue) {
+  platform_tests::Counter ticks;
+  auto timer = dispatch::TimerSource::create(queue);
+  timer->setTimer(dispatch::Time::now(), 10 * dispatch::kNanosecondsPerSecond, 0);
+  timer->setEventHandler([&] { ticks.increment(); });
+  timer->resume();
+  // Each pass blocks until the timer thread queues the tick; the pass count is a safety net.
+  for (int pass = 0; pass < 100 && ticks.value() == 0; ++pass) loop.runOnce(5);
+  EXPECT_EQ(ticks.value(), 1);
+  clock.advance(10);
+  for (int pass = 0; pass < 100 && ticks.value() == 1; ++pass) loop.runOnce(5);
+  EXPECT_EQ(ticks.value(), 2);
+  timer->cancel();
+}
+
+}  // namespace
