@@ -13,8 +13,8 @@ namespace appkit {
 // be dropped with its object file. Link such libraries whole: compile the classes into the
 // executable itself, or use appkit_link_layout_classes(<target> <library>) from
 // platform/appkit/CMakeLists.txt, which links <library> with WHOLE_ARCHIVE. Layout classes of
-// appkit itself (a static library too) must not rely on registrars: ClassRegistry::shared()
-// registers them by explicit calls.
+// appkit itself (a static library too) must not rely on registrars: they are to be registered by
+// explicit calls from ClassRegistry::shared().
 class ClassRegistrar {
  public:
   explicit ClassRegistrar(ClassDescription description) {
