@@ -1,0 +1,136 @@
+#include "Workspace.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <memory>
+#include <string_view>
+
+#include "foundation/Paths.h"
+
+namespace appkit {
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+std::string withoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The whole content of a small /proc file; nullopt when it can't be read.
+std::optional<std::string> readProcFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  char buffer[4096];
+  while (true) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return content;
+}
+
+std::optional<uid_t> realUserOf(const std::string& procFolder) {
+  std::optional<std::string> status = readProcFile(procFolder + "/status");
+  if (!status) return std::nullopt;
+  size_t at = status->find("\nUid:");
+  if (at == std::string::npos) return std::nullopt;
+  at = status->find_first_not_of(" \t", at + 5);
+  if (at == std::string::npos) return std::nullopt;
+  uid_t uid = 0;
+  const char* begin = status->data() + at;
+  auto [end, error] = std::from_chars(begin, status->data() + status->size(), uid);
+  if (error != std::errc() || end == begin) return std::nullopt;
+  return uid;
+}
+
+// HOME from the process's environment; nullopt when it has none (or an empty one) or the
+// environment can't be read.
+std::optional<std::string> homeOf(const std::string& procFolder, bool* readable) {
+  std::optional<std::string> environment = readProcFile(procFolder + "/environ");
+  *readable = environment.has_value();
+  if (!environment) return std::nullopt;
+  std::string_view rest(*environment);
+  while (!rest.empty()) {
+    size_t end = rest.find('\0');
+    std::string_view entry = rest.substr(0, end);
+    if (entry.substr(0, 5) == "HOME=" && entry.size() > 5) {
+      return withoutTrailingSeparators(std::string(entry.substr(5)));
+    }
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  return std::nullopt;
+}
+
+std::string databaseHome(uid_t uid) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir) {
+    return withoutTrailingSeparators(found->pw_dir);
+  }
+  return "/";
+}
+
+std::optional<std::string> executableOf(const std::string& procFolder) {
+  std::string target(PATH_MAX, '\0');
+  ssize_t length = ::readlink((procFolder + "/exe").c_str(), target.data(), target.size());
+  if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::nullopt;
+  target.resize(static_cast<size_t>(length));
+  return target;
+}
+
+std::optional<pid_t> processIdentifier(std::string_view name) {
+  pid_t pid = 0;
+  auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+  if (error != std::errc() || end != name.data() + name.size() || pid <= 0) return std::nullopt;
+  return pid;
+}
+
+}  // namespace
+
+std::vector<RunningApplication> Workspace::runningApplications() {
+  std::vector<RunningApplication> applications;
+  std::unique_ptr<DIR, DirCloser> proc(::opendir("/proc"));
+  if (!proc) return applications;
+
+  const uid_t user = ::getuid();
+  const std::string ourHome = withoutTrailingSeparators(foundation::homeDirectory());
+  const std::string fallbackHome = databaseHome(user);
+
+  while (const dirent* entry = ::readdir(proc.get())) {
+    std::optional<pid_t> pid = processIdentifier(entry->d_name);
+    if (!pid) continue;
+    std::string folder = "/proc/" + std::string(entry->d_name);
+    if (realUserOf(folder) != user) continue;
+    bool readable = false;
+    std::optional<std::string> home = homeOf(folder, &readable);
+    if (!readable || home.value_or(fallbackHome) != ourHome) continue;
+    applications.push_back(RunningApplication{*pid, executableOf(folder)});
+  }
+  std::sort(applications.begin(), applications.end(),
+            [](const RunningApplication& a, const RunningApplication& b) {
+              return a.processIdentifier < b.processIdentifier;
+            });
+  return applications;
+}
+
+}  // namespace appkit
