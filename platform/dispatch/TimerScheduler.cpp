@@ -1,6 +1,6 @@
 #include "dispatch/TimerScheduler.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <system_error>
@@ -67,13 +67,20 @@ void TimerScheduler::threadMain() {
   std::unique_lock<std::mutex> lock(_mutex);
   std::vector<std::shared_ptr<TimerState>> due;
   std::vector<std::shared_ptr<TimerState>> released;
-  for (;;) {
+  // A pass is acknowledged only just before the thread waits, with the lock held since it looked
+  // at the timers: a cancel() that waited for the pass returns while the thread is parked. With
+  // no timer armed it parks on its own condition variable and does not touch the clock at all, so
+  // a test may uninstall its ManualClock once its timers are cancelled.
+  auto acknowledgePasses = [this] {
     if (_passesSeen != _passesRequested) {
       _passesSeen = _passesRequested;
       _stateChanged.notify_all();
     }
-    if (_exiting) break;
-
+  };
+  auto armedAndIdle = [](const std::shared_ptr<TimerState>& timer) {
+    return timer->armed() && timer->phase == TimerState::Phase::Idle;
+  };
+  while (!_exiting) {
     for (auto it = _timers.begin(); it != _timers.end();) {
       if (!(*it)->armed() && (*it)->phase == TimerState::Phase::Idle) {
         (*it)->registered = false;
@@ -83,12 +90,24 @@ void TimerScheduler::threadMain() {
         ++it;
       }
     }
+    if (!released.empty()) {
+      // Dropped outside the lock: this may be the last reference to a state.
+      lock.unlock();
+      released.clear();
+      lock.lock();
+      continue;
+    }
+    if (std::none_of(_timers.begin(), _timers.end(), armedAndIdle)) {
+      acknowledgePasses();
+      _wakeup.wait(lock);
+      continue;
+    }
 
     foundation::Clock& clock = foundation::Clock::current();
     const double now = clock.uptime();
     double earliest = std::numeric_limits<double>::infinity();
     for (const auto& timer : _timers) {
-      if (!timer->armed() || timer->phase != TimerState::Phase::Idle) continue;
+      if (!armedAndIdle(timer)) continue;
       if (timer->nextDeadline <= now) {
         fireLocked(timer, now);
         due.push_back(timer);
@@ -96,21 +115,15 @@ void TimerScheduler::threadMain() {
         earliest = std::min(earliest, timer->nextDeadline);
       }
     }
-
-    if (!due.empty() || !released.empty()) {
-      // Queue outside the lock; states dropped here may be the last reference to them.
+    if (!due.empty()) {
       lock.unlock();
       for (auto& timer : due) timer->queue.async([timer] { runTick(timer); });
       due.clear();
-      released.clear();
       lock.lock();
       continue;
     }
-    if (std::isinf(earliest)) {
-      _wakeup.wait(lock);
-    } else {
-      clock.waitUntil(lock, earliest);
-    }
+    acknowledgePasses();
+    clock.waitUntil(lock, earliest);
   }
   _threadRunning = false;
   _stateChanged.notify_all();
@@ -145,12 +158,10 @@ void TimerScheduler::runTick(const std::shared_ptr<TimerState>& timer) {
   // Released before the tick counts as finished, so that a cancel() that waited for it returns
   // with the handler's captures gone.
   handler.reset();
-  {
-    std::lock_guard<std::mutex> guard(scheduler._mutex);
-    timer->phase = TimerState::Phase::Idle;
-    timer->runningThread = std::thread::id();
-    scheduler._stateChanged.notify_all();
-  }
+  std::lock_guard<std::mutex> guard(scheduler._mutex);
+  timer->phase = TimerState::Phase::Idle;
+  timer->runningThread = std::thread::id();
+  scheduler._stateChanged.notify_all();
   scheduler.wake();
 }
 

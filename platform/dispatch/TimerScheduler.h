@@ -51,8 +51,9 @@ class TimerScheduler {
 
   // Called with the mutex held after `timer` became armed or was rescheduled.
   void scheduleLocked(const std::shared_ptr<TimerState>& timer);
-  // Wakes the thread to look at the timers again. Called after the change, with or without the
-  // mutex held.
+  // Wakes the thread to look at the timers again. Called with the mutex held, after the change:
+  // whoever waits for that change to take effect then cannot return (and, in a test, uninstall
+  // the clock) before the wake-up has been delivered.
   void wake();
   // Called with the mutex held: blocks until the thread has looked at every change made before the
   // call (returns at once if the thread is not running).

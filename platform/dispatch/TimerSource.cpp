@@ -32,8 +32,8 @@ void TimerSource::setTimer(Time start, std::int64_t intervalNanoseconds,
     state.nextIndex = 0;
     state.nextDeadline = state.start;
     if (state.armed()) scheduler.scheduleLocked(_state);
+    scheduler.wake();
   }
-  scheduler.wake();
 }
 
 void TimerSource::setEventHandler(std::function<void()> handler) {
@@ -54,8 +54,8 @@ void TimerSource::resume() {
     if (state.cancelled || state.resumed) return;
     state.resumed = true;
     if (state.armed()) scheduler.scheduleLocked(_state);
+    scheduler.wake();
   }
-  scheduler.wake();
 }
 
 void TimerSource::cancel() {
@@ -68,9 +68,8 @@ void TimerSource::cancel() {
   scheduler.stateChanged().notify_all();
   const bool inOwnHandler = state.phase == TimerState::Phase::Running &&
                             state.runningThread == std::this_thread::get_id();
-  if (inOwnHandler) {
-    scheduler.wake();
-  } else {
+  scheduler.wake();
+  if (!inOwnHandler) {
     scheduler.stateChanged().wait(lock, [&] { return state.phase != TimerState::Phase::Running; });
     scheduler.waitForPassLocked(lock);
   }
