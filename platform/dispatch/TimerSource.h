@@ -44,9 +44,11 @@ class TimerSource {
 
   // Stops the timer for good and releases the handler (and what it captured).
   // From any thread other than a running tick's: when cancel() returns, no tick of this timer is
-  // running or will start, the handler has been released, and the scheduler thread has looked
-  // at the cancellation (it no longer waits on the clock for this timer). If a tick is running,
-  // cancel() waits for it to return, so a handler must not wait for a thread that cancels it.
+  // running or will start (a tick already queued but not started is skipped, not waited for),
+  // the handler has been released, and the scheduler thread has taken the cancellation in and is
+  // parked; with no other timer armed it then waits without touching the clock, so a test may
+  // uninstall its ManualClock. If a tick is running, cancel() waits for it to return, so a handler
+  // must never wait for a thread that may be cancelling its timer.
   // From inside its own handler: returns at once; the running tick continues to its end and no
   // other tick starts. Further calls do the same again and are otherwise harmless.
   void cancel();
