@@ -26,7 +26,7 @@ class Rules {
   // `deviceType`; nullopt when there is none or the folder can't be listed. A leading "~" of the
   // folder is expanded. Newest means latest creation time; entries with equal times count in name
   // order (the later name is newer) and entries whose time can't be read count as older than all
-  // others.
+  // others, among themselves in name order as well.
   static std::optional<std::string> latestLogFileWithiTunes(std::string_view logFolder,
                                                             std::string_view deviceType);
 
