@@ -290,7 +290,9 @@ std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
 }
 
 std::optional<PlistValue> readPropertyListFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or device in place of the file cannot hang the reader; only
+  // regular files are read.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   struct stat info{};
   std::string bytes;

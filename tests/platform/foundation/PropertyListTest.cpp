@@ -148,6 +148,8 @@ TEST_F(HomeTest, FailedWriteKeepsTheOldFile) {
 TEST_F(HomeTest, UnreadableFilesReadAsNothing) {
   EXPECT_FALSE(readPropertyListFile(sandbox.inHome("absent.plist")));
   EXPECT_FALSE(readPropertyListFile(sandbox.home()));  // a folder
+  ASSERT_EQ(mkfifo(sandbox.inHome("fifo.plist").c_str(), 0600), 0);
+  EXPECT_FALSE(readPropertyListFile(sandbox.inHome("fifo.plist")));  // and no hang
   writeFile(sandbox.inHome("text.plist"), "\"key\" = \"value\";");
   EXPECT_FALSE(readPropertyListFile(sandbox.inHome("text.plist")));
 }
