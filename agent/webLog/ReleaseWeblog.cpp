@@ -1,0 +1,5 @@
+#include "ReleaseWeblog.h"
+
+#include "ProductLogManager.h"
+
+ReleaseWeblog::~ReleaseWeblog() { ProductLogManager::releaseExportObj(); }

@@ -1,0 +1,97 @@
+// Child process for the exit tests: queues statistics sends and exits while the first one is in
+// the readiness wait. Mode "real" uses the bundle's libraries (writing into $HOME's spool); mode
+// "fake" installs an export object that reports every call, and any call after its release.
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "UsageLogLib/ExportObj.h"
+#include "fileUpload/FileUpload.h"
+#include "webLog/ProductLogManager.h"
+
+namespace {
+
+std::atomic<bool> g_released{false};
+std::atomic<bool> g_queried{false};
+
+void say(const std::string& text) {
+  std::string line = text + "\n";
+  (void)!::write(STDOUT_FILENO, line.data(), line.size());
+}
+
+void checkAlive(const char* operation) {
+  if (g_released) {
+    say(std::string("USED AFTER DESTROY: ") + operation);
+    _exit(9);
+  }
+}
+
+class ReportingExportObj final : public ExportObj {
+ public:
+  int32_t SendLogMessage(int32_t code, int32_t, const char*, int32_t, int32_t, int32_t, const char*,
+                         const char*, int32_t, int32_t) override {
+    checkAlive("SendLogMessage");
+    say("send " + std::to_string(code));
+    return 0;
+  }
+  int32_t QueryStatus(int64_t*, int64_t*) override {
+    checkAlive("QueryStatus");
+    g_queried = true;
+    return 0;  // never ready: the wait runs its full course
+  }
+  int32_t GetVersion() override { return 0; }
+  int32_t GetSpoolDirectory(char*, uint32_t) override { return 0; }
+  int64_t CountLogMessages() override { return 0; }
+  int64_t CountReportLogs() override { return 0; }
+  int32_t Flush() override { return 0; }
+  int32_t SendReportLog(int32_t, const char*, const char*, const char*) override {
+    checkAlive("SendReportLog");
+    return 0;
+  }
+};
+
+// Reachable from globals, as the library's own object is.
+ReportingExportObj* g_fake = nullptr;
+ProductLogManager::Libraries g_library;
+
+void releaseFake(ExportObj* obj) {
+  say("destroyed");
+  g_released = true;
+  delete static_cast<ReportingExportObj*>(obj);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string mode = argc > 1 ? argv[1] : "";
+  bool viaExit = argc > 2 && std::strcmp(argv[2], "exit") == 0;
+  if (mode == "fake") {
+    g_fake = new ReportingExportObj();
+    g_library = ProductLogManager::setLibrariesForTesting(
+        {g_fake, &releaseFake, &FileReport, &UpdateServerAddr});
+  } else if (mode != "real") {
+    return 2;
+  }
+  KVLogManager->setProductID(8);
+  KVLogManager->setProductVersion("1.0");
+  KVLogManager->setLanguageID(1033);
+  for (int code = 1; code <= 5; ++code) KVLogManager->asyncSendLog(code);
+  if (mode == "fake") {
+    while (!g_queried) {
+    }
+  } else {
+    // The spool appears at the first query: the first send is then in its readiness wait.
+    std::string spool =
+        std::string(std::getenv("HOME")) + "/Library/Application Support/Mendkit/UsageLog";
+    while (!std::filesystem::is_directory(spool)) {
+    }
+  }
+  say("ready " + mode);
+  if (viaExit) std::exit(0);
+  return 0;
+}
