@@ -23,7 +23,7 @@ echo "$symbols" | grep -q 'ReleaseWeblog::~ReleaseWeblog()' || fail "ReleaseWebl
 # A copy of the bundle: the libraries are found beside the copy, not where they were built.
 mkdir -p "$work/Agent.app/Contents/MacOS" "$work/Agent.app/Contents/Frameworks"
 cp "$exe" "$work/Agent.app/Contents/MacOS/MendkitAgent"
-cp "$frameworks/libUsageLogLib.so" "$frameworks/libfileUpload.so" "$work/Agent.app/Contents/Frameworks/"
+cp "$frameworks"/*.so "$work/Agent.app/Contents/Frameworks/"
 trace="$(LD_TRACE_LOADED_OBJECTS=1 "$work/Agent.app/Contents/MacOS/MendkitAgent")" || fail "trace"
 for lib in libUsageLogLib.so libfileUpload.so; do
   echo "$trace" | grep -q "$lib => $work/Agent.app/Contents/MacOS/../Frameworks/$lib" ||
