@@ -1,11 +1,17 @@
 #include "Shell.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -26,6 +32,53 @@ bool isExecutableFile(const std::string& path) {
 bool isDirectory(const std::string& path) {
   struct stat info{};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The process's environment with PATH replaced by commandSearchPath().
+std::vector<std::string> commandEnvironment() {
+  std::vector<std::string> environment;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    if (std::strncmp(*entry, "PATH=", 5) != 0) environment.emplace_back(*entry);
+  }
+  environment.push_back("PATH=" + commandSearchPath());
+  return environment;
+}
+
+std::vector<char*> pointersTo(std::vector<std::string>& words) {
+  std::vector<char*> pointers;
+  for (std::string& word : words) pointers.push_back(word.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+bool isPlainShellCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         (c != '\0' && std::strchr("_./+,:@%-", c) != nullptr);
+}
+
+// Appends what `fd` holds to `into`; false once it reached end of file (or failed). With
+// `available` only the bytes readable right now are taken, so a writer that goes on can't hold
+// the caller.
+bool readInto(int fd, std::string& into, bool available) {
+  size_t limit = SIZE_MAX;
+  if (available) {
+    int pending = 0;
+    if (::ioctl(fd, FIONREAD, &pending) != 0) return false;
+    limit = static_cast<size_t>(pending);
+  }
+  char buffer[16384];
+  while (limit > 0) {
+    ssize_t got = ::read(fd, buffer, std::min(sizeof buffer, limit));
+    if (got > 0) {
+      into.append(buffer, static_cast<size_t>(got));
+      if (available) limit -= static_cast<size_t>(got);
+      continue;
+    }
+    if (got == 0) return false;
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+  }
+  return true;
 }
 
 }  // namespace
@@ -67,6 +120,22 @@ std::string shellQuoted(std::string_view value) {
   return quoted;
 }
 
+std::string shellArgument(std::string_view value) {
+  bool plain = !value.empty();
+  for (char c : value) plain = plain && isPlainShellCharacter(c);
+  return plain ? std::string(value) : shellQuoted(value);
+}
+
+std::string shellDoubleQuoted(std::string_view value) {
+  std::string quoted = "\"";
+  for (char c : value) {
+    if (c == '$' || c == '`' || c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
 std::string withToolPathsMapped(const std::string& command) {
   static constexpr std::string_view kOpen = "/usr/bin/open";
   std::string open = resolvedToolPath(kOpen);
@@ -91,16 +160,8 @@ std::string withToolPathsMapped(const std::string& command) {
 
 int runShellCommand(const std::string& command) {
   std::string script = withToolPathsMapped(command);
-  std::string pathVariable = "PATH=" + commandSearchPath();
-
-  std::vector<std::string> environment;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    if (std::strncmp(*entry, "PATH=", 5) != 0) environment.emplace_back(*entry);
-  }
-  environment.push_back(pathVariable);
-  std::vector<char*> envp;
-  for (std::string& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  std::vector<std::string> environment = commandEnvironment();
+  std::vector<char*> envp = pointersTo(environment);
 
   const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
   pid_t child = 0;
@@ -113,6 +174,76 @@ int runShellCommand(const std::string& command) {
     if (errno != EINTR) return -1;
   }
   return status;
+}
+
+CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
+  CapturedOutput output;
+  if (arguments.empty()) return output;
+  int outPipe[2], errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return output;
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    ::close(outPipe[0]);
+    ::close(outPipe[1]);
+    return output;
+  }
+  std::vector<std::string> words = arguments;
+  std::vector<char*> argv = pointersTo(words);
+  std::vector<std::string> environment = commandEnvironment();
+  std::vector<char*> envp = pointersTo(environment);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+  pid_t child = 0;
+  int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  if (spawned != 0) {
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    return output;
+  }
+
+  // Reads both pipes until the child has ended; its exit is seen through a pidfd where the kernel
+  // has them, else by looking every 50 ms.
+  int exitFd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
+  int fds[2] = {outPipe[0], errPipe[0]};
+  std::string* into[2] = {&output.standardOutput, &output.standardError};
+  for (int fd : fds) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  bool open[2] = {true, true};
+  int status = 0;
+  bool reaped = false;
+  while (!reaped && (open[0] || open[1])) {
+    pollfd waits[3];
+    nfds_t count = 0;
+    for (int i = 0; i < 2; ++i) {
+      if (open[i]) waits[count++] = pollfd{fds[i], POLLIN, 0};
+    }
+    if (exitFd >= 0) waits[count++] = pollfd{exitFd, POLLIN, 0};
+    int ready = ::poll(waits, count, exitFd >= 0 ? -1 : 50);
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < 2; ++i) {
+      if (open[i]) open[i] = readInto(fds[i], *into[i], false);
+    }
+    pid_t ended = ::waitpid(child, &status, WNOHANG);
+    if (ended == child) reaped = true;
+    if (ended < 0 && errno != EINTR) break;
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (open[i]) readInto(fds[i], *into[i], true);
+    ::close(fds[i]);
+  }
+  if (exitFd >= 0) ::close(exitFd);
+  while (!reaped) {
+    pid_t ended = ::waitpid(child, &status, 0);
+    if (ended == child) reaped = true;
+    if (ended < 0 && errno != EINTR) return output;
+  }
+  output.status = status;
+  return output;
 }
 
 }  // namespace foundation

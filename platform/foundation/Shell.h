@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace foundation {
 
@@ -24,5 +25,26 @@ std::string withToolPathsMapped(const std::string& command);
 
 // `value` as one single-quoted shell word: the shell hands it on unchanged, whatever it holds.
 std::string shellQuoted(std::string_view value);
+
+// `value` as one shell word that the shell hands on unchanged: as it is when it is made only of
+// characters the shell gives no meaning ([A-Za-z0-9_./+,:@%-], not empty), else shellQuoted.
+std::string shellArgument(std::string_view value);
+// `value` between double quotes, with a backslash before each `$`, backquote, `"` and `\`, so that
+// the shell hands it on unchanged; an ordinary value reads exactly as "value".
+std::string shellDoubleQuoted(std::string_view value);
+
+// How a program run by runCapturingOutput ended and what it wrote.
+struct CapturedOutput {
+  int status = -1;  // the wait status as waitpid gives it; -1 when the program could not be started
+  std::string standardOutput;
+  std::string standardError;
+};
+
+// Runs the program at `arguments[0]` (an absolute path) with `arguments` as its argument vector,
+// in the environment runShellCommand gives its shell (PATH as above), standard input from
+// /dev/null, and answers what it wrote to standard output and error until it ended. Processes it
+// leaves behind are not waited for: what they write after it ended is dropped. Thread-safe; the
+// caller's thread blocks.
+CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments);
 
 }  // namespace foundation
