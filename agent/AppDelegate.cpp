@@ -1,68 +1,176 @@
 #include "AppDelegate.h"
 
-#include <cstdio>
-#include <string>
+#include <limits>
+#include <vector>
 
-#include "SHAex.h"
+#include "MendkitAgentManager.h"
+#include "Mendkit/MKDeviceManager.h"
+#include "ProductLogManager.h"
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
 #include "appkit/ClassBuilder.h"
 #include "appkit/ClassRegistrar.h"
-#include "foundation/Calendar.h"
+#include "dispatch/GlobalQueue.h"
+#include "dispatch/TimerSource.h"
+#include "foundation/Bundle.h"
+#include "foundation/Date.h"
 #include "foundation/ProcessInfo.h"
-#include "foundation/UserDefaults.h"
 
 namespace {
 
 const appkit::ClassRegistrar s_registrar(appkit::ClassBuilder<AppDelegate>("AppDelegate").build());
 
-std::string describe(std::optional<foundation::Date> date) {
-  if (!date) return "(none)";
-  auto parts = foundation::Calendar::currentCalendar().components(*date);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.year, parts.month,
-                parts.day, parts.hour, parts.minute, parts.second);
-  return text;
+constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
+constexpr std::int64_t kDefaultSiteID = 101;
+
+enum class Mode { Install, Run, Remove, DebugDeviceError, DebugRestoreFailure };
+
+std::optional<Mode> modeOfArgument(const std::string& argument) {
+  if (argument == "-i") return Mode::Install;
+  if (argument == "-r") return Mode::Run;
+  if (argument == "-k") return Mode::Remove;
+  if (argument == "-debug0") return Mode::DebugDeviceError;
+  if (argument == "-debug1") return Mode::DebugRestoreFailure;
+  return std::nullopt;
 }
 
-void runSettingsDemo() {
-  ServiceConfig::setNeverPopDialog(false);
-  ServiceConfig::setPopDialogTime(foundation::Date::now());
-  ServiceConfig::setSiteID(42);
-
-  std::printf("NeverPopDialog: %s\n", ServiceConfig::isNeverPopDialog() ? "YES" : "NO");
-  std::printf("PopDialogDate:  %s (local time)\n", describe(ServiceConfig::getPopDialogTime()).c_str());
-  std::printf("ServiceSiteID:  %lld\n", static_cast<long long>(ServiceConfig::siteID()));
-  std::printf("same day as now: %s\n",
-              ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now())
-                  ? "YES"
-                  : "NO");
-
-  const std::string& path = foundation::UserDefaults::standard().path();
-  CSHA1 digest;
-  bool read = digest.HashFile(path.c_str());
-  digest.Final();
-  std::string hex;
-  digest.ReportHashStl(hex, CSHA1::REPORT_HEX_PLAIN);
-  std::printf("\n%s (SHA-1 %s):\n", path.c_str(), read ? hex.c_str() : "unreadable");
-  std::fflush(stdout);
-  if (std::FILE* file = std::fopen(path.c_str(), "r")) {
-    char buffer[4096];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) std::fwrite(buffer, 1, got, stdout);
-    std::fclose(file);
+// A string's integer value: leading white space, an optional sign, then decimal digits up to the
+// first other character; 0 without digits; saturated at the 64-bit range.
+std::int64_t integerValue(std::string_view text) {
+  size_t at = 0;
+  while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' ||
+                              text[at] == '\r' || text[at] == '\v' || text[at] == '\f')) {
+    ++at;
   }
-  std::fflush(stdout);
+  bool negative = false;
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  std::int64_t value = 0;
+  bool saturated = false;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    int digit = text[at] - '0';
+    if (value > (kMax - digit) / 10) {
+      saturated = true;
+    } else if (!saturated) {
+      value = value * 10 + digit;
+    }
+  }
+  if (saturated) return negative ? std::numeric_limits<std::int64_t>::min() : kMax;
+  return negative ? -value : value;
 }
 
 }  // namespace
 
+AppDelegate::AppDelegate() : _application(&appkit::Application::shared()) {}
+
+AppDelegate::~AppDelegate() { releaseTimerAndDeviceType(); }
+
+std::optional<std::int64_t> AppDelegate::siteNumberOfArgument(std::string_view element) {
+  static constexpr std::string_view kSite = "SITE:";
+  if (element.find(kSite) == std::string_view::npos) return std::nullopt;
+  std::string rest;
+  size_t from = 0;
+  for (size_t at; (at = element.find(kSite, from)) != std::string_view::npos; from = at + kSite.size()) {
+    rest.append(element.substr(from, at - from));
+  }
+  rest.append(element.substr(from));
+  std::int64_t number = integerValue(rest);
+  return number != 0 ? number : kDefaultSiteID;
+}
+
 void AppDelegate::applicationDidFinishLaunching() {
-  for (const std::string& argument : foundation::ProcessInfo::arguments()) {
-    if (argument == "-demo") {
-      runSettingsDemo();
-      break;
+  const foundation::Bundle* bundle = foundation::Bundle::main();
+  KVLogManager->setProductID(8);
+  const foundation::PlistValue* version =
+      bundle ? bundle->objectForInfoDictionaryKey("CFBundleVersion") : nullptr;
+  KVLogManager->setProductVersion(version && version->string()
+                                      ? std::optional<std::string>(*version->string())
+                                      : std::nullopt);
+  KVLogManager->setLanguageID(1033);
+
+  neverPopFlag = ServiceConfig::isNeverPopDialog();
+
+  const std::vector<std::string> arguments = foundation::ProcessInfo::arguments();
+  for (const std::string& argument : arguments) {
+    std::optional<Mode> mode = modeOfArgument(argument);
+    if (!mode) continue;
+    switch (*mode) {
+      case Mode::Install:
+        ServiceConfig::setNeverPopDialog(false);
+        ServiceConfig::setPopDialogTime(foundation::Date::now());
+        for (const std::string& element : arguments) {
+          if (auto site = siteNumberOfArgument(element)) ServiceConfig::setSiteID(*site);
+        }
+        installService();
+        return;
+      case Mode::Run: {
+        MKDeviceManager::shared()->startIOSConnectListener();
+        windowShow.store(false);
+        std::int64_t site = ServiceConfig::siteID();
+        KVLogManager->setSiteID(static_cast<std::int32_t>(site != 0 ? site : kDefaultSiteID));
+        startTaskRunloop();
+        return;
+      }
+      case Mode::Remove:
+        MendkitAgentManager::removeAndUnloadLaunchAgent(kAgentLabel);
+        _application->terminate();
+        return;
+      case Mode::DebugDeviceError:
+        _application->performOnMainThread([this] { needPopDialog(1); });
+        return;
+      case Mode::DebugRestoreFailure:
+        _application->performOnMainThread([this] { needPopDialog(0); });
+        return;
     }
   }
-  appkit::Application::shared().terminate();
+  _application->terminate();
+}
+
+void AppDelegate::installService() {
+  appkit::Application* application = _application;
+  dispatch::async(dispatch::globalQueue(), [application] {
+    const foundation::Bundle* bundle = foundation::Bundle::main();
+    std::optional<std::string> templatePath =
+        bundle ? bundle->pathForResource(kAgentLabel, "plist") : std::nullopt;
+    std::optional<std::string> identifier;
+    if (bundle) identifier = bundle->bundleIdentifier();
+    MendkitAgentManager::removeAndUnloadLaunchAgent(identifier);
+    MendkitAgentManager::installLaunchAgent(templatePath);
+    application->performOnMainThread([application] { application->terminate(); });
+  });
+}
+
+void AppDelegate::startTaskRunloop() {
+  // The periodic check arrives with the check loop; until then run mode stays idle, as a job
+  // waiting for its first check would.
+}
+
+void AppDelegate::needPopDialog(std::int64_t style) {
+  // The pop-up window arrives with the window code; until then the request is only recorded.
+  windowPopStyle = style;
+}
+
+std::optional<std::string> AppDelegate::deviceType() const {
+  std::lock_guard<std::mutex> guard(_deviceTypeMutex);
+  return _deviceType;
+}
+
+void AppDelegate::setDeviceType(std::optional<std::string> deviceType) {
+  std::lock_guard<std::mutex> guard(_deviceTypeMutex);
+  _deviceType = std::move(deviceType);
+}
+
+void AppDelegate::releaseTimerAndDeviceType() {
+  if (_timer) {
+    _timer->cancel();
+    _timer.reset();
+  }
+  setDeviceType(std::nullopt);
+}
+
+void AppDelegate::applicationWillTerminate() { releaseTimerAndDeviceType(); }
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
+  releaseTimerAndDeviceType();
+  return true;
 }
