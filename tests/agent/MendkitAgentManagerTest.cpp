@@ -212,6 +212,14 @@ TEST_F(InstallTest, AFolderThatCannotBeMadeFallsBackToTheScriptAndThenStops) {
   EXPECT_TRUE(commands().empty());
 }
 
+TEST_F(InstallTest, WithoutAnApplicationBundleNoJobFileIsWritten) {
+  Bundle::setMainForTesting(std::nullopt);
+  if (Bundle::main()) GTEST_SKIP() << "the test runs inside a bundle";
+  MendkitAgentManager::installLaunchAgent(writeTemplate(sampleTemplate()));
+  EXPECT_FALSE(std::filesystem::exists(jobFile()));
+  EXPECT_TRUE(commands().empty());
+}
+
 // --- launchAgentIsInstall / launchAgentIsLoad --------------------------------------------------
 
 TEST_F(MendkitAgentManagerTest, AnyItemAtTheJobFilePathCountsAsInstalled) {
