@@ -1,0 +1,309 @@
+#include <signal.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <chrono>
+
+extern char** environ;
+
+#include "JobProcess.h"
+#include "JobRegistry.h"
+#include "ToolsTest.h"
+#include "foundation/PropertyList.h"
+
+namespace tools_tests {
+namespace {
+
+using foundation::PlistArray;
+using foundation::PlistDictionary;
+using foundation::PlistValue;
+using testing_support::readFile;
+using testing_support::writeFile;
+
+class LaunchctlTest : public ToolsTest {
+ protected:
+  ToolResult launchctl(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), LAUNCHCTL_PATH);
+    return runTool(arguments);
+  }
+
+  std::string databasePath() {
+    return sandbox.inRoot("private/var/db/com.apple.xpc.launchd/disabled." +
+                          std::to_string(getuid()) + ".plist");
+  }
+  PlistDictionary database() {
+    auto value = foundation::readPropertyListFile(databasePath());
+    return value && value->dictionary() ? *value->dictionary() : PlistDictionary{};
+  }
+
+  std::string writeJob(const std::string& label, const std::vector<std::string>& arguments,
+                       PlistDictionary extra = {}) {
+    PlistArray argv(arguments.begin(), arguments.end());
+    extra["Label"] = label;
+    extra["ProgramArguments"] = argv;
+    std::string path = sandbox.inHome("Library/LaunchAgents/" + label + ".plist");
+    writeFile(path, "");
+    EXPECT_TRUE(foundation::writePropertyListFile(path, extra));
+    return path;
+  }
+
+  // A job that reports its pid through `reports`, then sleeps as the same process.
+  std::string sleeperJob(const std::string& label, PlistDictionary extra = {},
+                         const std::string& before = "") {
+    std::string script = before + "{ printf '%s\\0' \"$$\"; printf '\\n'; } > " +
+                         shellWord(reports.path()) + "; exec sleep 1000";
+    return writeJob(label, {"/bin/sh", "-c", script}, std::move(extra));
+  }
+
+  Fifo reports{sandbox.base() + "/reports"};
+};
+
+// --- the override database ---
+
+TEST_F(LaunchctlTest, LoadWRecordsTheJobEnabledAndUnloadWDisabled) {
+  std::string job = sleeperJob("com.example.flip");
+  ASSERT_EQ(launchctl({"load", "-w", job}).exitStatus, 0);
+  reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  EXPECT_EQ(database()["com.example.flip"], PlistValue(false));
+
+  ASSERT_EQ(launchctl({"unload", "-w", job}).exitStatus, 0);
+  EXPECT_EQ(database()["com.example.flip"], PlistValue(true));
+}
+
+TEST_F(LaunchctlTest, WritingAnEntryKeepsEveryOtherEntry) {
+  writeFile(databasePath(), "");
+  ASSERT_TRUE(foundation::writePropertyListFile(databasePath(),
+                                                PlistDictionary{{"other", true}, {"odd", "text"}}));
+  std::string job = writeJob("com.example.keep", {"/bin/true"});
+  launchctl({"unload", "-w", job});
+  EXPECT_EQ(database(),
+            (PlistDictionary{{"other", true}, {"odd", "text"}, {"com.example.keep", true}}));
+}
+
+TEST_F(LaunchctlTest, UnloadWOfAJobNotLoadedRecordsItDisabledAndSaysSo) {
+  std::string job = writeJob("com.example.idle", {"/bin/true"});
+  ToolResult result = launchctl({"unload", "-w", job});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.err, job + ": Could not find specified service\n");
+  EXPECT_EQ(database()["com.example.idle"], PlistValue(true));
+}
+
+TEST_F(LaunchctlTest, ConcurrentInvocationsLoseNoEntry) {
+  constexpr int kCount = 16;
+  std::vector<pid_t> children;
+  for (int index = 0; index < kCount; ++index) {
+    std::string job = writeJob("com.example.c" + std::to_string(index), {"/bin/true"});
+    children.push_back(startTool({LAUNCHCTL_PATH, "unload", "-w", job}));
+  }
+  for (pid_t child : children) EXPECT_EQ(waitTool(child), 3);
+  PlistDictionary entries = database();
+  EXPECT_EQ(entries.size(), static_cast<size_t>(kCount));
+  for (int index = 0; index < kCount; ++index) {
+    EXPECT_EQ(entries["com.example.c" + std::to_string(index)], PlistValue(true)) << index;
+  }
+}
+
+TEST_F(LaunchctlTest, AnUnreadableDatabaseIsNotReplaced) {
+  writeFile(databasePath(), "not a property list");
+  std::string job = writeJob("com.example.torn", {"/bin/true"});
+  ToolResult result = launchctl({"unload", "-w", job});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_NE(result.err.find("cannot write the override database"), std::string::npos);
+  EXPECT_EQ(readFile(databasePath()), "not a property list");
+}
+
+// --- starting and stopping ---
+
+TEST_F(LaunchctlTest, LoadStartsTheJobDetachedWithItsOutputRedirected) {
+  std::string out = sandbox.base() + "/job.out";
+  std::string job = sleeperJob("com.example.run", {{"StandardOutPath", out}}, "echo started; ");
+  int leaked[2];
+  ASSERT_EQ(pipe(leaked), 0);  // inherited by launchctl; the job must not keep it
+  ToolResult result = launchctl({"load", job});
+  ::close(leaked[0]);
+  ::close(leaked[1]);
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.err, "");
+
+  pid_t pid = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  EXPECT_TRUE(isRunning(pid));
+  EXPECT_EQ(sessionOf(pid), pid);
+  EXPECT_EQ(openDescriptors(pid), (std::vector<int>{0, 1, 2}));
+  char target[256] = {};
+  ASSERT_GT(readlink(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), target, 255), 0);
+  EXPECT_STREQ(target, "/dev/null");
+  EXPECT_EQ(readFile(out), "started\n");
+}
+
+TEST_F(LaunchctlTest, UnloadStopsTheJobBeforeItReturnsAndForgetsIt) {
+  std::string job = sleeperJob("com.example.stop");
+  ASSERT_EQ(launchctl({"load", job}).exitStatus, 0);
+  pid_t pid = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  ASSERT_TRUE(isRunning(pid));
+
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_FALSE(isRunning(pid));
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);
+  EXPECT_EQ(database().count("com.example.stop"), 0u);  // no -w, no entry
+}
+
+TEST_F(LaunchctlTest, RemoveStopsTheJobByLabel) {
+  std::string job = sleeperJob("com.example.remove");
+  ASSERT_EQ(launchctl({"load", job}).exitStatus, 0);
+  pid_t pid = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+
+  EXPECT_EQ(launchctl({"remove", "com.example.remove"}).exitStatus, 0);
+  EXPECT_TRUE(waitGone(pid));
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);
+}
+
+TEST_F(LaunchctlTest, RemoveOfAnUnknownLabelExits3) {
+  ToolResult result = launchctl({"remove", "com.example.nobody"});
+  EXPECT_EQ(result.exitStatus, 3);
+  EXPECT_EQ(result.err, "Could not find service \"com.example.nobody\"\n");
+  EXPECT_EQ(launchctl({"remove", "../escape"}).exitStatus, 3);
+}
+
+TEST_F(LaunchctlTest, AJobIgnoringSigtermIsKilledAfterItsExitTimeOut) {
+  std::string job = sleeperJob("com.example.stubborn", {{"ExitTimeOut", 1}}, "trap '' TERM; ");
+  ASSERT_EQ(launchctl({"load", job}).exitStatus, 0);
+  pid_t pid = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+  EXPECT_FALSE(isRunning(pid));
+}
+
+TEST_F(LaunchctlTest, LoadingTwiceStartsOnce) {
+  std::string job = sleeperJob("com.example.twice");
+  ASSERT_EQ(launchctl({"load", job}).exitStatus, 0);
+  ToolResult again = launchctl({"load", "-w", job});
+  EXPECT_EQ(again.exitStatus, 0);
+  EXPECT_EQ(again.err, job + ": service already loaded\n");
+  pid_t pid = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_FALSE(isRunning(pid));
+  EXPECT_EQ(reports.readRecord(0), std::nullopt);  // no second start reported
+}
+
+TEST_F(LaunchctlTest, ADisabledJobStartsOnlyWithW) {
+  std::string job = sleeperJob("com.example.off");
+  launchctl({"unload", "-w", job});
+  ToolResult refused = launchctl({"load", job});
+  EXPECT_EQ(refused.exitStatus, 1);
+  EXPECT_EQ(refused.err, job + ": service disabled\n");
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);  // never loaded
+
+  std::string marked = sleeperJob("com.example.marked", {{"Disabled", true}});
+  EXPECT_EQ(launchctl({"load", marked}).exitStatus, 1);
+  EXPECT_EQ(launchctl({"load", "-w", marked}).exitStatus, 0);
+  reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+}
+
+TEST_F(LaunchctlTest, AReusedPidIsNeverSignalled) {
+  // A live group leader stands in for a process that got the job's pid after the job ended.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const char* argv[] = {"/bin/sleep", "1000", nullptr};
+  pid_t stranger = -1;
+  ASSERT_EQ(
+      posix_spawn(&stranger, argv[0], nullptr, &attributes, const_cast<char**>(argv), environ), 0);
+  posix_spawnattr_destroy(&attributes);
+  track(stranger);
+  auto identity = launchd::identifyProcess(stranger);
+  ASSERT_TRUE(identity);
+
+  std::string job = writeJob("com.example.reused", {"/bin/true"});
+  auto plant = [&](std::uint64_t startTime) {
+    launchd::JobRegistry registry;
+    ASSERT_TRUE(registry.lock());
+    launchd::JobProcess process = *identity;
+    process.startTime = startTime;
+    ASSERT_TRUE(registry.add({"com.example.reused", job, process, 0}));
+  };
+  plant(identity->startTime + 1);
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_TRUE(isRunning(stranger));
+
+  plant(identity->startTime);  // the real identity: now it is the job's, and is stopped
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_EQ(waitTool(stranger), -1);
+}
+
+// --- errors ---
+
+TEST_F(LaunchctlTest, UnreadableJobFilesFailWithStatus1) {
+  std::string missing = sandbox.inHome("nothing.plist");
+  ToolResult result = launchctl({"load", "-w", missing});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, missing + ": No such file or directory\n");
+
+  std::string garbage = sandbox.inHome("garbage.plist");
+  writeFile(garbage, "<plist><dict><key>Label");
+  EXPECT_EQ(launchctl({"load", garbage}).exitStatus, 1);
+  EXPECT_EQ(launchctl({"unload", "-w", garbage}).exitStatus, 1);
+
+  std::string unlabelled = sandbox.inHome("unlabelled.plist");
+  writeFile(unlabelled, "");
+  ASSERT_TRUE(foundation::writePropertyListFile(unlabelled, PlistDictionary{{"Label", "a/b"}}));
+  EXPECT_EQ(launchctl({"load", unlabelled}).exitStatus, 1);
+  EXPECT_TRUE(database().empty());
+}
+
+TEST_F(LaunchctlTest, AProgramThatCannotRunFailsAndIsNotLoaded) {
+  std::string job = writeJob("com.example.absent", {"/nonexistent/program"});
+  ToolResult result = launchctl({"load", job});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, job + ": cannot run /nonexistent/program: No such file or directory\n");
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);
+}
+
+TEST_F(LaunchctlTest, UsageErrorsExit64) {
+  for (std::vector<std::string> arguments :
+       std::vector<std::vector<std::string>>{{},
+                                             {"frobnicate"},
+                                             {"load"},
+                                             {"unload", "-w"},
+                                             {"load", "-x", "job"},
+                                             {"remove"},
+                                             {"remove", "a", "b"}}) {
+    ToolResult result = launchctl(arguments);
+    EXPECT_EQ(result.exitStatus, 64) << testing::PrintToString(arguments);
+    EXPECT_NE(result.err.find("usage: launchctl"), std::string::npos);
+  }
+}
+
+// --- the job's program ---
+
+TEST_F(LaunchctlTest, UsrBinOpenIsTheOneUnderThePlatformRootWhenThereIsOne) {
+  writeScript(sandbox.inRoot("usr/bin/open"), "{ printf '%s\\0' \"$$\" \"$@\"; printf '\\n'; } > " +
+                                                  shellWord(reports.path()) + "; exec sleep 1000");
+  std::string job = writeJob("com.example.rooted", {"/usr/bin/open", "-g", "it's $HOME", ""});
+  ASSERT_EQ(launchctl({"load", job}).exitStatus, 0);
+  auto record = reports.readRecord().value_or(std::vector<std::string>{});
+  reportedPid(record);
+  EXPECT_EQ(record, (std::vector<std::string>{record.at(0), "-g", "it's $HOME", ""}));
+}
+
+TEST_F(LaunchctlTest, UsrBinOpenIsThePlatformsOwnOpenOtherwise) {
+  std::string bundle = sandbox.base() + "/Agent.app";
+  writeBundle(bundle, "{ printf '%s\\0' \"$$\" \"$@\"; printf '\\n'; } > " +
+                          shellWord(reports.path()) + "; exec sleep 1000");
+  std::string job =
+      writeJob("com.example.agent", {"/usr/bin/open", "-g", "-W", bundle, "--args", "-r"});
+  ASSERT_EQ(launchctl({"load", "-w", job}).exitStatus, 0);
+  auto record = reports.readRecord().value_or(std::vector<std::string>{});
+  pid_t app = reportedPid(record);
+  EXPECT_EQ(record, (std::vector<std::string>{record.at(0), "-r"}));
+
+  // open -W keeps the application in the job: stopping the job stops the application.
+  EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_FALSE(isRunning(app));
+}
+
+}  // namespace
+}  // namespace tools_tests

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tools_tests {
+
+struct ToolResult {
+  bool finished = false;  // false: still running (or holding its output open) when time was up
+  int exitStatus = -1;    // -1 unless it exited normally
+  std::string out, err;
+};
+
+// Runs argv[0] with argv, the test's environment plus `environment` ("NAME=value" entries), and
+// waits up to `bound` seconds for it to end and for its output pipes to close.
+ToolResult runTool(const std::vector<std::string>& argv,
+                   const std::vector<std::string>& environment = {}, double bound = 30);
+
+// Starts argv[0] with its output on /dev/null and returns at once; -1 when it could not start.
+pid_t startTool(const std::vector<std::string>& argv);
+// The exit status (-1 when killed by a signal) of a child started with startTool, or nullopt
+// (after killing it) when it has not ended within `bound` seconds.
+std::optional<int> waitTool(pid_t pid, double bound = 30);
+
+// A process that exists and is no zombie.
+bool isRunning(pid_t pid);
+// Waits up to `bound` seconds for a process (not necessarily a child) to end; true when it has.
+bool waitGone(pid_t pid, double bound = 30);
+std::optional<pid_t> sessionOf(pid_t pid);
+// The descriptor numbers the process holds open.
+std::vector<int> openDescriptors(pid_t pid);
+
+// A named pipe through which the programs under test report. Records are NUL-separated fields
+// ended by a newline: { printf '%s\0' "$$" "$@"; printf '\n'; } > FIFO
+class Fifo {
+ public:
+  explicit Fifo(std::string path);
+  ~Fifo();
+  Fifo(const Fifo&) = delete;
+  Fifo& operator=(const Fifo&) = delete;
+
+  const std::string& path() const { return _path; }
+  // The next record's fields, or nullopt when none arrives within `bound` seconds.
+  std::optional<std::vector<std::string>> readRecord(double bound = 30);
+  void write(std::string_view bytes);
+
+ private:
+  std::string _path;
+  int _fd = -1;
+  std::string _buffered;
+};
+
+}  // namespace tools_tests
