@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-// Installs, inspects, loads, unloads and removes the agent's per-user launchd job, whose file is
+// Installs, checks, loads, unloads and removes the agent's per-user launchd job, whose file is
 // ~/Library/LaunchAgents/<label>.plist. Talks to launchd only through `launchctl` run by the
 // shell; a value put into a command reaches the shell as exactly that one word. Stateless: every
 // operation may be called from any thread and blocks it while its commands run. No operation
