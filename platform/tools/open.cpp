@@ -12,7 +12,8 @@
 //
 // Exit status: 0 once everything was opened (with -W: once it has ended, whatever the
 // applications' own exit statuses, as the system's tool does); 1 for a missing path, an
-// application that cannot be started, a file xdg-open could not open, or a usage error.
+// application or xdg-open that cannot be started, a usage error, or (with -W, the only time its
+// answer is awaited) a file xdg-open could not open.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
