@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "BenchSupport.h"
 #include "ServiceConfig/Rules.h"
 #include "foundation/Clock.h"
 #include "foundation/FileManager.h"
@@ -19,24 +20,6 @@ namespace {
 
 constexpr int kEntries = 10000;
 constexpr int kRuns = 7;
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "log-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) _path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!_path.empty()) std::filesystem::remove_all(_path, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return _path; }
-
- private:
-  std::string _path;
-};
 
 // Fills `folder` with kEntries small files, one in `logEvery` named as a log of the source.
 bool fill(const std::string& folder, int logEvery) {
@@ -51,18 +34,6 @@ bool fill(const std::string& folder, int logEvery) {
     if (std::fclose(file) != 0) return false;
   }
   return true;
-}
-
-double bestOf(const std::function<bool()>& run) {
-  foundation::Clock& clock = foundation::Clock::current();
-  double best = -1;
-  for (int i = 0; i < kRuns; ++i) {
-    double start = clock.uptime();
-    if (!run()) return -1;
-    double seconds = clock.uptime() - start;
-    if (best < 0 || seconds < best) best = seconds;
-  }
-  return best;
 }
 
 std::optional<std::string> newestByLs(const std::string& folder) {
@@ -83,12 +54,12 @@ bool runCase(const std::string& folder, int logEvery) {
     return false;
   }
   std::optional<std::string> ours;
-  double oursSeconds = bestOf([&] {
+  double oursSeconds = bench::bestOf(kRuns, [&] {
     ours = Rules::latestLogFileWithiTunes(folder, "iPhoneUpdater");
     return ours.has_value();
   });
   std::optional<std::string> theirs;
-  double lsSeconds = bestOf([&] {
+  double lsSeconds = bench::bestOf(kRuns, [&] {
     theirs = newestByLs(folder);
     return theirs.has_value();
   });
@@ -116,7 +87,7 @@ bool runCase(const std::string& folder, int logEvery) {
 }  // namespace
 
 int main() {
-  TempFolder temp;
+  bench::TempFolder temp("log-bench");
   if (temp.path().empty() || temp.path().find('\'') != std::string::npos) {
     std::fprintf(stderr, "no usable temporary folder\n");
     return 1;

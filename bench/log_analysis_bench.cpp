@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "BenchSupport.h"
 #include "ServiceConfig/Rules.h"
 #include "foundation/Clock.h"
 
@@ -19,24 +20,6 @@ namespace {
 constexpr std::size_t kFileSize = std::size_t{1} << 30;
 constexpr int kRuns = 3;
 constexpr long kMemoryLimitKiB = 16 * 1024;
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "log-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) _path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!_path.empty()) std::filesystem::remove_all(_path, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return _path; }
-
- private:
-  std::string _path;
-};
 
 // Lines like an updater's, some with non-ASCII text, the failure about 1 MiB before the end.
 bool writeLog(const std::string& path) {
@@ -82,18 +65,6 @@ bool resetPeak() {
   return static_cast<bool>(clear);
 }
 
-double bestOf(const std::function<bool()>& run) {
-  foundation::Clock& clock = foundation::Clock::current();
-  double best = -1;
-  for (int i = 0; i < kRuns; ++i) {
-    double start = clock.uptime();
-    if (!run()) return -1;
-    double seconds = clock.uptime() - start;
-    if (best < 0 || seconds < best) best = seconds;
-  }
-  return best;
-}
-
 bool grepCount(const std::string& path, const char* pattern, long* count) {
   std::string command = "LC_ALL=C grep -c -F -- '" + std::string(pattern) + "' '" + path + "'";
   std::FILE* pipe = popen(command.c_str(), "r");
@@ -108,7 +79,7 @@ bool grepCount(const std::string& path, const char* pattern, long* count) {
 }  // namespace
 
 int main() {
-  TempFolder temp;
+  bench::TempFolder temp("log-bench");
   const std::string path = temp.path() + "/iPhoneUpdater.log";
   if (temp.path().empty() || path.find('\'') != std::string::npos || !writeLog(path)) {
     std::fprintf(stderr, "cannot write the log in the temporary folder\n");
@@ -120,12 +91,13 @@ int main() {
   bool peakReset = resetPeak();
   bool answer = Rules::analyiTunesLogisSuccess(path);
   long peakExtra = statusKiB("VmHWM:") - rssBefore;
-  double ours = bestOf([&] { return !Rules::analyiTunesLogisSuccess(path); });
+  double ours = bench::bestOf(kRuns, [&] { return !Rules::analyiTunesLogisSuccess(path); });
 
   long completed = 0, succeeded = 0;
-  double grepCompleted = bestOf([&] { return grepCount(path, "Restore completed", &completed); });
-  double grepSucceeded =
-      bestOf([&] { return grepCount(path, "Restore completed, status:0", &succeeded); });
+  double grepCompleted =
+      bench::bestOf(kRuns, [&] { return grepCount(path, "Restore completed", &completed); });
+  double grepSucceeded = bench::bestOf(
+      kRuns, [&] { return grepCount(path, "Restore completed, status:0", &succeeded); });
   if (ours < 0 || grepCompleted < 0 || grepSucceeded < 0) {
     std::printf("a contender failed\n");
     return 1;

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ServiceConfig/SHAex.h"
 #include "foundation/Clock.h"
 
@@ -20,26 +21,6 @@ namespace {
 
 constexpr std::size_t kFileSize = std::size_t{256} << 20;
 constexpr int kRuns = 3;
-
-// A temporary folder holding the test file, removed with everything in it when destroyed.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "sha1-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) _path = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!_path.empty()) std::filesystem::remove_all(_path, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::string& path() const { return _path; }
-
- private:
-  std::string _path;
-};
 
 // splitmix64: fast, reproducible filler bytes that no digest can shortcut.
 bool writeRandomFile(const std::string& path) {
@@ -118,7 +99,7 @@ double megabytesPerSecond(const Result& r) {
 }  // namespace
 
 int main() {
-  TempFolder folder;
+  bench::TempFolder folder("sha1-bench");
   if (folder.path().empty()) {
     std::fprintf(stderr, "cannot create a temporary folder\n");
     return 1;
