@@ -149,7 +149,9 @@ TEST_F(MendkitConfigTest, TheConfiguredPathIsAnsweredAsStoredFromXmlOrBinary) {
   EXPECT_EQ(Rules::mendkitIsRemoved(), bundle());
   writeBinaryConfig(bundle());
   EXPECT_EQ(Rules::mendkitIsRemoved(), bundle());
-  // The fixed places still come first.
+  // The fixed places still come first, the Desktop before the configured path.
+  std::filesystem::create_directories(sandbox.inHome("Desktop/Mendkit.app"));
+  EXPECT_EQ(Rules::mendkitIsRemoved(), sandbox.inHome("Desktop/Mendkit.app"));
   installMendkit();
   EXPECT_EQ(Rules::mendkitIsRemoved(), "/Applications/Mendkit.app");
 }
@@ -236,10 +238,15 @@ TEST_F(RulesTest, AYoungWorkFolderIsWaitedForThenLookedInto) {
 TEST_F(RulesTest, WorkFolderAgeDecidesWaitingAndIgnoring) {
   write(workFolder("abc.noindex/Restore.dmg"), "");
   Date folder = created(sandbox.inHome(workFolder("abc.noindex")));
+  clock.setNow(folder.addingTimeInterval(10));
+  EXPECT_TRUE(Rules::iTunesRepairNow());
+  EXPECT_EQ(clock.slept(), 0) << "10 seconds is no longer young";
   clock.setNow(folder.addingTimeInterval(120));
   EXPECT_TRUE(Rules::iTunesRepairNow());
   clock.setNow(folder.addingTimeInterval(600));
   EXPECT_TRUE(Rules::iTunesRepairNow());
+  clock.setNow(folder.addingTimeInterval(600.5));
+  EXPECT_FALSE(Rules::iTunesRepairNow());
   clock.setNow(folder.addingTimeInterval(660));
   EXPECT_FALSE(Rules::iTunesRepairNow());
   EXPECT_EQ(clock.slept(), 0);
@@ -401,8 +408,9 @@ class RepairErrorTest : public RulesTest {
 };
 
 TEST_F(RepairErrorTest, NoLogsAtAllIsNoAndNoWord) {
+  word = "untouched";
   EXPECT_FALSE(Rules::rulesForiTunesRepairError(&word));
-  EXPECT_EQ(word, std::nullopt);
+  EXPECT_EQ(word, "untouched");
   EXPECT_FALSE(Rules::rulesForiTunesRepairError(nullptr));
 }
 
@@ -502,8 +510,9 @@ class RepairGateTest : public RulesTest {
 };
 
 TEST_F(RepairGateTest, NoMendkitInstalledStopsBeforeAnythingElse) {
+  word = "untouched";
   EXPECT_FALSE(Rules::rulesForiTunesRepairError(&word));
-  EXPECT_EQ(word, std::nullopt);
+  EXPECT_EQ(word, "untouched");
   EXPECT_EQ(clock.slept(), 0);
 }
 
