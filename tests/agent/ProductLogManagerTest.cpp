@@ -87,7 +87,9 @@ class FakeExportObj final : public ExportObj {
       std::lock_guard<std::mutex> guard(mutex);
       usedAfterDestroy |= destroyed;
       queries.push_back({*ready, *accepting});
-      if (readyOnCall != 0 && static_cast<int>(queries.size()) >= readyOnCall) *accepting = 1;
+      if (readyOnCall != 0 && static_cast<int>(queries.size()) >= readyOnCall) {
+        *(setsFirst ? ready : accepting) = 1;
+      }
       hook = onQuery;
     }
     queried.increment();
@@ -133,6 +135,7 @@ class FakeExportObj final : public ExportObj {
   std::function<void(int32_t)> onSend;
   std::function<void()> onQuery;
   int readyOnCall = 1;  // the QueryStatus call that sets a value; 0: none does
+  bool setsFirst = false;  // which of the two values it sets
   int32_t status = 0;
   int32_t reportStatus = 0;
   int inFlight = 0;
@@ -150,6 +153,7 @@ struct FakeUpload {
   Reply reply = Reply::Write;
   std::string text = "42";
   int32_t status = 0;
+  int32_t updateStatus = 0;
 };
 FakeUpload g_upload;
 std::vector<ExportObj*> g_destroyed;
@@ -165,7 +169,7 @@ void destroyFake(ExportObj* obj) {
 
 int32_t fakeUpdateServerAddr() {
   g_upload.calls.push_back("UpdateServerAddr");
-  return 0;
+  return g_upload.updateStatus;
 }
 
 int32_t fakeFileReport(const MFileInfo* info, char** reply) {
@@ -348,6 +352,7 @@ struct ReadinessCase {
   int readyOnCall;
   int expectedQueries;
   double expectedSleep;
+  bool setsFirst = false;
 };
 
 class ProductLogReadinessTest : public ProductLogManagerTest,
@@ -355,6 +360,7 @@ class ProductLogReadinessTest : public ProductLogManagerTest,
 
 TEST_P(ProductLogReadinessTest, CountsQueriesAndSleepsAsTold) {
   fake.readyOnCall = GetParam().readyOnCall;
+  fake.setsFirst = GetParam().setsFirst;
   double start = clock.uptime();
   manager->asyncSendLog(10210);
   manager->asyncSendLog(10212);
@@ -376,10 +382,35 @@ TEST_P(ProductLogReadinessTest, CountsQueriesAndSleepsAsTold) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, ProductLogReadinessTest,
                          ::testing::Values(ReadinessCase{1, 1, 1.0}, ReadinessCase{2, 2, 2.0},
-                                           ReadinessCase{3, 3, 2.0}, ReadinessCase{0, 3, 2.0}),
+                                           ReadinessCase{3, 3, 2.0}, ReadinessCase{0, 3, 2.0},
+                                           ReadinessCase{1, 1, 1.0, true},
+                                           ReadinessCase{2, 2, 2.0, true}),
                          [](const auto& info) {
-                           return "ReadyOnCall" + std::to_string(info.param.readyOnCall);
+                           return "ReadyOnCall" + std::to_string(info.param.readyOnCall) +
+                                  (info.param.setsFirst ? "_FirstValue" : "_SecondValue");
                          });
+
+// A send that arrives while the first one is in the readiness wait waits for it to end.
+TEST_F(ProductLogManagerTest, ConcurrentFirstSendersWaitForTheReadinessWait) {
+  Gate queried;
+  fake.onQuery = [&] { queried.waitOpen(); };
+  manager->asyncSendLog(1);
+  ASSERT_TRUE(fake.queried.waitFor(1));
+  std::atomic<bool> started{false};
+  std::thread other([&] {
+    started = true;
+    EXPECT_EQ(manager->dealWelogMessage(2), 0);
+  });
+  while (!started) std::this_thread::yield();
+  // A sender that skipped the wait would reach the library now, before the clock moved.
+  for (int i = 0; i < 20000 && fake.entered.value() == 0; ++i) std::this_thread::yield();
+  EXPECT_EQ(fake.entered.value(), 0) << "a send went ahead during the readiness wait";
+  queried.open();
+  other.join();
+  ASSERT_TRUE(fake.finished.waitFor(2));
+  EXPECT_EQ(fake.queried.value(), 1);
+  for (const auto& event : fake.sent()) EXPECT_DOUBLE_EQ(event.uptime, 1.0) << event.code;
+}
 
 TEST_F(ProductLogManagerTest, AsyncSendsReachTheLibraryInOrderOneAfterAnother) {
   fake.onSend = [](int32_t) {
@@ -491,12 +522,12 @@ TEST_F(ProductLogManagerTest, AReportFileThatDoesNotExistCallsNeitherUploadFunct
 }
 
 TEST_F(ProductLogManagerTest, TheRecordHoldsPathUploadNameAndTypeAtTheirOffsets) {
-  ScopedTimeZone utc("UTC");
+  ScopedTimeZone zone("XST-9");  // nine hours east of UTC, no tz database needed
   std::tm when{};
   when.tm_year = 2024 - 1900;
   when.tm_mon = 11;
   when.tm_mday = 30;  // a Monday: its week belongs to 2025
-  when.tm_hour = 12;
+  when.tm_hour = 6;   // 15:34:56 local time, the same day
   when.tm_min = 34;
   when.tm_sec = 56;
   clock.setNow(foundation::Date{static_cast<double>(timegm(&when))});
@@ -506,7 +537,7 @@ TEST_F(ProductLogManagerTest, TheRecordHoldsPathUploadNameAndTypeAtTheirOffsets)
   EXPECT_EQ(manager->syncSendReportFile(path, 7), 42);
   EXPECT_EQ(g_upload.calls, (std::vector<std::string>{"UpdateServerAddr", "FileReport"}));
   const char* bytes = reinterpret_cast<const char*>(&g_upload.info);
-  std::string name = "2025-12-30 12:34:56-crash.log";
+  std::string name = "2025-12-30 15:34:56-crash.log";
   EXPECT_EQ(std::string(bytes + 0), path);
   EXPECT_EQ(std::string(bytes + 624), name);
   EXPECT_EQ(std::string(bytes + 721), "7");
@@ -531,6 +562,11 @@ TEST_F(ProductLogManagerTest, TheUploadResultFollowsTheLibrarysReply) {
   g_upload.status = 3;
   g_upload.text = "5";
   EXPECT_EQ(manager->syncSendReportFile(path, 1), -1);  // a failed upload, whatever it replied
+  g_upload.status = 0;
+  g_upload.updateStatus = -5;  // its status is not looked at: the upload goes ahead
+  g_upload.calls.clear();
+  EXPECT_EQ(manager->syncSendReportFile(path, 1), 5);
+  EXPECT_EQ(g_upload.calls, (std::vector<std::string>{"UpdateServerAddr", "FileReport"}));
 }
 
 // Whatever the library does with the reply pointer, each buffer is released exactly once and never
@@ -594,6 +630,8 @@ TEST_F(ProductLogManagerTest, ReleaseWaitsForASendInProgress) {
     releaser.join();
     released = true;
   });
+  // A release that did not wait would be over within these yields.
+  for (int i = 0; i < 20000 && !released; ++i) std::this_thread::yield();
   EXPECT_FALSE(released);
   release.open();
   sender.join();
