@@ -4,8 +4,8 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libplist-dev libplist-utils
-  libgtest-dev libgmock-dev
+  libplist-dev
+  libgtest-dev
   nlohmann-json3-dev
   openssl
 )
