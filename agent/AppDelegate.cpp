@@ -3,8 +3,8 @@
 #include <limits>
 #include <vector>
 
-#include "MendkitAgentManager.h"
 #include "Mendkit/MKDeviceManager.h"
+#include "MendkitAgentManager.h"
 #include "ProductLogManager.h"
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
@@ -70,7 +70,8 @@ std::optional<std::int64_t> AppDelegate::siteNumberOfArgument(std::string_view e
   if (element.find(kSite) == std::string_view::npos) return std::nullopt;
   std::string rest;
   size_t from = 0;
-  for (size_t at; (at = element.find(kSite, from)) != std::string_view::npos; from = at + kSite.size()) {
+  for (size_t at; (at = element.find(kSite, from)) != std::string_view::npos;
+       from = at + kSite.size()) {
     rest.append(element.substr(from, at - from));
   }
   rest.append(element.substr(from));
@@ -83,9 +84,8 @@ void AppDelegate::applicationDidFinishLaunching() {
   KVLogManager->setProductID(8);
   const foundation::PlistValue* version =
       bundle ? bundle->objectForInfoDictionaryKey("CFBundleVersion") : nullptr;
-  KVLogManager->setProductVersion(version && version->string()
-                                      ? std::optional<std::string>(*version->string())
-                                      : std::nullopt);
+  KVLogManager->setProductVersion(
+      version && version->string() ? std::optional<std::string>(*version->string()) : std::nullopt);
   KVLogManager->setLanguageID(1033);
 
   neverPopFlag = ServiceConfig::isNeverPopDialog();

@@ -13,7 +13,7 @@ namespace foundation {
 namespace {
 
 bool isRegularFile(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
@@ -54,7 +54,9 @@ void Bundle::setMainForTesting(std::optional<Bundle> bundle) {
   s_main = std::move(bundle);
 }
 
-std::string Bundle::resourcePath() const { return appendingPathComponent(_path, "Contents/Resources"); }
+std::string Bundle::resourcePath() const {
+  return appendingPathComponent(_path, "Contents/Resources");
+}
 
 std::string Bundle::executablePath() const {
   const PlistValue* name = objectForInfoDictionaryKey("CFBundleExecutable");

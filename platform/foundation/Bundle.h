@@ -36,9 +36,9 @@ class Bundle {
   // The resource "<name>.<type>" (type may be empty) in Resources/[directory/]; without a
   // localization the unlocalized file, else that of the first localization that has one; with a
   // localization only Resources/<localization>.lproj/[directory/]. nullopt when no such file.
-  std::optional<std::string> pathForResource(std::string_view name, std::string_view type,
-                                             std::string_view directory = {},
-                                             std::optional<std::string_view> localization = {}) const;
+  std::optional<std::string> pathForResource(
+      std::string_view name, std::string_view type, std::string_view directory = {},
+      std::optional<std::string_view> localization = {}) const;
 
  private:
   Bundle(std::string path, PlistDictionary info) : _path(std::move(path)), _info(std::move(info)) {}

@@ -22,7 +22,7 @@ std::tm localParts(Date date) {
 
 DateComponents Calendar::components(Date date) const {
   std::tm parts = localParts(date);
-  return DateComponents{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+  return DateComponents{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,    parts.tm_hour,
                         parts.tm_min,         parts.tm_sec,     parts.tm_wday + 1};
 }
 

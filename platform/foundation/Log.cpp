@@ -28,8 +28,8 @@ std::string formatLogLine(double timeIntervalSince1970, const std::string& proce
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &parts);
   char prefix[96];
   std::snprintf(prefix, sizeof prefix, "%s.%03d ", stamp, millis);
-  std::string line = prefix + processName + "[" + std::to_string(pid) + ":" +
-                     std::to_string(tid) + "] " + text;
+  std::string line =
+      prefix + processName + "[" + std::to_string(pid) + ":" + std::to_string(tid) + "] " + text;
   if (line.empty() || line.back() != '\n') line += '\n';
   return line;
 }
@@ -39,9 +39,9 @@ void logLine(const std::string& text) {
   static std::once_flag s_syslogOnce;
   const std::string& name = ProcessInfo::processName();
   std::call_once(s_syslogOnce, [&] { openlog(name.c_str(), LOG_PID, LOG_USER); });
-  std::string line = formatLogLine(Clock::current().now().timeIntervalSince1970, name,
-                                   static_cast<long>(getpid()),
-                                   static_cast<long>(syscall(SYS_gettid)), text);
+  std::string line =
+      formatLogLine(Clock::current().now().timeIntervalSince1970, name, static_cast<long>(getpid()),
+                    static_cast<long>(syscall(SYS_gettid)), text);
   std::lock_guard<std::mutex> guard(s_logMutex);
   // One write per line keeps lines whole even against other processes sharing the stream.
   ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());

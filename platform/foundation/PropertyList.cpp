@@ -229,7 +229,8 @@ mode_t currentUmask() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
   }
   return 022;
 }
@@ -249,8 +250,8 @@ bool writeAll(int fd, std::string_view bytes) {
 }  // namespace
 
 bool PlistValue::isNumber() const {
-  return std::holds_alternative<std::int64_t>(_storage) || std::holds_alternative<double>(_storage) ||
-         std::holds_alternative<bool>(_storage);
+  return std::holds_alternative<std::int64_t>(_storage) ||
+         std::holds_alternative<double>(_storage) || std::holds_alternative<bool>(_storage);
 }
 
 std::optional<std::int64_t> PlistValue::integerValue() const {
@@ -294,7 +295,7 @@ std::optional<PlistValue> readPropertyListFile(const std::string& path) {
   // regular files are read.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
-  struct stat info{};
+  struct stat info {};
   std::string bytes;
   bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileSize;
   if (ok) {
@@ -327,8 +328,8 @@ std::optional<std::string> propertyListXml(const PlistValue& value) {
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {
   std::string folder = deletingLastPathComponent(path);
-  std::string temporary = appendingPathComponent(
-      folder.empty() ? "." : folder, "." + lastPathComponent(path) + ".XXXXXX");
+  std::string temporary = appendingPathComponent(folder.empty() ? "." : folder,
+                                                 "." + lastPathComponent(path) + ".XXXXXX");
   int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) return false;
   // Keep the permissions a plain new file would get.

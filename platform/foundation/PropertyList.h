@@ -69,9 +69,9 @@ std::optional<PlistValue> readPropertyListFile(const std::string& path);
 // The XML form of `value`; nullopt when it holds something XML cannot carry (a date outside the
 // format's range).
 std::optional<std::string> propertyListXml(const PlistValue& value);
-// Writes `value` as an XML property list, atomically: a temporary file beside `path`, fsync, rename.
-// Readers see the old file or the new one, never a torn one. False when any step fails (the old
-// file is then left as it was).
+// Writes `value` as an XML property list, atomically: a temporary file beside `path`, fsync,
+// rename. Readers see the old file or the new one, never a torn one. False when any step fails (the
+// old file is then left as it was).
 bool writePropertyListFile(const std::string& path, const PlistValue& value);
 
 // Writes `bytes` to `path` atomically, as writePropertyListFile does.

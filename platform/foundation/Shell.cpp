@@ -25,12 +25,13 @@ namespace foundation {
 namespace {
 
 bool isExecutableFile(const std::string& path) {
-  struct stat info{};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
 }
 
 bool isDirectory(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -140,8 +141,9 @@ std::string withToolPathsMapped(const std::string& command) {
   static constexpr std::string_view kOpen = "/usr/bin/open";
   std::string open = resolvedToolPath(kOpen);
   if (open == kOpen) return command;
-  auto isBoundary = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '&' ||
-                                        c == '|' || c == '('; };
+  auto isBoundary = [](char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '&' || c == '|' || c == '(';
+  };
   std::string mapped;
   size_t from = 0;
   while (true) {

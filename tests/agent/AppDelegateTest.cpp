@@ -69,7 +69,7 @@ class AppDelegateTest : public testing_support::HomeTest {
   }
 
   bool defaultsFileExists() const {
-    struct stat info{};
+    struct stat info {};
     return stat(foundation::UserDefaults::pathForDomain("com.kelvanoria.Mendkit.agent").c_str(),
                 &info) == 0;
   }
@@ -123,7 +123,8 @@ TEST_F(AppDelegateTest, InstallerResetsThePopUpSettingsInstallsTheJobAndTerminat
   ServiceConfig::setNeverPopDialog(true);
   launch({"-i", "-r"});
   EXPECT_FALSE(ServiceConfig::isNeverPopDialog());
-  EXPECT_TRUE(ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now()));
+  EXPECT_TRUE(
+      ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now()));
   EXPECT_EQ(_exitStatus, -1) << "termination waits for the background work";
   ASSERT_TRUE(runUntilExit());
   std::string log = commands();

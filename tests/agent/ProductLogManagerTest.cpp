@@ -134,7 +134,7 @@ class FakeExportObj final : public ExportObj {
   std::vector<Report> reports;
   std::function<void(int32_t)> onSend;
   std::function<void()> onQuery;
-  int readyOnCall = 1;  // the QueryStatus call that sets a value; 0: none does
+  int readyOnCall = 1;     // the QueryStatus call that sets a value; 0: none does
   bool setsFirst = false;  // which of the two values it sets
   int32_t status = 0;
   int32_t reportStatus = 0;

@@ -59,8 +59,7 @@ RunResult runAgent(const std::vector<std::string>& arguments, double limitSecond
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  result.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::ifstream in(logPath);
   std::stringstream text;
   text << in.rdbuf();

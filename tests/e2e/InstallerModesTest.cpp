@@ -32,10 +32,12 @@ class InstallerModes : public testing_support::HomeTest {
   }
   std::string home() const { return std::getenv("HOME"); }
   static bool exists(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return lstat(path.c_str(), &info) == 0;
   }
-  std::optional<PlistValue> defaults() const { return foundation::readPropertyListFile(defaultsPath()); }
+  std::optional<PlistValue> defaults() const {
+    return foundation::readPropertyListFile(defaultsPath());
+  }
 };
 
 PlistValue programArguments() {
@@ -57,7 +59,8 @@ TEST_F(InstallerModes, InstallStoresTheSettingsWritesTheJobAndExits) {
   EXPECT_TRUE(stored->objectForKey("NeverPopDialog")->isBoolean());
   EXPECT_EQ(stored->objectForKey("NeverPopDialog")->boolValue(), false);
   EXPECT_EQ(stored->objectForKey("ServiceSiteID")->integerValue(), 42);
-  ASSERT_TRUE(stored->objectForKey("PopDialogDate") && stored->objectForKey("PopDialogDate")->date());
+  ASSERT_TRUE(stored->objectForKey("PopDialogDate") &&
+              stored->objectForKey("PopDialogDate")->date());
   EXPECT_NEAR(stored->objectForKey("PopDialogDate")->date()->timeIntervalSince1970, before, 10);
 
   auto job = foundation::readPropertyListFile(jobPath());
@@ -79,7 +82,8 @@ TEST_F(InstallerModes, InstallingTwiceReplacesTheJobAndKeepsTheSite) {
   ASSERT_TRUE(second.exited);
   EXPECT_EQ(second.status, 0);
   EXPECT_EQ(second.log.find("agent is already install!"), std::string::npos)
-      << "the earlier job is removed first:\n" << second.log;
+      << "the earlier job is removed first:\n"
+      << second.log;
   EXPECT_EQ(defaults()->objectForKey("ServiceSiteID")->integerValue(), 42);
   auto job = foundation::readPropertyListFile(jobPath());
   ASSERT_TRUE(job);
@@ -118,8 +122,8 @@ TEST_F(InstallerModes, RunModeStaysRunningUntilStopped) {
 
 TEST_F(InstallerModes, HostileHomeRunsNothingInjected) {
   std::string base = sandbox.base();
-  std::string hostile = base + "/h o'm\"e $(touch " + base + "/pwned1) `touch " + base +
-                        "/pwned2` \\ $HOME";
+  std::string hostile =
+      base + "/h o'm\"e $(touch " + base + "/pwned1) `touch " + base + "/pwned2` \\ $HOME";
   std::filesystem::create_directories(hostile);
   setenv("HOME", hostile.c_str(), 1);
   auto install = runAgent({"-i", "SITE:5"});

@@ -26,7 +26,8 @@ TEST(Paths, JoinUsesExactlyOneSeparator) {
 }
 
 TEST_F(HomeTest, SystemLocationsLiveUnderThePlatformRoot) {
-  EXPECT_EQ(platformPath("/Applications/Mendkit.app"), sandbox.root() + "/Applications/Mendkit.app");
+  EXPECT_EQ(platformPath("/Applications/Mendkit.app"),
+            sandbox.root() + "/Applications/Mendkit.app");
   EXPECT_EQ(platformPath("/private/var/db/x.plist"), sandbox.root() + "/private/var/db/x.plist");
   EXPECT_EQ(platformPath("/sys/bus/usb"), sandbox.root() + "/sys/bus/usb");
   EXPECT_EQ(platformPath("/usr/bin/open"), sandbox.root() + "/usr/bin/open");
@@ -45,10 +46,10 @@ TEST_F(HomeTest, DefaultPlatformRootIsTheRealRoot) {
 }
 
 TEST(Shell, QuotingKeepsEveryValueOneWord) {
-  for (std::string value : {"plain", "with space", "it's", "$HOME", "`id`", "back\\slash", "a\"b",
-                            "new\nline", ""}) {
-    std::string command = "test \"$(printf '%s' " + shellQuoted(value) + ")\" = " +
-                          shellQuoted(value);
+  for (std::string value :
+       {"plain", "with space", "it's", "$HOME", "`id`", "back\\slash", "a\"b", "new\nline", ""}) {
+    std::string command =
+        "test \"$(printf '%s' " + shellQuoted(value) + ")\" = " + shellQuoted(value);
     EXPECT_EQ(runShellCommand(command), 0) << value;
   }
 }
