@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -12,8 +13,10 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "Paths.h"
+#include "RegularFile.h"
 
 namespace foundation {
 namespace {
@@ -24,6 +27,9 @@ constexpr double kReferenceDateOffset = 978307200.0;
 constexpr int kMaxDepth = 256;
 // Property lists the platform reads are small; anything larger is refused unread.
 constexpr off_t kMaxFileSize = 256LL << 20;
+// A binary list may refer to one object from many places; the parser copies it into each. More
+// values than this, counted after that copying, are refused.
+constexpr std::uint64_t kMaxExpandedValues = 1u << 22;
 
 struct PlistFree {
   void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
@@ -185,41 +191,141 @@ std::uint64_t bigEndian(std::string_view bytes, size_t offset, size_t width) {
   return value;
 }
 
-// Checks every string object of a binary list for a zero character. The parser library stops the
-// process with a failed assertion when a dictionary key holds one, so such input is refused here.
-bool binaryStringsAreSafe(std::string_view bytes) {
-  constexpr size_t kHeader = 8, kTrailer = 32;
-  if (bytes.size() < kHeader + kTrailer) return false;
-  size_t trailer = bytes.size() - kTrailer;
-  size_t offsetSize = static_cast<unsigned char>(bytes[trailer + 6]);
-  std::uint64_t objects = bigEndian(bytes, trailer + 8, 8);
-  std::uint64_t table = bigEndian(bytes, trailer + 24, 8);
-  if (offsetSize < 1 || offsetSize > 8 || table < kHeader || table > trailer ||
-      objects > (trailer - table) / offsetSize) {
-    return false;
+// The layout of a binary list, read from its 32-byte trailer; see binaryIsSafe.
+struct BinaryLayout {
+  size_t offsetSize = 0;  // bytes per entry of the offset table
+  size_t refSize = 0;     // bytes per object reference inside containers
+  std::uint64_t objects = 0;
+  std::uint64_t top = 0;
+  std::uint64_t table = 0;  // where the offset table starts; objects lie before it
+};
+
+constexpr size_t kBinaryHeader = 8, kBinaryTrailer = 32;
+
+std::optional<BinaryLayout> binaryLayout(std::string_view bytes) {
+  if (bytes.size() < kBinaryHeader + kBinaryTrailer) return std::nullopt;
+  size_t trailer = bytes.size() - kBinaryTrailer;
+  BinaryLayout layout;
+  layout.offsetSize = static_cast<unsigned char>(bytes[trailer + 6]);
+  layout.refSize = static_cast<unsigned char>(bytes[trailer + 7]);
+  layout.objects = bigEndian(bytes, trailer + 8, 8);
+  layout.top = bigEndian(bytes, trailer + 16, 8);
+  layout.table = bigEndian(bytes, trailer + 24, 8);
+  if (layout.offsetSize < 1 || layout.offsetSize > 8 || layout.refSize < 1 || layout.refSize > 8 ||
+      layout.table < kBinaryHeader || layout.table > trailer ||
+      layout.objects > (trailer - layout.table) / layout.offsetSize ||
+      layout.top >= layout.objects) {
+    return std::nullopt;
   }
-  for (std::uint64_t index = 0; index < objects; ++index) {
-    std::uint64_t at = bigEndian(bytes, table + index * offsetSize, offsetSize);
-    if (at < kHeader || at >= table) return false;
-    unsigned char marker = static_cast<unsigned char>(bytes[at]);
-    unsigned kind = marker >> 4;
-    if (kind != 0x5 && kind != 0x6) continue;
-    std::uint64_t length = marker & 0xF;
-    std::uint64_t start = at + 1;
-    if (length == 0xF) {
-      if (start >= table) return false;
-      unsigned char intMarker = static_cast<unsigned char>(bytes[start]);
-      size_t width = size_t{1} << (intMarker & 0xF);
-      if ((intMarker >> 4) != 0x1 || width > 8 || start + 1 + width > table) return false;
-      length = bigEndian(bytes, start + 1, width);
-      start += 1 + width;
+  return layout;
+}
+
+// The object's length field: the low nibble of its marker, or the integer that follows when the
+// nibble is 0xF. `start` is moved past the marker (and that integer). nullopt when it runs off.
+std::optional<std::uint64_t> binaryLength(std::string_view bytes, std::uint64_t table,
+                                          std::uint64_t at, std::uint64_t& start) {
+  std::uint64_t length = static_cast<unsigned char>(bytes[at]) & 0xF;
+  start = at + 1;
+  if (length != 0xF) return length;
+  if (start >= table) return std::nullopt;
+  unsigned char intMarker = static_cast<unsigned char>(bytes[start]);
+  size_t width = size_t{1} << (intMarker & 0xF);
+  if ((intMarker >> 4) != 0x1 || width > 8 || start + 1 + width > table) return std::nullopt;
+  length = bigEndian(bytes, start + 1, width);
+  start += 1 + width;
+  return length;
+}
+
+// Checks a binary list before the parser library sees it, refusing what the library handles
+// badly: a string holding a zero character (a dictionary key with one stops the process with a
+// failed assertion), and containers nested deeper than kMaxDepth or referring back to themselves
+// (the library recurses once per level and checks for cycles at a cost that grows with the square
+// of the depth), or that expand to more than kMaxExpandedValues values once shared references are
+// copied. Every object's height and expanded size are worked out once: linear in the input.
+bool binaryIsSafe(std::string_view bytes) {
+  std::optional<BinaryLayout> found = binaryLayout(bytes);
+  if (!found) return false;
+  const BinaryLayout& layout = *found;
+  auto offsetOf = [&](std::uint64_t index) {
+    return bigEndian(bytes, layout.table + index * layout.offsetSize, layout.offsetSize);
+  };
+
+  // Children of a container object (none for any other kind); false when malformed.
+  auto children = [&](std::uint64_t index, std::vector<std::uint64_t>& out) {
+    out.clear();
+    std::uint64_t at = offsetOf(index);
+    if (at < kBinaryHeader || at >= layout.table) return false;
+    unsigned kind = static_cast<unsigned char>(bytes[at]) >> 4;
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;
+    std::uint64_t start = 0;
+    std::optional<std::uint64_t> count = binaryLength(bytes, layout.table, at, start);
+    if (!count) return false;
+    std::uint64_t refs = kind == 0xD ? 2 : 1;
+    if (*count > (layout.table - start) / layout.refSize / refs) return false;
+    for (std::uint64_t i = 0; i < *count * refs; ++i) {
+      std::uint64_t child = bigEndian(bytes, start + i * layout.refSize, layout.refSize);
+      if (child >= layout.objects) return false;
+      out.push_back(child);
     }
+    return true;
+  };
+
+  // Strings first: every object, reachable or not, as the library may read them all.
+  for (std::uint64_t index = 0; index < layout.objects; ++index) {
+    std::uint64_t at = offsetOf(index);
+    if (at < kBinaryHeader || at >= layout.table) return false;
+    unsigned kind = static_cast<unsigned char>(bytes[at]) >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;
+    std::uint64_t start = 0;
+    std::optional<std::uint64_t> length = binaryLength(bytes, layout.table, at, start);
+    if (!length) return false;
     std::uint64_t unit = kind == 0x6 ? 2 : 1;
-    if (length > (table - start) / unit) return false;
-    for (std::uint64_t i = 0; i < length; ++i) {
+    if (*length > (layout.table - start) / unit) return false;
+    for (std::uint64_t i = 0; i < *length; ++i) {
       bool zero = bytes[start + i * unit] == 0 && (unit == 1 || bytes[start + i * unit + 1] == 0);
       if (zero) return false;
     }
+  }
+
+  // Nesting: a depth-first walk from the top object with an explicit stack.
+  enum : std::uint8_t { kUnseen, kOpen, kDone };
+  std::vector<std::uint8_t> state(layout.objects, kUnseen);
+  std::vector<std::uint16_t> height(layout.objects, 0);
+  std::vector<std::uint64_t> expanded(layout.objects, 1);
+  struct Frame {
+    std::uint64_t index;
+    std::vector<std::uint64_t> children;
+    size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  std::vector<std::uint64_t> scratch;
+  if (!children(layout.top, scratch)) return false;
+  stack.push_back({layout.top, scratch});
+  state[layout.top] = kOpen;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    if (frame.next == frame.children.size()) {
+      std::uint16_t tallest = 0;
+      std::uint64_t size = 1;
+      for (std::uint64_t child : frame.children) {
+        tallest = std::max(tallest, height[child]);
+        size += expanded[child];  // each term is at most kMaxExpandedValues: no overflow
+        if (size > kMaxExpandedValues) return false;
+      }
+      if (!frame.children.empty() && ++tallest > kMaxDepth) return false;
+      height[frame.index] = tallest;
+      expanded[frame.index] = size;
+      state[frame.index] = kDone;
+      stack.pop_back();
+      continue;
+    }
+    std::uint64_t child = frame.children[frame.next++];
+    if (state[child] == kOpen) return false;  // a container that contains itself
+    if (state[child] == kDone) continue;
+    if (stack.size() > kMaxDepth) return false;
+    if (!children(child, scratch)) return false;
+    state[child] = kOpen;
+    stack.push_back({child, scratch});
   }
   return true;
 }
@@ -283,7 +389,7 @@ const PlistValue* PlistValue::objectForKey(std::string_view key) const {
 std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
   bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
-  if (binary ? !binaryStringsAreSafe(bytes) : !xmlIsBalancedAndBounded(bytes)) return std::nullopt;
+  if (binary ? !binaryIsSafe(bytes) : !xmlIsBalancedAndBounded(bytes)) return std::nullopt;
   plist_t root = nullptr;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   PlistHandle owner(root);
@@ -291,27 +397,9 @@ std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
 }
 
 std::optional<PlistValue> readPropertyListFile(const std::string& path) {
-  // Non-blocking, so that a FIFO or device in place of the file cannot hang the reader; only
-  // regular files are read.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  std::string bytes;
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileSize;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      done += static_cast<size_t>(got);
-    }
-    bytes.resize(done);
-  }
-  ::close(fd);
-  if (!ok) return std::nullopt;
-  return parsePropertyList(bytes);
+  std::optional<std::string> bytes = readRegularFile(path, kMaxFileSize);
+  if (!bytes) return std::nullopt;
+  return parsePropertyList(*bytes);
 }
 
 std::optional<std::string> propertyListXml(const PlistValue& value) {

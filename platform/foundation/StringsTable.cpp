@@ -1,12 +1,12 @@
 #include "StringsTable.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
 
 #include "PropertyList.h"
+#include "RegularFile.h"
 
 namespace foundation {
 namespace {
@@ -310,22 +310,11 @@ std::optional<StringsTable> parseStringsTable(std::string_view bytes) {
 }
 
 std::optional<StringsTable> readStringsTable(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char buffer[16384];
-  for (;;) {
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      close(fd);
-      return std::nullopt;
-    }
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<size_t>(got));
-  }
-  close(fd);
-  return parseStringsTable(bytes);
+  // Message tables are small; a larger file is refused unread.
+  constexpr off_t kMaxTableSize = 64LL << 20;
+  std::optional<std::string> bytes = readRegularFile(path, kMaxTableSize);
+  if (!bytes) return std::nullopt;
+  return parseStringsTable(*bytes);
 }
 
 }  // namespace foundation

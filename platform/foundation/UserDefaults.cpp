@@ -88,11 +88,17 @@ bool readAll(int fd, std::string& bytes) {
 
 FileRead readDefaultsFile(const std::string& path) {
   FileRead result;
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so that a FIFO in place of the file cannot hang the reader.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
   if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
     result.error = errno;
     result.outcome = errno == ENOENT ? FileRead::Outcome::missing : FileRead::Outcome::unreadable;
+    return result;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    result.error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    result.outcome = FileRead::Outcome::unreadable;
     return result;
   }
   result.stamp = FileStamp::of(info);

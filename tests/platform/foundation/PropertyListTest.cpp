@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <random>
+#include <vector>
 
 #include "support/TestHome.h"
 
@@ -42,6 +43,49 @@ std::string binaryForm(const std::string& xml) {
   plist_to_bin_free(bytes);
   plist_free(node);
   return out;
+}
+
+void appendBigEndian(std::string& out, std::uint64_t value, int width) {
+  for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) {
+    out += static_cast<char>((value >> shift) & 0xff);
+  }
+}
+
+// An array object of a binary list whose elements are the objects `refs` (4-byte references).
+std::string arrayObject(const std::vector<std::uint32_t>& refs) {
+  std::string out = "\xaf\x12";
+  appendBigEndian(out, refs.size(), 4);
+  for (std::uint32_t ref : refs) appendBigEndian(out, ref, 4);
+  return out;
+}
+
+// A binary list holding `objects` (already encoded), the first one at the top.
+std::string binaryList(const std::vector<std::string>& objects) {
+  std::string out = "bplist00";
+  std::vector<std::uint64_t> offsets;
+  for (const std::string& object : objects) {
+    offsets.push_back(out.size());
+    out += object;
+  }
+  std::uint64_t table = out.size();
+  for (std::uint64_t offset : offsets) appendBigEndian(out, offset, 8);
+  out += std::string(6, '\0');
+  out += '\x08';  // offset size
+  out += '\x04';  // reference size
+  appendBigEndian(out, objects.size(), 8);
+  appendBigEndian(out, 0, 8);
+  appendBigEndian(out, table, 8);
+  return out;
+}
+
+// Arrays nested `depth` deep; with `twice`, each level holds the next one two times.
+std::string nestedArrays(std::uint32_t depth, bool twice) {
+  std::vector<std::string> objects;
+  for (std::uint32_t level = 0; level + 1 < depth; ++level) {
+    objects.push_back(twice ? arrayObject({level + 1, level + 1}) : arrayObject({level + 1}));
+  }
+  objects.push_back(arrayObject({}));
+  return binaryList(objects);
 }
 
 }  // namespace
@@ -102,6 +146,25 @@ TEST(PropertyList, MalformedInputReadsAsNothing) {
   std::string deep = "<plist><array>";
   for (int i = 0; i < 100000; ++i) deep += "<array>";
   EXPECT_FALSE(parsePropertyList(deep));
+}
+
+TEST(PropertyList, BinaryNestingIsBoundedAndCyclesAreRefused) {
+  auto shallow = parsePropertyList(nestedArrays(200, false));
+  ASSERT_TRUE(shallow) << "ordinary nesting reads";
+  int depth = 0;
+  for (const PlistValue* level = &*shallow; level->array() && !level->array()->empty();
+       level = &level->array()->front()) {
+    ++depth;
+  }
+  EXPECT_EQ(depth, 199);
+  EXPECT_TRUE(parsePropertyList(nestedArrays(20, true))) << "shared references read";
+
+  // Each of these would overflow the parser's stack, loop for ever or copy without end.
+  EXPECT_FALSE(parsePropertyList(nestedArrays(200000, false)));
+  EXPECT_FALSE(parsePropertyList(binaryList({arrayObject({0})})));
+  EXPECT_FALSE(parsePropertyList(binaryList({arrayObject({1}), arrayObject({0})})));
+  EXPECT_FALSE(parsePropertyList(nestedArrays(64, true)));
+  EXPECT_FALSE(parsePropertyList(binaryList({arrayObject({7})})));  // no such object
 }
 
 TEST(PropertyList, MutatedInputNeverCrashes) {

@@ -1,6 +1,7 @@
 #include "foundation/StringsTable.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -243,6 +244,8 @@ TEST_F(HomeTest, StringsTableReadsFilesFromDisk) {
   EXPECT_EQ(readStringsTable(path), (StringsTable{{"Wont_Update", "won't update"}}));
   EXPECT_FALSE(readStringsTable(sandbox.inHome("missing.strings")));
   EXPECT_FALSE(readStringsTable(sandbox.inHome("en.lproj")));  // a folder
+  ASSERT_EQ(mkfifo(sandbox.inHome("fifo.strings").c_str(), 0600), 0);
+  EXPECT_FALSE(readStringsTable(sandbox.inHome("fifo.strings")));  // and no hang
 }
 
 TEST(StringsTableRobustness, LargeInputsParseInOnePass) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -409,6 +410,20 @@ TEST_F(UserDefaultsTest, AnUnreadableFileIsNeverWrittenOver) {
   EXPECT_EQ(occurrences(log, "reading it as empty"), 1u) << log;
   EXPECT_TRUE(std::filesystem::is_directory(prefs()));
   EXPECT_EQ(defaults.integerForKey("a"), 1) << "the change stays pending";
+}
+
+TEST_F(UserDefaultsTest, AFifoInPlaceOfTheFileNeitherHangsNorIsReplaced) {
+  std::filesystem::create_directories(std::filesystem::path(prefs()).parent_path());
+  ASSERT_EQ(mkfifo(prefs().c_str(), 0600), 0);
+  UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_FALSE(defaults.objectForKey("a"));
+  defaults.setInteger("a", 1);
+  EXPECT_FALSE(defaults.synchronize());
+  capture.finish();
+  struct stat info {};
+  ASSERT_EQ(lstat(prefs().c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST_F(UserDefaultsTest, AFailedSynchronizeKeepsTheChangesForTheNextOne) {
