@@ -154,13 +154,15 @@ void MendkitAgentManager::removeAndUnloadLaunchAgent(const std::optional<std::st
   FileManager::removeItemAtPath(jobFile);
 }
 
+std::string MendkitAgentManager::appleScriptSource(const std::string& command, bool administrator) {
+  std::string source = "do shell script \"" + appleScriptStringText(command) + " \"";
+  if (!administrator) source += " with administrator privileges";
+  return source;
+}
+
 bool MendkitAgentManager::runComandUseAppleScript(const std::optional<std::string>& command) {
   if (!command || command->empty()) return false;
-  bool administrator = ToolKiFunction::isAdministrator();
-  std::string source = "do shell script \"" + appleScriptStringText(*command) + " \"";
-  if (!administrator) source += " with administrator privileges";
-
-  foundation::AppleScript script(source);
+  foundation::AppleScript script(appleScriptSource(*command, ToolKiFunction::isAdministrator()));
   PlistDictionary errorInfo;
   std::optional<std::string> result = script.executeAndReturnError(&errorInfo);
   if (result) {

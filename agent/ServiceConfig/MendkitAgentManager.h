@@ -38,4 +38,7 @@ class MendkitAgentManager {
   // (logged with its output); NO when it failed (logged with the error information) and, without
   // a log line, for a missing or empty command.
   static bool runComandUseAppleScript(const std::optional<std::string>& command);
+  // The AppleScript source runComandUseAppleScript runs for `command`: the plain form for an
+  // administrator, the form with administrator privileges for anyone else.
+  static std::string appleScriptSource(const std::string& command, bool administrator);
 };

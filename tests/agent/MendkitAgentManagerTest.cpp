@@ -310,6 +310,13 @@ TEST_F(MendkitAgentManagerTest, AnEmptyCommandIsNoAndLogsNothing) {
   EXPECT_EQ(capture.finish(), "");
 }
 
+TEST(MendkitAgentManagerScript, OnlyANonAdministratorIsAskedForAdministratorPrivileges) {
+  EXPECT_EQ(MendkitAgentManager::appleScriptSource("mkdir \"/a b\"", true),
+            "do shell script \"mkdir \\\"/a b\\\" \"");
+  EXPECT_EQ(MendkitAgentManager::appleScriptSource("echo \\", false),
+            "do shell script \"echo \\\\ \" with administrator privileges");
+}
+
 TEST_F(MendkitAgentManagerTest, TheShellReceivesQuotesAndBackslashesIntact) {
   std::string folder = sandbox.base() + "/two words";
   StderrCapture capture(log());
