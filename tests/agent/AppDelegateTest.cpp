@@ -105,6 +105,7 @@ TEST_F(AppDelegateTest, NoArgumentsAtAllTerminates) {
 }
 
 TEST_F(AppDelegateTest, TheFirstModeArgumentDecides) {
+  KVLogManager->setSiteID(55);  // run mode replaces it with the stored site, or 101 when none
   launch({"-r", "-i", "SITE:9"});
   EXPECT_EQ(_exitStatus, -1) << "run mode keeps running";
   EXPECT_TRUE(MKDeviceManager::shared()->isListening());
@@ -114,9 +115,10 @@ TEST_F(AppDelegateTest, TheFirstModeArgumentDecides) {
 
 TEST_F(AppDelegateTest, RunModeHandsTheStoredSiteToStatistics) {
   ServiceConfig::setSiteID(7);
+  _delegate.windowShow = true;
   launch({"-r"});
   EXPECT_EQ(KVLogManager->siteID(), 7);
-  EXPECT_FALSE(_delegate.windowShow.load());
+  EXPECT_FALSE(_delegate.windowShow.load()) << "run mode starts with no pop-up showing";
 }
 
 TEST_F(AppDelegateTest, InstallerResetsThePopUpSettingsInstallsTheJobAndTerminates) {
@@ -182,13 +184,14 @@ TEST_F(AppDelegateTest, DebugModesPostTheSwappedStyleAndStartNothing) {
 
   AppDelegate second;
   second.setApplication(&_application);
+  second.setDeviceType("iPad");
   foundation::ProcessInfo::setArguments({"agent", "-debug1"});
   second.applicationDidFinishLaunching();
   second.windowPopStyle = -1;
   drainMainQueue();
   EXPECT_EQ(second.windowPopStyle, 0);
   EXPECT_EQ(commands(), "");
-  EXPECT_FALSE(second.deviceType());
+  EXPECT_EQ(second.deviceType(), "iPad") << "debug modes leave the device word as it was";
 }
 
 TEST_F(AppDelegateTest, RemoveModeRemovesTheJobAndTerminates) {

@@ -3,13 +3,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -18,8 +17,9 @@ namespace e2e {
 
 RunResult runAgent(const std::vector<std::string>& arguments, double limitSeconds) {
   RunResult result;
-  char logPath[] = "/tmp/mendkit-e2e-log-XXXXXX";
-  int logFd = mkstemp(logPath);
+  // The agent's standard error goes to an anonymous in-memory file: nothing is written outside
+  // the test's sandbox.
+  int logFd = memfd_create("agent-log", MFD_CLOEXEC);
   if (logFd < 0) return result;
 
   std::vector<std::string> argv = {MENDKIT_AGENT_EXECUTABLE};
@@ -37,9 +37,8 @@ RunResult runAgent(const std::vector<std::string>& arguments, double limitSecond
   auto start = std::chrono::steady_clock::now();
   int spawned = posix_spawn(&child, argv[0].c_str(), &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  close(logFd);
   if (spawned != 0) {
-    unlink(logPath);
+    close(logFd);
     return result;
   }
 
@@ -60,11 +59,15 @@ RunResult runAgent(const std::vector<std::string>& arguments, double limitSecond
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::ifstream in(logPath);
-  std::stringstream text;
-  text << in.rdbuf();
-  result.log = text.str();
-  unlink(logPath);
+  char buffer[16384];
+  for (off_t at = 0;;) {
+    ssize_t got = pread(logFd, buffer, sizeof buffer, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    result.log.append(buffer, static_cast<size_t>(got));
+    at += got;
+  }
+  close(logFd);
   return result;
 }
 

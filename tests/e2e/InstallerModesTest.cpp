@@ -96,7 +96,12 @@ TEST_F(InstallerModes, RemoveTakesTheJobAwayAndExits) {
   auto run = runAgent({"-k"});
   ASSERT_TRUE(run.exited) << run.log;
   EXPECT_EQ(run.status, 0);
+  EXPECT_LT(run.seconds, 10);
   EXPECT_FALSE(exists(jobPath()));
+  // Taken out with unload -w: launchd keeps the label recorded as disabled.
+  auto overrides = foundation::readPropertyListFile(overridePath());
+  ASSERT_TRUE(overrides && overrides->objectForKey(kLabel)) << run.log;
+  EXPECT_EQ(overrides->objectForKey(kLabel)->boolValue(), true);
   // Removing again, with nothing installed, still ends cleanly.
   auto again = runAgent({"-k"});
   EXPECT_TRUE(again.exited);
@@ -110,6 +115,7 @@ TEST_F(InstallerModes, NoModeArgumentExitsAtOnceAndStoresNothing) {
     ASSERT_TRUE(run.exited) << run.log;
     EXPECT_EQ(run.status, 0);
     EXPECT_LT(run.seconds, 5);
+    EXPECT_EQ(run.log, "") << "it ends without a word";
     EXPECT_FALSE(exists(defaultsPath()));
     EXPECT_FALSE(exists(jobPath()));
   }
