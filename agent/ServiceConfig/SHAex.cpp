@@ -1,10 +1,17 @@
 #include "SHAex.h"
 
 #include <bit>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#include <immintrin.h>
+#define CSHA1_HAVE_SHA_EXTENSIONS 1
+#endif
 
 namespace {
 
@@ -67,6 +74,72 @@ template <int... T>
   (Step<T>(v, w), ...);
 }
 
+#if CSHA1_HAVE_SHA_EXTENSIONS
+
+// True when the processor has the SHA extensions and the SSSE3 and SSE4.1 instructions the
+// compression below also uses.
+bool ProcessorHasShaExtensions() {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  const bool ssse3 = (ecx & bit_SSSE3) != 0, sse41 = (ecx & bit_SSE4_1) != 0;
+  if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+  return ssse3 && sse41 && (ebx & bit_SHA) != 0;
+}
+
+// Four steps of the compression with the processor's SHA instructions. `Group` (0..19) is the
+// step number divided by four; `w` holds the schedule words of the last four groups, group g in
+// w[g % 4]; `previous` is the a..d of the group before.
+template <int Group>
+[[gnu::always_inline, gnu::target("sha,sse4.1,ssse3")]] inline void ShaGroup(
+    __m128i& abcd, __m128i& e, __m128i& previous, __m128i (&w)[4], const uint8_t* block,
+    __m128i byteOrder) {
+  constexpr int kSlot = Group % 4;
+  if constexpr (Group < 4) {
+    w[kSlot] = _mm_shuffle_epi8(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * Group)), byteOrder);
+  } else {
+    // W[t] = rotl(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16], 1), four words at a time.
+    w[kSlot] = _mm_sha1msg2_epu32(
+        _mm_xor_si128(_mm_sha1msg1_epu32(w[kSlot], w[(Group + 1) % 4]), w[(Group + 2) % 4]),
+        w[(Group + 3) % 4]);
+  }
+  const __m128i input =
+      Group == 0 ? _mm_add_epi32(e, w[kSlot]) : _mm_sha1nexte_epu32(previous, w[kSlot]);
+  previous = abcd;
+  abcd = _mm_sha1rnds4_epu32(abcd, input, Group / 5);
+}
+
+template <int... Group>
+[[gnu::always_inline, gnu::target("sha,sse4.1,ssse3")]] inline void ShaGroups(
+    __m128i& abcd, __m128i& e, __m128i& previous, __m128i (&w)[4], const uint8_t* block,
+    __m128i byteOrder, std::integer_sequence<int, Group...>) {
+  (ShaGroup<Group>(abcd, e, previous, w, block, byteOrder), ...);
+}
+
+// Compresses `blocks` consecutive 64-byte blocks into `state` with the SHA instructions. The
+// result is the same as Transform's, block by block; the scratch block is not used.
+[[gnu::target("sha,sse4.1,ssse3")]] void CompressWithShaExtensions(uint32_t* state,
+                                                                   const uint8_t* data,
+                                                                   std::size_t blocks) {
+  // Big-endian words, and a..d with a in the highest lane, as the instructions want them.
+  const __m128i byteOrder = _mm_set_epi64x(0x0001020304050607LL, 0x08090a0b0c0d0e0fLL);
+  __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0x1B);
+  __m128i e = _mm_set_epi32(static_cast<int>(state[4]), 0, 0, 0);
+  for (; blocks > 0; --blocks, data += 64) {
+    const __m128i abcdBefore = abcd, eBefore = e;
+    __m128i previous = abcd;
+    __m128i w[4];
+    ShaGroups(abcd, e, previous, w, data, byteOrder, std::make_integer_sequence<int, 20>{});
+    // After step 80, e is a of step 76 rotated by 30: the a of the group before.
+    e = _mm_sha1nexte_epu32(previous, eBefore);
+    abcd = _mm_add_epi32(abcd, abcdBefore);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_shuffle_epi32(abcd, 0x1B));
+  state[4] = static_cast<uint32_t>(_mm_extract_epi32(e, 3));
+}
+
+#endif  // CSHA1_HAVE_SHA_EXTENSIONS
+
 }  // namespace
 
 CSHA1::CSHA1() : _block(_scratch) { Reset(); }
@@ -107,6 +180,14 @@ void CSHA1::Update(const uint8_t* data, uint32_t length) {
     done = 64 - used;
     std::memcpy(_buffer + used, data, done);
     Transform(_state, _buffer);
+    const std::size_t blocks = (length - done) / 64;
+#if CSHA1_HAVE_SHA_EXTENSIONS
+    static const bool s_shaExtensions = ProcessorHasShaExtensions();
+    if (s_shaExtensions && blocks > 0) {
+      CompressWithShaExtensions(_state, data + done, blocks);
+      done += static_cast<uint32_t>(blocks * 64);
+    }
+#endif
     while (length - done >= 64) {
       Transform(_state, data + done);
       done += 64;

@@ -27,7 +27,8 @@ class CSHA1 {
 
   // Starts a new message: initial chaining value, bit count 0.
   void Reset();
-  // Appends `length` bytes. A null `data` feeds nothing.
+  // Appends `length` bytes. A null `data` feeds nothing. Runs of whole blocks are compressed
+  // straight from `data`, with the processor's SHA instructions where it has them.
   void Update(const uint8_t* data, uint32_t length);
   // Appends the whole file at `path`, without Reset or Final. False for a null path or a file that
   // can't be opened (nothing fed), or a read error (the bytes read before it have been fed).

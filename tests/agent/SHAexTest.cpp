@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,19 @@ TEST(CSHA1Feeding, PiecesOfAnySizeGiveTheSameDigest) {
   for (std::size_t piece : {1u, 3u, 63u, 64u, 65u, 127u, 4096u, 1'000'000u}) {
     SCOPED_TRACE(piece);
     EXPECT_EQ(digestInPieces(million, piece), "34AA973CD4C4DAA4F61EEB2BDBAD27316534016F");
+  }
+}
+
+// Runs of whole blocks may be compressed by the processor's SHA instructions where it has them;
+// bytes fed one at a time always go through Transform. Both must give the same digest.
+TEST(CSHA1Feeding, BlockRunsAndSingleBytesAgreeOnRandomData) {
+  std::mt19937 random(20261208);
+  for (std::size_t length : {64u, 65u, 128u, 191u, 640u, 4096u, 65536u + 17u}) {
+    std::string message(length, '\0');
+    for (char& c : message) c = static_cast<char>(random() & 0xFF);
+    SCOPED_TRACE(length);
+    EXPECT_EQ(digestOf(message), digestInPieces(message, 1));
+    EXPECT_EQ(digestInPieces(message, 100), digestInPieces(message, 1));
   }
 }
 
