@@ -98,12 +98,59 @@ TEST_F(TimeZoneTest, CalendarComponentsFollowTZ) {
   EXPECT_EQ(tokyo.hour, 8);
 }
 
-TEST_F(TimeZoneTest, WeekNumberingYearDiffersAtTheTurnOfTheYear) {
+namespace {
+// A date with its weekday (1 = Sunday), as the calendar gives it.
+DateComponents day(int year, int month, int dayOfMonth, int weekday) {
+  return DateComponents{year, month, dayOfMonth, 12, 0, 0, weekday};
+}
+int weekYear(const DateComponents& parts, int firstWeekday, int minimumDays) {
+  return Calendar::weekOfYearYearWithRules(parts, Calendar::WeekRules{firstWeekday, minimumDays});
+}
+}  // namespace
+
+TEST(WeekNumberingYear, IsoRulesMondayAndFourDays) {
+  EXPECT_EQ(weekYear(day(2027, 1, 1, 6), 2, 4), 2026) << "Friday: ISO week 53 of 2026";
+  EXPECT_EQ(weekYear(day(2027, 1, 4, 2), 2, 4), 2027);
+  EXPECT_EQ(weekYear(day(2024, 12, 29, 1), 2, 4), 2024);
+  EXPECT_EQ(weekYear(day(2024, 12, 30, 2), 2, 4), 2025) << "Monday of week 1 of 2025";
+  EXPECT_EQ(weekYear(day(2021, 1, 3, 1), 2, 4), 2020);
+  EXPECT_EQ(weekYear(day(2020, 12, 31, 5), 2, 4), 2020) << "leap year: week 53";
+  EXPECT_EQ(weekYear(day(2026, 6, 15, 2), 2, 4), 2026);
+}
+
+TEST(WeekNumberingYear, SundayWeeksWithOneOrFourDays) {
+  // Weeks from Sunday; the week holding 1 January is the first.
+  EXPECT_EQ(weekYear(day(2026, 12, 26, 7), 1, 1), 2026);
+  EXPECT_EQ(weekYear(day(2026, 12, 27, 1), 1, 1), 2027);
+  EXPECT_EQ(weekYear(day(2024, 12, 29, 1), 1, 1), 2025);
+  // Weeks from Sunday with four days of the new year.
+  EXPECT_EQ(weekYear(day(2024, 12, 29, 1), 1, 4), 2025);
+  EXPECT_EQ(weekYear(day(2024, 12, 28, 7), 1, 4), 2024);
+  EXPECT_EQ(weekYear(day(2027, 1, 2, 7), 1, 4), 2026) << "only two days of 2027 in that week";
+  EXPECT_EQ(weekYear(day(2027, 1, 3, 1), 1, 4), 2027);
+  // A whole week required.
+  EXPECT_EQ(weekYear(day(2027, 1, 3, 1), 2, 7), 2026);
+  EXPECT_EQ(weekYear(day(2027, 1, 4, 2), 2, 7), 2027);
+}
+
+TEST_F(TimeZoneTest, WeekNumberingYearFollowsTheLocalesWeekRules) {
+  const char* saved = std::getenv("LC_ALL");
+  std::string savedValue = saved ? saved : "";
+  setenv("LC_ALL", "C", 1);
+  Calendar::WeekRules rules = Calendar::localeWeekRules();
+  EXPECT_EQ(rules.firstWeekday, 1) << "the C locale's weeks start on Sunday";
+  EXPECT_EQ(rules.minimumDaysInFirstWeek, 4);
   setenv("TZ", "UTC", 1);
-  // 2026-12-31 is a Thursday: ISO week 53 of 2026. 2027-01-01 (Friday) still belongs to it.
-  EXPECT_EQ(Calendar::currentCalendar().weekOfYearYear(Date{1798761600.0}), 2026);
-  // 2024-12-30 (Monday) is in ISO week 1 of 2025.
-  EXPECT_EQ(Calendar::currentCalendar().weekOfYearYear(Date{1735516800.0}), 2025);
+  // Sunday 2024-12-29 starts a week with four days of 2025.
+  EXPECT_EQ(Calendar::currentCalendar().weekOfYearYear(Date{1735430400.0}), 2025);
+  EXPECT_EQ(Calendar::currentCalendar().weekOfYearYear(Date{1735344000.0}), 2024);
+  setenv("LC_ALL", "no_SUCH.locale", 1);
+  EXPECT_EQ(Calendar::localeWeekRules().firstWeekday, 1) << "an unknown locale reads as C";
+  if (saved) {
+    setenv("LC_ALL", savedValue.c_str(), 1);
+  } else {
+    unsetenv("LC_ALL");
+  }
 }
 
 TEST_F(TimeZoneTest, LogLineHasTheSystemLogShape) {
