@@ -75,10 +75,19 @@ void ManualClock::advance(double seconds) {
       std::lock_guard<std::mutex> guard(_waitMutex);
       _wall.store(_wall.load() + seconds);
       _uptime.store(_uptime.load() + seconds);
-      _slept.store(_slept.load() + seconds);
     }
     notifyWaiters();
   }
+}
+
+void ManualClock::sleep(double seconds) {
+  if (seconds <= 0) return;
+  {
+    std::lock_guard<std::mutex> guard(_waitMutex);
+    _slept.store(_slept.load() + seconds);
+  }
+  advance(seconds);
+  if (_sleepObserver) _sleepObserver(seconds);
 }
 
 void ManualClock::setNow(Date date) {

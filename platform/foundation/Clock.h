@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "Date.h"
@@ -58,12 +59,18 @@ class ManualClock final : public Clock {
 
   Date now() const override;
   double uptime() const override;
-  void sleep(double seconds) override { advance(seconds); }
+  void sleep(double seconds) override;
 
   void advance(double seconds);
   void setNow(Date date);
-  // Total seconds slept through this clock; lets tests check how long code waited.
+  // Total seconds slept through this clock (sleep only, not advance); lets tests check how long
+  // code waited.
   double slept() const { return _slept.load(); }
+  // Called on the sleeping thread at the end of every sleep, after time has moved, so that a test
+  // can change the world while the code under test waits. Set it before the code runs.
+  void setSleepObserver(std::function<void(double seconds)> observer) {
+    _sleepObserver = std::move(observer);
+  }
 
  protected:
   void block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
@@ -73,6 +80,7 @@ class ManualClock final : public Clock {
   std::atomic<double> _wall;
   std::atomic<double> _uptime{0};
   std::atomic<double> _slept{0};
+  std::function<void(double)> _sleepObserver;
 };
 
 // Installs a clock for the lifetime of the guard.

@@ -235,6 +235,21 @@ TEST_F(RulesTest, AYoungWorkFolderIsWaitedForThenLookedInto) {
   EXPECT_EQ(clock.slept(), 10);
 }
 
+TEST_F(RulesTest, AYoungWorkFolderIsLookedIntoOnlyAfterTheWait) {
+  write(workFolder("abc.noindex/readme"), "");
+  clock.setNow(created(sandbox.inHome(workFolder("abc.noindex"))).addingTimeInterval(1));
+  clock.setSleepObserver([&](double) { write(workFolder("abc.noindex/Restore.dmg"), ""); });
+  EXPECT_TRUE(Rules::iTunesRepairNow()) << "the image that appeared during the wait counts";
+
+  std::filesystem::remove_all(sandbox.inHome(workFolder("")));
+  write(workFolder("gone.noindex/Restore.dmg"), "");
+  clock.setNow(created(sandbox.inHome(workFolder("gone.noindex"))));
+  clock.setSleepObserver(
+      [&](double) { std::filesystem::remove_all(sandbox.inHome(workFolder("gone.noindex"))); });
+  EXPECT_FALSE(Rules::iTunesRepairNow()) << "a folder removed during the wait is passed over";
+  clock.setSleepObserver(nullptr);
+}
+
 TEST_F(RulesTest, WorkFolderAgeDecidesWaitingAndIgnoring) {
   write(workFolder("abc.noindex/Restore.dmg"), "");
   Date folder = created(sandbox.inHome(workFolder("abc.noindex")));
