@@ -4,6 +4,8 @@
 
 // The main application's device manager: watches for connected devices and tells whether the one
 // it holds is stuck in its error state. One shared object per process; thread-safe.
+// So far only the interface: listening is recorded, and no device is ever reported connected
+// (deviceHandle() is null, whetherBlueScreen() NO) until device discovery is written.
 class MK_EXPORT MKDeviceManager {
  public:
   static MKDeviceManager* shared();
