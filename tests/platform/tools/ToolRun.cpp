@@ -16,7 +16,11 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "support/Environment.h"
+
 extern char** environ;
+
+using testing_support::environmentWith;
 
 namespace tools_tests {
 namespace {
@@ -31,21 +35,6 @@ Clock::time_point deadlineAfter(double seconds) {
 int millisecondsLeft(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-std::vector<std::string> environmentWith(const std::vector<std::string>& given) {
-  std::vector<std::string> variables;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    std::string_view current(*entry);
-    bool replaced = false;
-    for (const std::string& variable : given) {
-      std::string_view name = std::string_view(variable).substr(0, variable.find('=') + 1);
-      replaced = replaced || current.substr(0, name.size()) == name;
-    }
-    if (!replaced) variables.emplace_back(current);
-  }
-  variables.insert(variables.end(), given.begin(), given.end());
-  return variables;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
