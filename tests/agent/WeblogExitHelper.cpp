@@ -68,6 +68,11 @@ void releaseFake(ExportObj* obj) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The singleton is made during static initialisation: it is there before main's first line.
+  if (KVLogManager == nullptr || KVLogManager != ProductLogManager::defaultManager()) {
+    std::puts("no statistics manager before main");
+    return 4;
+  }
   std::string mode = argc > 1 ? argv[1] : "";
   bool viaExit = argc > 2 && std::strcmp(argv[2], "exit") == 0;
   if (mode == "fake") {
