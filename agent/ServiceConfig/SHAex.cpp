@@ -180,9 +180,9 @@ void CSHA1::Update(const uint8_t* data, uint32_t length) {
     done = 64 - used;
     std::memcpy(_buffer + used, data, done);
     Transform(_state, _buffer);
-    const std::size_t blocks = (length - done) / 64;
 #if CSHA1_HAVE_SHA_EXTENSIONS
     static const bool s_shaExtensions = ProcessorHasShaExtensions();
+    const std::size_t blocks = (length - done) / 64;
     if (s_shaExtensions && blocks > 0) {
       CompressWithShaExtensions(_state, data + done, blocks);
       done += static_cast<uint32_t>(blocks * 64);

@@ -250,11 +250,10 @@ bool binaryIsSafe(std::string_view bytes) {
     return bigEndian(bytes, layout.table + index * layout.offsetSize, layout.offsetSize);
   };
 
-  // Children of a container object (none for any other kind); false when malformed.
+  // Children of a container object (none for any other kind); false when malformed. Offsets
+  // are checked by the strings pass, which runs first.
   auto children = [&](std::uint64_t index, std::vector<std::uint64_t>& out) {
-    out.clear();
     std::uint64_t at = offsetOf(index);
-    if (at < kBinaryHeader || at >= layout.table) return false;
     unsigned kind = static_cast<unsigned char>(bytes[at]) >> 4;
     if (kind != 0xA && kind != 0xC && kind != 0xD) return true;
     std::uint64_t start = 0;
@@ -298,10 +297,12 @@ bool binaryIsSafe(std::string_view bytes) {
     size_t next = 0;
   };
   std::vector<Frame> stack;
-  std::vector<std::uint64_t> scratch;
-  if (!children(layout.top, scratch)) return false;
-  stack.push_back({layout.top, scratch});
-  state[layout.top] = kOpen;
+  auto enter = [&](std::uint64_t index) {
+    state[index] = kOpen;
+    stack.push_back({index, {}});
+    return children(index, stack.back().children);
+  };
+  if (!enter(layout.top)) return false;
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next == frame.children.size()) {
@@ -322,10 +323,7 @@ bool binaryIsSafe(std::string_view bytes) {
     std::uint64_t child = frame.children[frame.next++];
     if (state[child] == kOpen) return false;  // a container that contains itself
     if (state[child] == kDone) continue;
-    if (stack.size() > kMaxDepth) return false;
-    if (!children(child, scratch)) return false;
-    state[child] = kOpen;
-    stack.push_back({child, scratch});
+    if (stack.size() > kMaxDepth || !enter(child)) return false;
   }
   return true;
 }

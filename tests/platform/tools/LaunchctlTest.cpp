@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <thread>
 
 extern char** environ;
 
@@ -133,20 +131,8 @@ TEST_F(LaunchctlTest, LoadStartsTheJobDetachedWithItsOutputRedirected) {
   EXPECT_EQ(sessionOf(pid), pid);
   // Until the sleeper sleeps, its shell and then the dynamic loader hold other descriptors for
   // moments; a descriptor the job inherited would stay for good.
-  const std::vector<int> standard{0, 1, 2};
-  auto sleeping = [&] {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    size_t name = line.rfind(')');
-    return line.find("(sleep)") != std::string::npos && name + 2 < line.size() &&
-           line[name + 2] == 'S';
-  };
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!sleeping() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_EQ(openDescriptors(pid), standard);
+  waitSleepingIn(pid, "sleep");
+  EXPECT_EQ(openDescriptors(pid), (std::vector<int>{0, 1, 2}));
   char target[256] = {};
   ASSERT_GT(readlink(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), target, 255), 0);
   EXPECT_STREQ(target, "/dev/null");

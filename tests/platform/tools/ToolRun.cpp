@@ -46,13 +46,21 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 
 int pidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 
-std::optional<std::string> statFields(pid_t pid) {
+// The line of /proc/<pid>/stat: "<pid> (<name>) <state> ...".
+std::optional<std::string> statLine(pid_t pid) {
   std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   if (!file || !std::getline(file, line) || line.rfind(')') == std::string::npos) {
     return std::nullopt;
   }
-  return line.substr(line.rfind(')') + 2);
+  return line;
+}
+
+// The fields after the process's name, from its state on.
+std::optional<std::string> statFields(pid_t pid) {
+  std::optional<std::string> line = statLine(pid);
+  if (!line) return std::nullopt;
+  return line->substr(line->rfind(')') + 2);
 }
 
 }  // namespace
@@ -148,6 +156,18 @@ std::optional<int> waitTool(pid_t pid, double bound) {
 bool isRunning(pid_t pid) {
   auto fields = statFields(pid);
   return fields && !fields->empty() && (*fields)[0] != 'Z' && (*fields)[0] != 'X';
+}
+
+bool waitSleepingIn(pid_t pid, const std::string& command, double bound) {
+  auto deadline = deadlineAfter(bound);
+  const std::string name = "(" + command + ") S";
+  for (;;) {
+    std::optional<std::string> line = statLine(pid);
+    if (!line) return false;
+    if (line->find(name) == line->find(' ') + 1) return true;
+    if (millisecondsLeft(deadline) == 0) return false;
+    ::usleep(1000);
+  }
 }
 
 bool waitGone(pid_t pid, double bound) {

@@ -31,6 +31,9 @@ bool isRunning(pid_t pid);
 // Waits up to `bound` seconds for a process (not necessarily a child) to end; true when it has.
 bool waitGone(pid_t pid, double bound = 30);
 std::optional<pid_t> sessionOf(pid_t pid);
+// Waits up to `bound` seconds until the process runs the program named `command` and sleeps in
+// it; true when it does.
+bool waitSleepingIn(pid_t pid, const std::string& command, double bound = 30);
 // The descriptor numbers the process holds open.
 std::vector<int> openDescriptors(pid_t pid);
 
