@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "Bundle.h"
+#include "FileDescriptor.h"
 #include "Log.h"
 #include "Paths.h"
 #include "ProcessInfo.h"
@@ -38,31 +39,6 @@ struct FileStamp {
            modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
            changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
   }
-};
-
-class FileDescriptor {
- public:
-  FileDescriptor() = default;
-  explicit FileDescriptor(int fd) : _fd(fd) {}
-  ~FileDescriptor() { reset(); }
-  FileDescriptor(FileDescriptor&& other) noexcept : _fd(other._fd) { other._fd = -1; }
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    if (this != &other) {
-      reset();
-      _fd = other._fd;
-      other._fd = -1;
-    }
-    return *this;
-  }
-  int get() const { return _fd; }
-  bool valid() const { return _fd >= 0; }
-  void reset() {
-    if (_fd >= 0) ::close(_fd);
-    _fd = -1;
-  }
-
- private:
-  int _fd = -1;
 };
 
 // One read of the file: what was there and, when it could be opened, the open file.
