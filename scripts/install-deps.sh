@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   libplist-dev
+  libglib2.0-dev
   libgtest-dev
   nlohmann-json3-dev
   openssl

@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
 #include "ToolKiFunction.h"
 #include "foundation/AppleScript.h"
 #include "foundation/Bundle.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/FileManager.h"
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
@@ -56,12 +58,6 @@ std::string overrideDatabasePath() {
   return foundation::platformPath(path);
 }
 
-bool createEmptyFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  return ::close(fd) == 0;
-}
-
 // The AppleScript string text of `command`: a backslash before each backslash and double quote.
 std::string appleScriptStringText(const std::string& command) {
   std::string text;
@@ -70,6 +66,16 @@ std::string appleScriptStringText(const std::string& command) {
     text += c;
   }
   return text;
+}
+
+// Whether a new file can be made in `folder`: makes a hidden temporary file there, named after
+// `name`, and removes it again. The file `name` itself is never touched.
+bool canCreateFileIn(const std::string& folder, const std::string& name) {
+  std::string probe = foundation::appendingPathComponent(folder, "." + name + ".XXXXXX");
+  foundation::FileDescriptor file(::mkostemp(probe.data(), O_CLOEXEC));
+  if (!file) return false;
+  ::unlink(probe.c_str());
+  return true;
 }
 
 }  // namespace
@@ -113,11 +119,14 @@ void MendkitAgentManager::installLaunchAgent(const std::optional<std::string>& t
     return;
   }
 
-  if (!createEmptyFile(jobFile)) return;
+  // The job file appears whole or not at all: launchd cannot read an empty or torn one.
+  if (!canCreateFileIn(folder, foundation::lastPathComponent(jobFile))) return;
 
   job["ProgramArguments"] =
       PlistValue(PlistArray{"/usr/bin/open", "-g", "-W", bundlePath, "--args", "-r"});
-  foundation::writePropertyListFile(jobFile, PlistValue(job));
+  if (!foundation::writePropertyListFile(jobFile, PlistValue(job))) {
+    foundation::NSLog("the job file %s could not be written", jobFile.c_str());
+  }
 
   runShellCommand("launchctl unload -w " + shellDoubleQuoted(jobFile));
 }

@@ -14,7 +14,8 @@ class MendkitAgentManager {
 
   // Writes the job file from the template's dictionary, its ProgramArguments replaced by
   // "/usr/bin/open" "-g" "-W" <agent bundle> "--args" "-r", then runs `launchctl unload -w` on it
-  // (no load). Does nothing, silently, for a missing or unreadable template or one without a
+  // (no load). The job file appears complete or not at all, also when the process is killed
+  // part way. Does nothing, silently, for a missing or unreadable template or one without a
   // Label; logs "agent is already install!" and changes nothing when the job file exists.
   static void installLaunchAgent(const std::optional<std::string>& templatePath);
 

@@ -1,11 +1,19 @@
 #include "SHAex.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
+
+#include "foundation/FileDescriptor.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -199,21 +207,27 @@ void CSHA1::Update(const uint8_t* data, uint32_t length) {
 
 bool CSHA1::HashFile(const char* path) {
   if (path == nullptr) return false;
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  // The chunk goes straight into our buffer; a stdio buffer would only add a copy.
-  std::setvbuf(file, nullptr, _IONBF, 0);
+  // Non-blocking, so that a FIFO without a writer cannot hold the open.
+  foundation::FileDescriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file) return false;
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
 
+  // The bytes the file held when it was opened; whatever is appended meanwhile is not read.
+  auto left = static_cast<uint64_t>(status.st_size);
   std::unique_ptr<uint8_t[]> chunk(new uint8_t[kFileChunkSize]);
-  for (;;) {
-    const std::size_t got = std::fread(chunk.get(), 1, kFileChunkSize, file);
-    if (got == 0) break;
+  while (left > 0) {
+    const auto wanted = static_cast<std::size_t>(std::min<uint64_t>(left, kFileChunkSize));
+    const ssize_t got = ::read(file.get(), chunk.get(), wanted);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (got == 0) break;  // the file was shortened meanwhile
     Update(chunk.get(), static_cast<uint32_t>(got));
-    if (got < kFileChunkSize) break;
+    left -= static_cast<uint64_t>(got);
   }
-  const bool atEnd = std::feof(file) != 0 && std::ferror(file) == 0;
-  std::fclose(file);
-  return atEnd;
+  return true;
 }
 
 void CSHA1::Final() {

@@ -30,8 +30,10 @@ class CSHA1 {
   // Appends `length` bytes. A null `data` feeds nothing. Runs of whole blocks are compressed
   // straight from `data`, with the processor's SHA instructions where it has them.
   void Update(const uint8_t* data, uint32_t length);
-  // Appends the whole file at `path`, without Reset or Final. False for a null path or a file that
-  // can't be opened (nothing fed), or a read error (the bytes read before it have been fed).
+  // Appends the whole file at `path`, without Reset or Final: the bytes it held when it was
+  // opened. False for a null path, a file that can't be opened or is no regular file (a FIFO or
+  // device is refused without blocking; nothing fed), or a read error (the bytes read before it
+  // have been fed).
   bool HashFile(const char* path);
   // Pads, writes the digest and wipes the working state; Reset before the next message.
   void Final();

@@ -14,6 +14,7 @@
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/Shell.h"
+#include "foundation/Text.h"
 
 extern char** environ;
 
@@ -61,15 +62,10 @@ bool isListedMember(const char* groupName, const std::string& login) {
   return false;
 }
 
-bool containsIgnoringAsciiCase(std::string_view text, std::string_view part) {
-  if (part.empty() || part.size() > text.size()) return false;
-  auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  for (size_t at = 0; at + part.size() <= text.size(); ++at) {
-    size_t i = 0;
-    while (i < part.size() && fold(text[at + i]) == fold(part[i])) ++i;
-    if (i == part.size()) return true;
-  }
-  return false;
+// Whether `part` stands anywhere in `text`, compared without regard to case (Unicode folding).
+bool containsIgnoringCase(std::string_view text, std::string_view part) {
+  if (part.empty()) return false;
+  return foundation::caseFolded(text).find(foundation::caseFolded(part)) != std::string::npos;
 }
 
 std::string_view lastPiece(std::string_view text, char separator) {
@@ -117,7 +113,7 @@ std::optional<std::vector<std::string>> ToolKiFunction::listForDirectory(
 
 bool ToolKiFunction::parsingURlHaveString(std::string_view path, std::string_view match) {
   if (path.find(".app") == std::string_view::npos) return false;
-  if (!containsIgnoringAsciiCase(lastPiece(path, '/'), match)) return false;
+  if (!containsIgnoringCase(lastPiece(path, '/'), match)) return false;
   return lastPiece(path, '.') == "app";
 }
 

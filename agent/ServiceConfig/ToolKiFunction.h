@@ -26,9 +26,9 @@ class ToolKiFunction {
   static std::optional<std::vector<std::string>> listForDirectory(
       foundation::SearchPathDirectory directory);
 
-  // YES when `path` names an application bundle whose last component contains `match` (letter
-  // case ignored in ASCII letters): the path contains ".app" and its last "."-separated piece is
-  // "app".
+  // YES when `path` names an application bundle whose last component contains `match`, letter case
+  // ignored in any script ("MÄNDKIT" holds "mändkit"; bytes that are not UTF-8 compare with ASCII
+  // case ignored only): the path contains ".app" and its last "."-separated piece is "app".
   static bool parsingURlHaveString(std::string_view path, std::string_view match);
 
   // YES when "<name>.app" is found in the Applications folder, else on the Desktop; the first

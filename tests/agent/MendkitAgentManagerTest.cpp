@@ -1,9 +1,11 @@
 #include "MendkitAgentManager.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -218,6 +220,57 @@ TEST_F(InstallTest, WithoutAnApplicationBundleNoJobFileIsWritten) {
   MendkitAgentManager::installLaunchAgent(writeTemplate(sampleTemplate()));
   EXPECT_FALSE(std::filesystem::exists(jobFile()));
   EXPECT_TRUE(commands().empty());
+}
+
+// Lowers the size limit of files this process writes, and of its children, for one scope; a write
+// past it fails instead of ending the process.
+class ScopedFileSizeLimit {
+ public:
+  explicit ScopedFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &_old);
+    _oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = _old;
+    lowered.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &lowered), 0);
+  }
+  ~ScopedFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &_old);
+    std::signal(SIGXFSZ, _oldSignal);
+  }
+  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+ private:
+  rlimit _old{};
+  void (*_oldSignal)(int) = SIG_DFL;
+};
+
+// launchd cannot read an empty or torn job file: whenever the install stops, through a kill or a
+// write that fails part way, there is the whole file or none, and nothing else beside it.
+TEST_F(InstallTest, TheJobFileAppearsWholeOrNotAtAll) {
+  std::string templatePath = writeTemplate(sampleTemplate());
+  std::string folder = sandbox.inHome("Library/LaunchAgents");
+  auto entries = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  };
+  {
+    ScopedFileSizeLimit limit(64);
+    MendkitAgentManager::installLaunchAgent(templatePath);
+  }
+  ASSERT_TRUE(std::filesystem::is_directory(folder));
+  EXPECT_EQ(entries(), std::vector<std::string>{});
+
+  MendkitAgentManager::installLaunchAgent(templatePath);
+  EXPECT_EQ(entries(), std::vector<std::string>{std::string(kLabel) + ".plist"});
+  std::optional<PlistValue> job = foundation::readPropertyListFile(jobFile());
+  ASSERT_TRUE(job);
+  const PlistValue* arguments = job->objectForKey("ProgramArguments");
+  ASSERT_TRUE(arguments);
+  EXPECT_EQ(*arguments, PlistValue(expectedArguments()));
 }
 
 // --- launchAgentIsInstall / launchAgentIsLoad --------------------------------------------------

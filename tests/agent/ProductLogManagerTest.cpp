@@ -1,6 +1,7 @@
 #include "webLog/ProductLogManager.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -689,6 +690,14 @@ TEST_F(ProductLogManagerTest, TheRealLibrariesWriteIntoTheTemporaryHome) {
     ++copies;
   }
   EXPECT_GE(copies, 1);  // two uploads in the same second share a name
+}
+
+TEST_F(ProductLogManagerTest, AnEventTheSpoolCannotTakeIsAFailedSend) {
+  ProductLogManager::setLibrariesForTesting(previous);
+  std::filesystem::create_directories(
+      std::filesystem::path(spoolFile("events.jsonl")).parent_path());
+  ASSERT_EQ(mkfifo(spoolFile("events.jsonl").c_str(), 0600), 0);
+  EXPECT_LT(manager->syncSendLog(10214), 0);
 }
 
 // The agent process exits cleanly (status 0, so no sanitizer report either) with sends queued and

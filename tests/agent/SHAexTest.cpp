@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -225,6 +228,28 @@ TEST_F(CSHA1File, UnreadableFileIsFalse) {
   CSHA1 sha;
   EXPECT_FALSE(sha.HashFile(sandbox.home().c_str()));
   EXPECT_EQ(finish(sha), kEmpty);
+}
+
+// A FIFO would block the open or the reads, and a device like /dev/zero never ends: each is
+// refused at once. The hashing runs in a child that an alarm ends should it hang.
+TEST_F(CSHA1File, AFifoOrADeviceIsFalseAtOnceAndFeedsNothing) {
+  const std::string fifo = sandbox.inHome("fifo.log");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::alarm(20);
+      CSHA1 sha;
+      const bool hashed = sha.HashFile(path.c_str());
+      ::_exit(hashed ? 1 : finish(sha) == kEmpty ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "hung, ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: answered true, 2: fed bytes";
+  }
 }
 
 TEST_F(CSHA1File, EmptyFileIsTrueAndFeedsNothing) {

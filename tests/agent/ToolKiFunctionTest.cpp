@@ -147,6 +147,34 @@ TEST(ParsingURlHaveString, TheLastComponentHoldsTheNameInAnyCaseAndEndsInApp) {
   EXPECT_FALSE(ToolKiFunction::parsingURlHaveString("/Applications/Tool.app", ""));
 }
 
+TEST(ParsingURlHaveString, CaseIsIgnoredInEveryScriptAndNormalForm) {
+  EXPECT_TRUE(
+      ToolKiFunction::parsingURlHaveString("/Applications/M\u00C4NDKIT.app", "m\u00E4ndkit.app"));
+  EXPECT_TRUE(ToolKiFunction::parsingURlHaveString(
+      "/Applications/\u0394\u0395\u039B\u03A4\u0391.app", "\u03B4\u03B5\u03BB\u03C4\u03B1.app"));
+  EXPECT_TRUE(ToolKiFunction::parsingURlHaveString("/Applications/STRASSE.app", "Stra\u00DFe.app"))
+      << "full folding: sharp s is ss";
+  EXPECT_TRUE(
+      ToolKiFunction::parsingURlHaveString("/Applications/MA\u0308NDKIT.app", "m\u00E4ndkit.app"))
+      << "a decomposed name equals the composed one";
+  EXPECT_FALSE(
+      ToolKiFunction::parsingURlHaveString("/Applications/MANDKIT.app", "m\u00E4ndkit.app"));
+  EXPECT_FALSE(ToolKiFunction::parsingURlHaveString("/Applications/Caf\u00E9.app", "Cafe"))
+      << "a letter with an accent is another letter";
+}
+
+// Bytes that are not UTF-8 are compared as they are, ASCII letters without regard to case.
+TEST(ParsingURlHaveString, BytesThatAreNotUtf8MatchOnlyThemselves) {
+  EXPECT_TRUE(
+      ToolKiFunction::parsingURlHaveString("/Applications/\xFFOld Mendkit.app", "mendkit.app"));
+  EXPECT_TRUE(
+      ToolKiFunction::parsingURlHaveString("/Applications/M\xC4NDKIT.app", "m\xC4ndkit.app"));
+  EXPECT_FALSE(
+      ToolKiFunction::parsingURlHaveString("/Applications/M\xC4NDKIT.app", "m\u00E4ndkit.app"));
+  EXPECT_FALSE(
+      ToolKiFunction::parsingURlHaveString("/Applications/M\xC4NDKIT.app", "m\xE4ndkit.app"));
+}
+
 // --- listForDirectory and aplicationIsInstall ---------------------------------------------------
 
 TEST_F(ToolKiFunctionTest, ListingsGiveVisibleEntriesOfApplicationsAndDesktop) {

@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <utility>
 #include <vector>
+
+#include "foundation/FileDescriptor.h"
 
 namespace usage_spool {
 namespace {
@@ -28,33 +31,39 @@ std::string home() {
   return "/";
 }
 
-// An open spool file held under an exclusive flock until destroyed.
+// Opens the spool file at `path` without blocking on it: a FIFO or device in its place is refused
+// with -EINVAL, a symbolic link with -ELOOP, so that no line ends up anywhere but in a plain file
+// of the spool. `flags` are open's flags. The descriptor, or a negative errno value.
+int openSpoolFile(const std::string& path, int flags, foundation::FileDescriptor* file) {
+  foundation::FileDescriptor opened(
+      ::open(path.c_str(), flags | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0600));
+  if (!opened) return -errno;
+  struct stat status {};
+  if (::fstat(opened.get(), &status) != 0) return -errno;
+  if (!S_ISREG(status.st_mode)) return -EINVAL;
+  *file = std::move(opened);
+  return 0;
+}
+
+// An open spool file held under an exclusive flock until destroyed (closing releases the lock).
 class LockedFile {
  public:
-  explicit LockedFile(const std::string& path, int flags) {
-    _fd = ::open(path.c_str(), flags | O_CLOEXEC, 0600);
-    if (_fd < 0) {
-      _error = -errno;
-      return;
-    }
-    while (::flock(_fd, LOCK_EX) != 0) {
+  LockedFile(const std::string& path, int flags) {
+    _error = openSpoolFile(path, flags, &_file);
+    if (_error != 0) return;
+    while (::flock(_file.get(), LOCK_EX) != 0) {
       if (errno != EINTR) {
         _error = -errno;
         return;
       }
     }
   }
-  ~LockedFile() {
-    if (_fd >= 0) ::close(_fd);  // closing releases the lock
-  }
-  LockedFile(const LockedFile&) = delete;
-  LockedFile& operator=(const LockedFile&) = delete;
 
-  int fd() const { return _fd; }
+  int fd() const { return _file.get(); }
   int error() const { return _error; }
 
  private:
-  int _fd = -1;
+  foundation::FileDescriptor _file;
   int _error = 0;
 };
 
@@ -96,7 +105,13 @@ int appendLocked(int fd, const std::string& line) {
   std::string text;
   if (status.st_size > 0) {
     char last = '\n';
-    if (::pread(fd, &last, 1, status.st_size - 1) == 1 && last != '\n') text += '\n';
+    ssize_t got;
+    while ((got = ::pread(fd, &last, 1, status.st_size - 1)) < 0 && errno == EINTR) {
+    }
+    // Without knowing the last byte, the new line could end up glued to a torn one.
+    if (got < 0) return -errno;
+    if (got != 1) return -EIO;
+    if (last != '\n') text += '\n';
   }
   text += line;
   text += '\n';
@@ -150,19 +165,17 @@ int UsageSpool::appendNumberedLine(const std::string& fileName,
 }
 
 int64_t UsageSpool::countLines(const std::string& fileName) {
-  int fd = ::open(pathOf(fileName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : -errno;
-  int64_t lines = countNewlines(fd);
-  ::close(fd);
-  return lines;
+  foundation::FileDescriptor file;
+  int opened = openSpoolFile(pathOf(fileName), O_RDONLY, &file);
+  if (opened != 0) return opened == -ENOENT ? 0 : opened;
+  return countNewlines(file.get());
 }
 
 int UsageSpool::sync(const std::string& fileName) {
-  int fd = ::open(pathOf(fileName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : -errno;
-  int result = ::fsync(fd) == 0 ? 0 : -errno;
-  ::close(fd);
-  return result;
+  foundation::FileDescriptor file;
+  int opened = openSpoolFile(pathOf(fileName), O_RDONLY, &file);
+  if (opened != 0) return opened == -ENOENT ? 0 : opened;
+  return ::fsync(file.get()) == 0 ? 0 : -errno;
 }
 
 std::string UsageSpool::timestamp() {

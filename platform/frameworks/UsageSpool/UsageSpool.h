@@ -10,7 +10,8 @@ namespace usage_spool {
 // append-only files of one JSON object a line. The home is read anew on every call (`HOME`, else
 // the user database). Stateless and thread-safe; appends from several threads or processes never
 // interleave: each one holds an exclusive flock on its file, and a failed append is rolled back,
-// so a file only ever grows by whole lines.
+// so a file only ever grows by whole lines. A spool file is a regular file or nothing: a FIFO or
+// device in its place gives -EINVAL and a symbolic link -ELOOP, at once and without blocking.
 class UsageSpool {
  public:
   static std::string directory();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -157,6 +158,21 @@ TEST_F(UsageLogLibTest, AFailedSendReportsANegativeStatusAndWritesNothing) {
   writeFile(sandbox.inHome("Library/Application Support/Mendkit"), "not a folder");
   EXPECT_LT(obj->SendLogMessage(1, 0, "", 0, 0, 0, "", "", 0, 0), 0);
   EXPECT_LT(obj->SendReportLog(1, "", "", ""), 0);
+}
+
+// A FIFO in place of a spool file would swallow the event (or block once full, and block every
+// reader); a symbolic link would send it elsewhere. Both are refused at once as failures.
+TEST_F(UsageLogLibTest, ASpoolFileThatIsNoPlainFileIsRefusedWithoutBlocking) {
+  ASSERT_EQ(obj->QueryStatus(nullptr, nullptr), 0);
+  ASSERT_EQ(mkfifo(spoolFile("events.jsonl").c_str(), 0600), 0);
+  ASSERT_LT(obj->SendLogMessage(1, 0, "", 0, 0, 0, "", "", 0, 0), 0) << "the event was lost";
+  EXPECT_LT(obj->CountLogMessages(), 0);
+  EXPECT_LT(obj->Flush(), 0);
+
+  const std::string elsewhere = sandbox.inHome("elsewhere.jsonl");
+  ASSERT_EQ(symlink(elsewhere.c_str(), spoolFile("reports.jsonl").c_str()), 0);
+  EXPECT_LT(obj->SendReportLog(1, "", "", ""), 0);
+  EXPECT_FALSE(std::filesystem::exists(elsewhere));
 }
 
 TEST_F(UsageLogLibTest, ATornLastLineIsEndedBeforeTheNextEvent) {
