@@ -53,7 +53,7 @@ std::string formattedJobFilePath(const std::string& label) {
 std::string overrideDatabasePath() {
   char path[128];
   std::snprintf(path, sizeof path, kOverrideDatabaseFormat, static_cast<int>(::getuid()));
-  return foundation::platformPath(path);
+  return path;
 }
 
 bool createEmptyFile(const std::string& path) {
