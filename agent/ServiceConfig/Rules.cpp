@@ -274,8 +274,7 @@ std::optional<std::string> Rules::mendkitIsRemoved() {
 
   std::string config = foundation::expandTildeInPath(kConfigFile);
   if (!FileManager::fileExistsAtPath(config)) return std::nullopt;
-  std::optional<foundation::PlistValue> plist =
-      foundation::readPropertyListFile(config);
+  std::optional<foundation::PlistValue> plist = foundation::readPropertyListFile(config);
   if (!plist || !plist->dictionary()) return std::nullopt;
   const foundation::PlistValue* value = plist->objectForKey(kBundlePathKey);
   if (!value || !value->string()) return std::nullopt;

@@ -13,9 +13,7 @@ bool endsWord(char c) {
          c == '<' || c == '>';
 }
 
-bool isNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-}
+bool isNameStart(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool isNameCharacter(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
 
 // NAME=value, as written (the name itself unquoted).
@@ -36,7 +34,8 @@ bool isDigits(std::string_view text) {
 
 // Reserved words after which the next word is again a command word.
 bool leadsACommand(std::string_view text) {
-  for (std::string_view reserved : {"!", "{", "if", "then", "else", "elif", "do", "while", "until"}) {
+  for (std::string_view reserved :
+       {"!", "{", "if", "then", "else", "elif", "do", "while", "until"}) {
     if (text == reserved) return true;
   }
   return false;

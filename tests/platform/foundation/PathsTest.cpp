@@ -46,7 +46,8 @@ TEST_F(HomeTest, APathIsMappedOnceAndTheHomeNever) {
   EXPECT_EQ(mapped, "/private/var/root/Applications/A.app");
   EXPECT_EQ(platformPath(mapped), mapped);
   EXPECT_EQ(platformPath("/private/var/root"), "/private/var/root");
-  EXPECT_EQ(platformPath("/private/var/home/u/Library/x.plist"), "/private/var/home/u/Library/x.plist");
+  EXPECT_EQ(platformPath("/private/var/home/u/Library/x.plist"),
+            "/private/var/home/u/Library/x.plist");
   EXPECT_EQ(platformPath("/private/var/rootless"), "/private/var/root/private/var/rootless");
   EXPECT_EQ(platformPath("/private/var/home/other"), "/private/var/root/private/var/home/other");
 }
