@@ -55,7 +55,7 @@ std::string formattedJobFilePath(const std::string& label) {
 std::string overrideDatabasePath() {
   char path[128];
   std::snprintf(path, sizeof path, kOverrideDatabaseFormat, static_cast<int>(::getuid()));
-  return foundation::platformPath(path);
+  return path;
 }
 
 // The AppleScript string text of `command`: a backslash before each backslash and double quote.

@@ -1,8 +1,6 @@
 #include "Rules.h"
 
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +18,7 @@
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
 #include "foundation/PropertyList.h"
+#include "foundation/RegularFile.h"
 #include "foundation/UserDefaults.h"
 
 using foundation::Date;
@@ -119,19 +118,6 @@ class Utf8Checker {
   int _pending = 0;
   unsigned char _low = 0x80, _high = 0xBF;
 };
-
-// Opens a regular file for reading without ever blocking on a FIFO or device; -1 otherwise.
-int openRegularFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
 
 // The answer of analyiTunesLogisSuccess for an open log, read to its end unless decided earlier.
 bool logShowsNoFailure(int fd) {
@@ -253,16 +239,14 @@ bool Rules::rulesForLogDate(std::optional<foundation::Date> date) {
 }
 
 bool Rules::analyiTunesLogisSuccess(const std::string& logPath) {
-  int fd = openRegularFile(foundation::platformPath(logPath));
-  if (fd < 0) return true;
-  bool answer = logShowsNoFailure(fd);
-  ::close(fd);
-  return answer;
+  foundation::FileDescriptor log = foundation::openRegularFile(logPath);
+  if (!log) return true;
+  return logShowsNoFailure(log.get());
 }
 
 std::string Rules::getFileSHA1string(const std::string& path) {
   CSHA1 sha;
-  sha.HashFile(foundation::platformPath(path).c_str());
+  sha.HashFile(FileManager::fileSystemRepresentationWithPath(path).c_str());
   sha.Final();
   char report[CSHA1::kReportBufferSize] = {};
   sha.ReportHash(report, CSHA1::REPORT_HEX_SPACED);
@@ -290,8 +274,7 @@ std::optional<std::string> Rules::mendkitIsRemoved() {
 
   std::string config = foundation::expandTildeInPath(kConfigFile);
   if (!FileManager::fileExistsAtPath(config)) return std::nullopt;
-  std::optional<foundation::PlistValue> plist =
-      foundation::readPropertyListFile(foundation::platformPath(config));
+  std::optional<foundation::PlistValue> plist = foundation::readPropertyListFile(config);
   if (!plist || !plist->dictionary()) return std::nullopt;
   const foundation::PlistValue* value = plist->objectForKey(kBundlePathKey);
   if (!value || !value->string()) return std::nullopt;

@@ -20,9 +20,10 @@ inline constexpr int kAppleScriptCannotRun = -1;       // no shell, or no admini
 //   do shell script "TEXT" with administrator privileges
 // TEXT is an AppleScript string in which `\\` stands for a backslash and `\"` for a double quote;
 // no other backslash may appear in it. The text runs with /bin/sh -c in runShellCommand's
-// environment. With administrator privileges it runs as root: directly when the process is root
-// already, else through `pkexec`, whose refusal or cancellation is an error.
-// An instance is used by one thread at a time; separate instances may run on any threads.
+// environment, "/usr/bin/open" as a command word resolved as there (see withToolPathsMapped). With
+// administrator privileges it runs as root: directly when the process is root already, else through
+// `pkexec`, whose refusal or cancellation is an error. An instance is used by one thread at a time;
+// separate instances may run on any threads.
 class AppleScript {
  public:
   explicit AppleScript(std::string source) : _source(std::move(source)) {}

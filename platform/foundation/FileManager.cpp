@@ -33,6 +33,10 @@ bool namesRootOrDots(std::string_view path) {
 
 }  // namespace
 
+std::string FileManager::fileSystemRepresentationWithPath(std::string_view path) {
+  return platformPath(path);
+}
+
 bool FileManager::fileExistsAtPath(std::string_view path, bool* isDirectory) {
   if (path.empty()) return false;
   struct stat info {};

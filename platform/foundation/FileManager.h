@@ -28,13 +28,18 @@ enum DirectoryEnumerationOptions : unsigned long {
 
 // The file system as the agent sees it. Every path given is an agent path: one under
 // /Applications, /private, /sys or /usr/bin/open is looked up under PLATFORM_ROOT (see
-// platformPath), any other is used as it is. Paths handed back stay agent paths.
+// platformPath), any other is used as it is. Paths handed back stay agent paths, except by
+// fileSystemRepresentationWithPath.
 //
 // Stateless; every operation may be called from any thread. Failures are answered as false,
 // nullopt or an empty list; no error details are kept.
 class FileManager {
  public:
   FileManager() = delete;
+
+  // The path at which the file system holds the item of an agent path: what to hand a function
+  // that opens files by name outside this layer.
+  static std::string fileSystemRepresentationWithPath(std::string_view path);
 
   // YES when something exists at the path (a symbolic link counts by what it points to).
   // `isDirectory`, when given, is set to whether that is a folder.

@@ -80,10 +80,15 @@ std::string platformPath(std::string_view path) {
   if (path.empty() || path.front() != '/') return std::string(path);
   static constexpr std::string_view kMapped[] = {"/Applications", "/private", "/sys",
                                                  "/usr/bin/open"};
-  for (std::string_view folder : kMapped) {
-    if (isUnder(path, folder)) return platformRoot() + std::string(path);
-  }
-  return std::string(path);
+  bool system = false;
+  for (std::string_view folder : kMapped) system = system || isUnder(path, folder);
+  if (!system) return std::string(path);
+  // A path already under the root, or in the home, is a real one: mapping it again would lose it.
+  std::string root = platformRoot();
+  if (root.empty() || isUnder(path, root)) return std::string(path);
+  std::string home = homeDirectory();
+  if (home != "/" && isUnder(path, home)) return std::string(path);
+  return root + std::string(path);
 }
 
 }  // namespace foundation

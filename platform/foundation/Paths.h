@@ -22,7 +22,10 @@ std::string platformRoot();
 
 // Where the process really finds a system location the agent names. Paths under /Applications,
 // /private, /sys and the tool /usr/bin/open live under `PLATFORM_ROOT`; every other path is used
-// as it is. The agent keeps reporting the unmapped path.
+// as it is, and so is one already under `PLATFORM_ROOT` or in the home folder (mapping a path
+// twice answers it unchanged). The agent keeps reporting the unmapped path; the foundation
+// functions that reach the file system map the paths they are given, so only the platform's own
+// code calls this.
 std::string platformPath(std::string_view path);
 
 }  // namespace foundation

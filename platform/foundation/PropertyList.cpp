@@ -412,7 +412,8 @@ std::optional<std::string> propertyListXml(const PlistValue& value) {
   return text;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view bytes) {
+bool writeFileAtomically(const std::string& agentPath, std::string_view bytes) {
+  const std::string path = platformPath(agentPath);
   std::string folder = deletingLastPathComponent(path);
   std::string temporary = appendingPathComponent(folder.empty() ? "." : folder,
                                                  "." + lastPathComponent(path) + ".XXXXXX");

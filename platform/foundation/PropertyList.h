@@ -64,7 +64,8 @@ class PlistValue {
 
 // Parses an XML or binary property list. Malformed or unsupported input of any kind gives nullopt.
 std::optional<PlistValue> parsePropertyList(std::string_view bytes);
-// Reads a property-list file; nullopt when it can't be read or parsed.
+// Reads a property-list file; nullopt when it can't be read or parsed. The paths of the file
+// functions here are agent paths, mapped as platformPath maps them.
 std::optional<PlistValue> readPropertyListFile(const std::string& path);
 // The XML form of `value`; nullopt when it holds something XML cannot carry (a date outside the
 // format's range).

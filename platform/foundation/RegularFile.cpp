@@ -6,32 +6,39 @@
 
 #include <cerrno>
 
+#include "Paths.h"
+
 namespace foundation {
 
-std::optional<std::string> readRegularFile(const std::string& path, off_t maxSize) {
+FileDescriptor openRegularFile(const std::string& path) {
   // Non-blocking, so that opening a FIFO with no writer returns at once; it is then refused as
   // not regular.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  FileDescriptor fd(::open(platformPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) return fd;
   struct stat info {};
-  std::optional<std::string> bytes;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= maxSize) {
-    // Read to the end rather than to the size seen, so a file that grows meanwhile is still
-    // read whole up to the limit.
-    bytes.emplace();
-    char buffer[65536];
-    for (;;) {
-      ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0 || bytes->size() + static_cast<size_t>(got) > static_cast<size_t>(maxSize)) {
-        bytes.reset();
-        break;
-      }
-      if (got == 0) break;
-      bytes->append(buffer, static_cast<size_t>(got));
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return FileDescriptor();
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+std::optional<std::string> readRegularFile(const std::string& path, off_t maxSize) {
+  FileDescriptor fd = openRegularFile(path);
+  if (!fd) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || info.st_size > maxSize) return std::nullopt;
+  // Read to the end rather than to the size seen, so a file that grows meanwhile is still read
+  // whole up to the limit.
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || bytes.size() + static_cast<size_t>(got) > static_cast<size_t>(maxSize)) {
+      return std::nullopt;
     }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<size_t>(got));
   }
-  ::close(fd);
   return bytes;
 }
 

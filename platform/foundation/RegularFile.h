@@ -5,11 +5,19 @@
 #include <optional>
 #include <string>
 
+#include "FileDescriptor.h"
+
 namespace foundation {
 
-// The whole content of the regular file at `path`; nullopt when it is missing, not a regular file
-// (a FIFO or device in its place is refused without blocking), larger than `maxSize` bytes, or
-// cannot be read. Any thread.
+// The paths given are agent paths, mapped as platformPath maps them.
+
+// The regular file at `path` opened for reading (blocking reads, close-on-exec); an invalid
+// descriptor when it is missing, not a regular file (a FIFO or device in its place is refused
+// without blocking) or cannot be opened. The caller owns the answer. Any thread.
+FileDescriptor openRegularFile(const std::string& path);
+
+// The whole content of the regular file at `path`; nullopt when openRegularFile refuses it, it is
+// larger than `maxSize` bytes, or it cannot be read. Any thread.
 std::optional<std::string> readRegularFile(const std::string& path, off_t maxSize);
 
 }  // namespace foundation

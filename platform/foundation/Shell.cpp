@@ -17,12 +17,16 @@
 #include <vector>
 
 #include "Bundle.h"
+#include "FileDescriptor.h"
 #include "Paths.h"
+#include "ShellCommandWords.h"
 
 extern char** environ;
 
 namespace foundation {
 namespace {
+
+constexpr std::string_view kOpenTool = "/usr/bin/open";
 
 bool isExecutableFile(const std::string& path) {
   struct stat info {};
@@ -100,12 +104,16 @@ std::string commandSearchPath() {
   return value + ":" + platformToolsDirectory();
 }
 
-std::string resolvedToolPath(std::string_view tool) {
+std::string resolvedToolPath(std::string_view tool, std::string_view toolsFolder) {
   std::string mapped = platformPath(tool);
-  if (tool == "/usr/bin/open" && !isExecutableFile(mapped)) {
-    return appendingPathComponent(platformToolsDirectory(), "open");
+  if (tool == kOpenTool && !isExecutableFile(mapped)) {
+    return appendingPathComponent(toolsFolder, "open");
   }
   return mapped;
+}
+
+std::string resolvedToolPath(std::string_view tool) {
+  return resolvedToolPath(tool, platformToolsDirectory());
 }
 
 std::string shellQuoted(std::string_view value) {
@@ -138,23 +146,15 @@ std::string shellDoubleQuoted(std::string_view value) {
 }
 
 std::string withToolPathsMapped(const std::string& command) {
-  static constexpr std::string_view kOpen = "/usr/bin/open";
-  std::string open = resolvedToolPath(kOpen);
-  if (open == kOpen) return command;
-  auto isBoundary = [](char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == ';' || c == '&' || c == '|' || c == '(';
-  };
+  if (command.find(kOpenTool) == std::string::npos) return command;
+  const std::string open = resolvedToolPath(kOpenTool);
+  if (open == kOpenTool) return command;
   std::string mapped;
   size_t from = 0;
-  while (true) {
-    size_t at = command.find(kOpen, from);
-    if (at == std::string::npos) break;
-    size_t end = at + kOpen.size();
-    bool wordStart = at == 0 || isBoundary(command[at - 1]);
-    bool wordEnd = end == command.size() || isBoundary(command[end]) || command[end] == ')';
+  for (size_t at : commandWordOffsets(command, kOpenTool)) {
     mapped.append(command, from, at - from);
-    mapped += (wordStart && wordEnd) ? shellQuoted(open) : std::string(kOpen);
-    from = end;
+    mapped += shellQuoted(open);
+    from = at + kOpenTool.size();
   }
   mapped.append(command, from, std::string::npos);
   return mapped;
@@ -183,11 +183,9 @@ CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
   if (arguments.empty()) return output;
   int outPipe[2], errPipe[2];
   if (::pipe2(outPipe, O_CLOEXEC) != 0) return output;
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-    ::close(outPipe[0]);
-    ::close(outPipe[1]);
-    return output;
-  }
+  FileDescriptor outRead(outPipe[0]), outWrite(outPipe[1]);
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) return output;
+  FileDescriptor errRead(errPipe[0]), errWrite(errPipe[1]);
   std::vector<std::string> words = arguments;
   std::vector<char*> argv = pointersTo(words);
   std::vector<std::string> environment = commandEnvironment();
@@ -196,23 +194,20 @@ CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
   pid_t child = 0;
   int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  ::close(outPipe[1]);
-  ::close(errPipe[1]);
-  if (spawned != 0) {
-    ::close(outPipe[0]);
-    ::close(errPipe[0]);
-    return output;
-  }
+  // Only the child keeps the write ends, so the pipes reach end of file when it is done.
+  outWrite.reset();
+  errWrite.reset();
+  if (spawned != 0) return output;
 
   // Reads both pipes until the child has ended; its exit is seen through a pidfd where the kernel
   // has them, else by looking every 50 ms.
-  int exitFd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-  int fds[2] = {outPipe[0], errPipe[0]};
+  FileDescriptor exitFd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
+  const int fds[2] = {outRead.get(), errRead.get()};
   std::string* into[2] = {&output.standardOutput, &output.standardError};
   for (int fd : fds) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   bool open[2] = {true, true};
@@ -224,8 +219,8 @@ CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
     for (int i = 0; i < 2; ++i) {
       if (open[i]) waits[count++] = pollfd{fds[i], POLLIN, 0};
     }
-    if (exitFd >= 0) waits[count++] = pollfd{exitFd, POLLIN, 0};
-    int ready = ::poll(waits, count, exitFd >= 0 ? -1 : 50);
+    if (exitFd) waits[count++] = pollfd{exitFd.get(), POLLIN, 0};
+    int ready = ::poll(waits, count, exitFd ? -1 : 50);
     if (ready < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (open[i]) open[i] = readInto(fds[i], *into[i], false);
@@ -236,9 +231,10 @@ CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
   }
   for (int i = 0; i < 2; ++i) {
     if (open[i]) readInto(fds[i], *into[i], true);
-    ::close(fds[i]);
   }
-  if (exitFd >= 0) ::close(exitFd);
+  outRead.reset();
+  errRead.reset();
+  exitFd.reset();
   while (!reaped) {
     pid_t ended = ::waitpid(child, &status, 0);
     if (ended == child) reaped = true;

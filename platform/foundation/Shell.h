@@ -17,10 +17,15 @@ int runShellCommand(const std::string& command);
 std::string commandSearchPath();
 std::string platformToolsDirectory();
 
-// The path at which the shell must run a tool the agent names by absolute path (see above).
+// The path at which a tool the agent names by absolute path runs: "/usr/bin/open" is
+// $PLATFORM_ROOT/usr/bin/open where that is an executable file, else the `open` in `toolsFolder`
+// (by default the platform's tools folder); any other path as platformPath maps it.
+std::string resolvedToolPath(std::string_view tool, std::string_view toolsFolder);
 std::string resolvedToolPath(std::string_view tool);
 
-// `command` with each command word "/usr/bin/open" replaced by the resolved tool (see above).
+// `command` with "/usr/bin/open" replaced by the resolved tool, as one single-quoted word, where
+// it stands as a command word (see commandWordOffsets); everywhere else, inside quotes and as an
+// argument, it is left as written.
 std::string withToolPathsMapped(const std::string& command);
 
 // `value` as one single-quoted shell word: the shell hands it on unchanged, whatever it holds.

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +11,9 @@
 #include <cstring>
 
 #include "JobFile.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/Paths.h"
+#include "foundation/Shell.h"
 
 extern char** environ;
 
@@ -25,12 +26,6 @@ struct ChildFailure {
   int error;
 };
 enum Step { kStandardInput, kStandardOutput, kStandardError, kWorkingDirectory, kExecute };
-
-bool isExecutableFile(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
-}
 
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
   std::vector<std::string> variables;
@@ -50,11 +45,9 @@ std::vector<std::string> environmentWith(const std::map<std::string, std::string
 }
 
 bool redirect(int target, const char* path, int flags) {
-  int fd = ::open(path, flags | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = ::dup2(fd, target) == target;  // dup2 clears close-on-exec on the copy
-  ::close(fd);
-  return ok;
+  foundation::FileDescriptor fd(::open(path, flags | O_CLOEXEC, 0644));
+  // dup2 clears close-on-exec on the copy
+  return fd && ::dup2(fd.get(), target) == target;
 }
 
 // In the forked child: never returns.
@@ -109,17 +102,9 @@ std::string describe(const LaunchRequest& request, const ChildFailure& failure) 
 
 }  // namespace
 
-std::string resolveJobProgram(std::string_view program, std::string_view toolsFolder) {
-  std::string mapped = foundation::platformPath(program);
-  if (program == "/usr/bin/open" && !isExecutableFile(mapped)) {
-    return foundation::appendingPathComponent(toolsFolder, "open");
-  }
-  return mapped;
-}
-
 LaunchRequest launchRequestFor(const JobDescription& job, std::string_view toolsFolder) {
   LaunchRequest request;
-  request.executable = resolveJobProgram(job.executable(), toolsFolder);
+  request.executable = foundation::resolvedToolPath(job.executable(), toolsFolder);
   request.arguments = job.arguments;
   if (request.arguments.empty()) request.arguments.push_back(job.executable());
   auto mapped = [](const std::optional<std::string>& path) -> std::optional<std::string> {
@@ -146,27 +131,24 @@ LaunchResult launchJob(const LaunchRequest& request) {
 
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return {std::nullopt, std::strerror(errno)};
+  foundation::FileDescriptor reportRead(report[0]), reportWrite(report[1]);
   pid_t child = ::fork();
-  if (child < 0) {
-    int error = errno;
-    ::close(report[0]);
-    ::close(report[1]);
-    return {std::nullopt, std::string("cannot fork: ") + std::strerror(error)};
-  }
+  if (child < 0) return {std::nullopt, std::string("cannot fork: ") + std::strerror(errno)};
   if (child == 0) {
-    ::close(report[0]);
-    becomeJob(request, argv.data(), envp.data(), report[1]);
+    reportRead.reset();
+    becomeJob(request, argv.data(), envp.data(), reportWrite.get());
   }
-  ::close(report[1]);
+  // Only the child keeps the write end: the read below ends when it has executed or failed.
+  reportWrite.reset();
   // The identity is taken before the child can exec or end: the pid cannot be reused meanwhile.
   auto identity = identifyProcess(child);
 
   ChildFailure failure{};
   ssize_t got;
   do {
-    got = ::read(report[0], &failure, sizeof failure);
+    got = ::read(reportRead.get(), &failure, sizeof failure);
   } while (got < 0 && errno == EINTR);
-  ::close(report[0]);
+  reportRead.reset();
   if (got == static_cast<ssize_t>(sizeof failure)) {
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }

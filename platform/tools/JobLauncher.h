@@ -12,11 +12,6 @@ namespace launchd {
 
 struct JobDescription;
 
-// The file to run for a program a job names. "/usr/bin/open" is $PLATFORM_ROOT/usr/bin/open when
-// that is an executable file, else the `open` in `toolsFolder`; other absolute paths are mapped
-// as the platform maps system locations; a bare name is left for a PATH search.
-std::string resolveJobProgram(std::string_view program, std::string_view toolsFolder);
-
 // What to start, with every path already mapped.
 struct LaunchRequest {
   std::string executable;              // searched on PATH when it holds no '/'
@@ -25,7 +20,8 @@ struct LaunchRequest {
   std::map<std::string, std::string> environment;  // added to (or replacing in) ours
 };
 
-// The request for `job`, its program resolved with resolveJobProgram.
+// The request for `job`. Its program is resolved as foundation::resolvedToolPath resolves it with
+// `toolsFolder` (a bare name is left for a PATH search).
 LaunchRequest launchRequestFor(const JobDescription& job, std::string_view toolsFolder);
 
 struct LaunchResult {

@@ -466,4 +466,42 @@ TEST_F(HostileHomeTest, TheFolderCommandThroughTheScriptMakesExactlyThatFolder) 
   }
 }
 
+// --- the open tool's mapping -------------------------------------------------------------------
+
+TEST_F(HostileHomeTest, HomesNamingTheOpenToolKeepTheirJobFilePathWhereverTheToolLies) {
+  // The tool lies under a platform root, or else in the tools folder beside the bundle; both
+  // paths hold a command substitution that must never run.
+  std::string root = sandbox.base() + "/root$(touch pwned)";
+  writeTool(root + "/usr/bin/open", "exit 0\n");
+  std::string tools = sandbox.base() + "/tools$(touch pwned)";
+  writeFile(tools + "/MendkitAgent.app/Contents/Info.plist",
+            "<plist version=\"1.0\"><dict/></plist>");
+  std::filesystem::create_directories(tools + "/platform/bin");
+  Bundle::setMainForTesting(Bundle::atPath(tools + "/MendkitAgent.app"));
+
+  std::string templatePath = writeTemplate(sampleTemplate());
+  for (bool rooted : {true, false}) {
+    setenv("PLATFORM_ROOT", (rooted ? root : sandbox.root()).c_str(), 1);
+    for (const char* name : {"a /usr/bin/open b", "x;/usr/bin/open", "q'/usr/bin/open"}) {
+      std::string home = sandbox.base() + "/homes/" + name;
+      std::filesystem::create_directories(home);
+      setenv("HOME", home.c_str(), 1);
+      std::filesystem::remove(_record);
+
+      MendkitAgentManager::installLaunchAgent(templatePath);
+      MendkitAgentManager::loadLaunchAgent(std::string(kLabel), true);
+      MendkitAgentManager::removeAndUnloadLaunchAgent(std::string(kLabel));
+      std::string job = jobFile();
+      EXPECT_EQ(commands(), (std::vector<Command>{{"unload", "-w", job},
+                                                  {"remove", kLabel},
+                                                  {"load", "-w", job},
+                                                  {"remove", kLabel},
+                                                  {"unload", "-w", job}}))
+          << name << " " << rooted;
+      EXPECT_FALSE(std::filesystem::exists(job)) << name;
+      EXPECT_FALSE(injected()) << name << " " << rooted;
+    }
+  }
+}
+
 }  // namespace

@@ -187,6 +187,13 @@ TEST_F(AppleScriptTest, CommandsFindToolsEarlierOnPath) {
   EXPECT_EQ(run("mendkit-probe", nullptr), "probe here");
 }
 
+TEST_F(AppleScriptTest, TheOpenToolRunsFromTheRootAndItsPathInAnArgumentIsKept) {
+  std::string tool = sandbox.inRoot("usr/bin/open");
+  writeFile(tool, "#!/bin/sh\nprintf 'opened <%s>' \"$@\"\n");
+  ::chmod(tool.c_str(), 0755);
+  EXPECT_EQ(run("/usr/bin/open \"a /usr/bin/open b\"", nullptr), "opened <a /usr/bin/open b>");
+}
+
 // --- administrator privileges ------------------------------------------------------------------
 
 class AdministratorScriptTest : public AppleScriptTest {

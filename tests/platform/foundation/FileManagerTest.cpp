@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "foundation/PropertyList.h"
+#include "foundation/RegularFile.h"
 #include "support/TestHome.h"
 
 using foundation::FileManager;
@@ -43,6 +45,22 @@ TEST_F(FileManagerTest, SystemLocationsLiveUnderThePlatformRoot) {
   EXPECT_FALSE(FileManager::fileExistsAtPath("/Applications/Other.app"));
   EXPECT_EQ(FileManager::contentsOfDirectoryAtURL("/Applications", 0),
             std::vector<std::string>{"/Applications/Tool.app"});
+}
+
+TEST_F(FileManagerTest, EveryFileFunctionMapsSystemLocationsOnce) {
+  const std::string agentPath = "/private/var/db/test.plist";
+  const std::string real = sandbox.inRoot("private/var/db/test.plist");
+  EXPECT_EQ(FileManager::fileSystemRepresentationWithPath(agentPath), real);
+  std::filesystem::create_directories(sandbox.inRoot("private/var/db"));
+  ASSERT_TRUE(foundation::writePropertyListFile(agentPath, foundation::PlistValue(true)));
+  EXPECT_TRUE(std::filesystem::exists(real));
+  // The agent path and the real one, already mapped, name the same file.
+  for (const std::string& path : {agentPath, real}) {
+    EXPECT_EQ(foundation::readPropertyListFile(path), foundation::PlistValue(true)) << path;
+    EXPECT_TRUE(foundation::openRegularFile(path).valid()) << path;
+    EXPECT_TRUE(FileManager::fileExistsAtPath(path)) << path;
+  }
+  EXPECT_FALSE(foundation::openRegularFile(sandbox.inRoot("private")).valid());
 }
 
 TEST_F(FileManagerTest, ExecutableMeansExecuteOrEnterPermission) {

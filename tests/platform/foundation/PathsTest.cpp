@@ -38,6 +38,20 @@ TEST_F(HomeTest, SystemLocationsLiveUnderThePlatformRoot) {
   EXPECT_EQ(platformPath("relative/Applications"), "relative/Applications");
 }
 
+TEST_F(HomeTest, APathIsMappedOnceAndTheHomeNever) {
+  // A root and a home that lie under mapped folders themselves.
+  setenv("PLATFORM_ROOT", "/private/var/root", 1);
+  setenv("HOME", "/private/var/home/u", 1);
+  std::string mapped = platformPath("/Applications/A.app");
+  EXPECT_EQ(mapped, "/private/var/root/Applications/A.app");
+  EXPECT_EQ(platformPath(mapped), mapped);
+  EXPECT_EQ(platformPath("/private/var/root"), "/private/var/root");
+  EXPECT_EQ(platformPath("/private/var/home/u/Library/x.plist"),
+            "/private/var/home/u/Library/x.plist");
+  EXPECT_EQ(platformPath("/private/var/rootless"), "/private/var/root/private/var/rootless");
+  EXPECT_EQ(platformPath("/private/var/home/other"), "/private/var/root/private/var/home/other");
+}
+
 TEST_F(HomeTest, DefaultPlatformRootIsTheRealRoot) {
   unsetenv("PLATFORM_ROOT");
   EXPECT_EQ(platformPath("/Applications/A.app"), "/Applications/A.app");

@@ -1,16 +1,24 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "foundation/Bundle.h"
 #include "foundation/Shell.h"
 #include "support/TestHome.h"
 
 using foundation::CapturedOutput;
+using foundation::resolvedToolPath;
 using foundation::runCapturingOutput;
+using foundation::runShellCommand;
 using foundation::shellArgument;
 using foundation::shellDoubleQuoted;
+using foundation::shellQuoted;
+using foundation::withToolPathsMapped;
+using testing_support::readFile;
+using testing_support::writeFile;
 
 namespace {
 
@@ -70,6 +78,79 @@ TEST_F(ShellQuotingTest, CapturingOutputOfAProgramThatCannotStart) {
   CapturedOutput output = runCapturingOutput({sandbox.inHome("missing-program")});
   EXPECT_EQ(output.status, -1);
   EXPECT_EQ(runCapturingOutput({}).status, -1);
+}
+
+// --- the open tool's mapping --------------------------------------------------------------------
+
+TEST_F(ShellQuotingTest, TheOpenToolIsMappedOnlyWhereItIsTheCommandWord) {
+  const std::string tool = shellQuoted(resolvedToolPath("/usr/bin/open"));
+  ASSERT_NE(tool, "'/usr/bin/open'");
+  const std::string o = "/usr/bin/open";
+  const std::pair<std::string, std::string> mapped[] = {
+      {o + " -a", tool + " -a"},
+      {"true; " + o + "&&" + o + "||" + o + "|" + o + "&\n" + o,
+       "true; " + tool + "&&" + tool + "||" + tool + "|" + tool + "&\n" + tool},
+      {"(" + o + ")", "(" + tool + ")"},
+      {"echo \"$(" + o + " \"x\")\"", "echo \"$(" + tool + " \"x\")\""},
+      {"if ! " + o + "; then { " + o + "; } fi", "if ! " + tool + "; then { " + tool + "; } fi"},
+      {"A='x y' 2>/dev/null <in " + o + " x", "A='x y' 2>/dev/null <in " + tool + " x"},
+      {"case $a in " + o + "|b) " + o + " a;; (c) x;; esac; " + o,
+       "case $a in " + o + "|b) " + tool + " a;; (c) x;; esac; " + tool},
+      {"echo # " + o + "\n" + o, "echo # " + o + "\n" + tool},
+  };
+  for (const auto& [command, expected] : mapped) {
+    EXPECT_EQ(withToolPathsMapped(command), expected) << command;
+  }
+  const std::string unchanged[] = {
+      "echo " + o,
+      "echo '" + o + "'",
+      "\"" + o + "\" x",
+      "\\" + o + " x",
+      "echo \"a " + o + " b\"",
+      "echo 'a " + o + " b'",
+      "echo a\\ " + o,
+      "echo `" + o + "`",
+      "echo ${x:-" + o + "} $((1)) >" + o,
+      "x" + o + "; " + o + "x; " + o + "/x",
+      "cat <<E\n" + o + "\nE",
+      "echo 'unbalanced; " + o,
+  };
+  for (const std::string& command : unchanged) {
+    EXPECT_EQ(withToolPathsMapped(command), command) << command;
+  }
+}
+
+TEST_F(ShellQuotingTest, ToolPathsAndArgumentsHoldingTheToolRunNothingElse) {
+  // The tool under a platform root, then in the tools folder beside the bundle: each path holds
+  // a command substitution that must never run.
+  const std::string pwned = sandbox.inHome("pwned");
+  const std::string root = sandbox.base() + "/root$(cd;touch pwned)";
+  const std::string tools = sandbox.base() + "/tools$(cd;touch pwned)";
+  const std::string recorder = "#!/bin/sh\nprintf '<%s>' \"$@\" > \"$HOME/opened\"\n";
+  for (const std::string& tool : {root + "/usr/bin/open", tools + "/platform/bin/open"}) {
+    writeFile(tool, recorder);
+    ASSERT_EQ(::chmod(tool.c_str(), 0755), 0);
+  }
+  const std::string bundle = tools + "/MendkitAgent.app";
+  writeFile(bundle + "/Contents/Info.plist", "<plist version=\"1.0\"><dict/></plist>");
+  foundation::Bundle::setMainForTesting(foundation::Bundle::atPath(bundle));
+
+  const std::string argument = sandbox.inHome("a /usr/bin/open b");
+  const std::string echoed = sandbox.inHome("echoed");
+  const std::string command = "/usr/bin/open " + shellDoubleQuoted(argument) + " " +
+                              shellArgument(argument) + "; echo \"x /usr/bin/open\" > " +
+                              shellArgument(echoed);
+  for (bool rooted : {true, false}) {
+    setenv("PLATFORM_ROOT", (rooted ? root : sandbox.root()).c_str(), 1);
+    EXPECT_EQ(resolvedToolPath("/usr/bin/open"),
+              rooted ? root + "/usr/bin/open" : tools + "/platform/bin/open");
+    std::filesystem::remove(sandbox.inHome("opened"));
+    EXPECT_EQ(runShellCommand(command), 0);
+    EXPECT_EQ(readFile(sandbox.inHome("opened")), "<" + argument + "><" + argument + ">");
+    EXPECT_EQ(readFile(echoed), "x /usr/bin/open\n") << rooted;
+    EXPECT_FALSE(std::filesystem::exists(pwned)) << rooted;
+  }
+  foundation::Bundle::setMainForTesting(std::nullopt);
 }
 
 }  // namespace
