@@ -462,8 +462,13 @@ bool xmlIsBalancedAndBounded(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] != '<') continue;
     if (i + 1 >= bytes.size()) return false;
-    size_t close = bytes.find('>', i);
+    // Comments and CDATA sections may hold markup-like text of any kind.
+    std::string_view end = bytes.substr(i).starts_with("<!--")        ? "-->"
+                           : bytes.substr(i).starts_with("<![CDATA[") ? "]]>"
+                                                                      : ">";
+    size_t close = bytes.find(end, i + 1);
     if (close == std::string_view::npos) return false;
+    close += end.size() - 1;
     char next = bytes[i + 1];
     if (next == '/') {
       if (--depth < 0) return false;
