@@ -282,9 +282,10 @@ std::optional<PlistValue> UserDefaults::objectForKey(std::string_view key) const
 
 bool UserDefaults::setObject(std::string_view key, PlistValue value) {
   // Checked here so that one unwritable value cannot block every later synchronize.
-  if (!propertyListXml(value)) {
-    NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list; ignored",
-          static_cast<int>(key.size()), key.data());
+  std::string whyNot;
+  if (!propertyListXml(value, &whyNot)) {
+    NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list (%s); ignored",
+          static_cast<int>(key.size()), key.data(), whyNot.c_str());
     return false;
   }
   _state->change(key, std::move(value));
