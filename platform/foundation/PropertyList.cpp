@@ -555,7 +555,7 @@ bool prepareBinary(std::string& buffer, DateTable& dates) {
   };
 
   // Children of a container object (none for any other kind); false when malformed. Offsets
-  // are checked by the strings pass, which runs first.
+  // are checked by the dates pass, which runs first.
   auto children = [&](std::uint64_t index, std::vector<std::uint64_t>& out) {
     std::uint64_t at = offsetOf(index);
     unsigned kind = static_cast<unsigned char>(bytes[at]) >> 4;
