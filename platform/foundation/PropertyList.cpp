@@ -168,7 +168,9 @@ enum class Conversion {
   failed,   // the whole list is refused
 };
 
-Conversion fromNode(plist_t node, int depth, const DateTable& dates, PlistValue& out) {
+// `dropped` counts the values left out.
+Conversion fromNode(plist_t node, int depth, const DateTable& dates, size_t& dropped,
+                    PlistValue& out) {
   if (!node || depth > kMaxDepth) return Conversion::failed;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -202,7 +204,10 @@ Conversion fromNode(plist_t node, int depth, const DateTable& dates, PlistValue&
       if (index < 0 || static_cast<size_t>(index) >= dates.size() || micros != 0) {
         return Conversion::failed;
       }
-      if (!dates[static_cast<size_t>(index)]) return Conversion::dropped;
+      if (!dates[static_cast<size_t>(index)]) {
+        ++dropped;
+        return Conversion::dropped;
+      }
       out = PlistValue(*dates[static_cast<size_t>(index)]);
       return Conversion::ok;
     }
@@ -220,7 +225,8 @@ Conversion fromNode(plist_t node, int depth, const DateTable& dates, PlistValue&
       items.reserve(count);
       for (uint32_t i = 0; i < count; ++i) {
         PlistValue item;
-        Conversion result = fromNode(plist_array_get_item(node, i), depth + 1, dates, item);
+        Conversion result =
+            fromNode(plist_array_get_item(node, i), depth + 1, dates, dropped, item);
         if (result == Conversion::failed) return result;
         if (result == Conversion::ok) items.push_back(std::move(item));
       }
@@ -242,7 +248,8 @@ Conversion fromNode(plist_t node, int depth, const DateTable& dates, PlistValue&
           break;
         }
         PlistValue member;
-        Conversion result = key ? fromNode(value, depth + 1, dates, member) : Conversion::failed;
+        Conversion result =
+            key ? fromNode(value, depth + 1, dates, dropped, member) : Conversion::failed;
         if (result == Conversion::failed) {
           outcome = result;
         } else if (result == Conversion::ok) {
@@ -715,7 +722,7 @@ const PlistValue* PlistValue::objectForKey(std::string_view key) const {
   return found == entries->end() ? nullptr : &found->second;
 }
 
-std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
+std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedDates) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
   DateTable dates;
   std::string prepared;
@@ -730,7 +737,9 @@ std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
   plist_from_memory(prepared.data(), static_cast<uint32_t>(prepared.size()), &root);
   PlistHandle owner(root);
   PlistValue value;
-  if (fromNode(root, 0, dates, value) != Conversion::ok) return std::nullopt;
+  size_t dropped = 0;
+  if (fromNode(root, 0, dates, dropped, value) != Conversion::ok) return std::nullopt;
+  if (droppedDates) *droppedDates = dropped;
   return value;
 }
 

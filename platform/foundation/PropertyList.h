@@ -65,9 +65,9 @@ class PlistValue {
 // Parses an XML or binary property list. Malformed or unsupported input of any kind gives nullopt,
 // and so does a NUL character in a string or key. A date the XML form cannot carry (outside the
 // years 1 to 9999, not finite, or not a date at all) is left out of its dictionary or array, and
-// the rest is read; such a date at the top gives nullopt. Whatever this returns, propertyListXml
-// can write.
-std::optional<PlistValue> parsePropertyList(std::string_view bytes);
+// the rest is read (`droppedDates`, when given, counts them); such a date at the top gives nullopt.
+// Whatever this returns, propertyListXml can write.
+std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedDates = nullptr);
 // Reads a property-list file; nullopt when it can't be read or parsed.
 std::optional<PlistValue> readPropertyListFile(const std::string& path);
 // The XML form of `value`: dates in whole seconds (rounded down), reals to seventeen digits ("nan",

@@ -49,7 +49,8 @@ struct FileRead {
   enum class Outcome { missing, unreadable, corrupt, ok };
   Outcome outcome = Outcome::missing;
   int error = 0;
-  bool oversize = false;  // corrupt because larger than kMaxDefaultsFileSize
+  bool oversize = false;    // corrupt because larger than kMaxDefaultsFileSize
+  size_t droppedDates = 0;  // dates left out of `contents` (see parsePropertyList)
   PlistDictionary contents;
   FileStamp stamp;
   FileDescriptor fd;
@@ -97,7 +98,7 @@ FileRead readDefaultsFile(const std::string& path) {
     result.outcome = FileRead::Outcome::corrupt;
     return result;
   }
-  std::optional<PlistValue> root = parsePropertyList(bytes);
+  std::optional<PlistValue> root = parsePropertyList(bytes, &result.droppedDates);
   if (!root || !root->dictionary()) {
     result.outcome = FileRead::Outcome::corrupt;
     return result;
@@ -201,6 +202,10 @@ struct UserDefaults::State {
     file = std::move(result.fd);
     stored = std::move(result.contents);
     lastError = result.error;
+    if (result.droppedDates > 0) {
+      NSLog("UserDefaults: %s holds %zu date%s outside the years 1 to 9999, read as absent",
+            path.c_str(), result.droppedDates, result.droppedDates == 1 ? "" : "s");
+    }
     if (result.outcome == FileRead::Outcome::ok || result.outcome == FileRead::Outcome::missing) {
       reportedProblem = false;
       return;

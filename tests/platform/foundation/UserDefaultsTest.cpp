@@ -230,11 +230,14 @@ TEST_F(UserDefaultsTest, StoredDatesOfAnyYearAreKeptAndABadOneBlocksNoWrite) {
             "<key>bad</key><date>99999-01-01T00:00:00Z</date>"
             "</dict></plist>");
   UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
   EXPECT_EQ(defaults.dateForKey("far"), Date{16725225600.0});
   EXPECT_EQ(defaults.dateForKey("old"), Date{-2208988800.0});
   EXPECT_FALSE(defaults.objectForKey("bad"));
   defaults.setInteger("x", 1);
   ASSERT_TRUE(defaults.synchronize());
+  std::string log = capture.finish();
+  EXPECT_EQ(occurrences(log, "holds 1 date outside the years 1 to 9999"), 1u) << log;
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"far", Date{16725225600.0}},
                                                     {"old", Date{-2208988800.0}},
                                                     {"x", std::int64_t{1}}}));
