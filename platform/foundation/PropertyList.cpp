@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "FileDescriptor.h"
 #include "Paths.h"
 #include "RegularFile.h"
 
@@ -36,59 +40,206 @@ struct PlistFree {
 };
 using PlistHandle = std::unique_ptr<void, PlistFree>;
 
-std::optional<PlistValue> fromNode(plist_t node, int depth) {
-  if (!node || depth > kMaxDepth) return std::nullopt;
+// Dates of the input, in the order first met. The copy of the input handed to the parser carries
+// each date's index in its place (as seconds after the origin), so the parser's 32-bit date field
+// never holds a real date. nullopt marks a date that can't be kept (see keepableDate).
+using DateTable = std::vector<std::optional<Date>>;
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+constexpr std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+struct CivilDate {
+  std::int64_t year;
+  unsigned month, day;
+};
+
+constexpr CivilDate civilFromDays(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shifted = (5 * dayOfYear + 2) / 153;
+  const unsigned day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  const unsigned month = shifted < 10 ? shifted + 3 : shifted - 9;
+  return {static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+// The XML form writes four-digit years: dates from 0001-01-01 up to (not including) 10000-01-01.
+constexpr std::int64_t kFirstXmlSecond = daysFromCivil(1, 1, 1) * 86400;
+constexpr std::int64_t kPastLastXmlSecond = daysFromCivil(10000, 1, 1) * 86400;
+
+// The whole second holding `date` (rounded down, before the origins as after them), or nullopt
+// when the XML form can't carry it: not finite, or outside the years 1 to 9999.
+std::optional<std::int64_t> xmlSecond(Date date) {
+  double whole = std::floor(date.timeIntervalSince1970);
+  if (!(whole >= static_cast<double>(kFirstXmlSecond) &&
+        whole < static_cast<double>(kPastLastXmlSecond))) {
+    return std::nullopt;
+  }
+  return static_cast<std::int64_t>(whole);
+}
+
+// `second` (Unix time, within the XML range) as the XML form writes it: 2001-01-01T00:00:00Z.
+std::string xmlDateText(std::int64_t second) {
+  std::int64_t days = second / 86400;
+  std::int64_t within = second % 86400;
+  if (within < 0) {
+    within += 86400;
+    --days;
+  }
+  CivilDate civil = civilFromDays(days);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
+                static_cast<long long>(civil.year), civil.month, civil.day,
+                static_cast<long long>(within / 3600), static_cast<long long>(within / 60 % 60),
+                static_cast<long long>(within % 60));
+  return text;
+}
+
+// A date the XML form can carry, or nullopt.
+std::optional<Date> keepableDate(double since1970) {
+  Date date{since1970};
+  if (!xmlSecond(date)) return std::nullopt;
+  return date;
+}
+
+// Reads the text of an XML <date>: "YYYY-MM-DDTHH:MM:SS" with optional fractional seconds and a
+// final 'Z', surrounding white space allowed. nullopt for anything else or a date that does not
+// exist.
+std::optional<Date> parseXmlDateText(std::string_view text) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  size_t at = 0;
+  auto number = [&](size_t digits, char then) -> std::optional<unsigned> {
+    unsigned value = 0;
+    for (size_t i = 0; i < digits; ++i, ++at) {
+      if (at >= text.size() || text[at] < '0' || text[at] > '9') return std::nullopt;
+      value = value * 10 + static_cast<unsigned>(text[at] - '0');
+    }
+    if (then != '\0') {
+      if (at >= text.size() || text[at] != then) return std::nullopt;
+      ++at;
+    }
+    return value;
+  };
+  // Evaluated in this order: each call reads on from where the previous one stopped.
+  std::optional<unsigned> year = number(4, '-');
+  std::optional<unsigned> month = year ? number(2, '-') : std::nullopt;
+  std::optional<unsigned> day = month ? number(2, 'T') : std::nullopt;
+  std::optional<unsigned> hour = day ? number(2, ':') : std::nullopt;
+  std::optional<unsigned> minute = hour ? number(2, ':') : std::nullopt;
+  std::optional<unsigned> second = minute ? number(2, '\0') : std::nullopt;
+  if (!second) return std::nullopt;
+  double fraction = 0;
+  if (at < text.size() && text[at] == '.') {
+    double scale = 0.1;
+    size_t first = ++at;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10) {
+      fraction += (text[at] - '0') * scale;
+    }
+    if (at == first) return std::nullopt;
+  }
+  if (at + 1 != text.size() || text[at] != 'Z') return std::nullopt;
+  static constexpr unsigned kDaysIn[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = *year % 4 == 0 && (*year % 100 != 0 || *year % 400 == 0);
+  if (*year < 1 || *month < 1 || *month > 12 || *day < 1 || *day > kDaysIn[*month - 1] ||
+      (*month == 2 && *day == 29 && !leap) || *hour > 23 || *minute > 59 || *second > 59) {
+    return std::nullopt;
+  }
+  std::int64_t seconds =
+      daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+  return Date{static_cast<double>(seconds) + fraction};
+}
+
+// How one node of the parser's tree converted.
+enum class Conversion {
+  ok,
+  dropped,  // a value that can't be kept (a date beyond the XML range): left out of its container
+  failed,   // the whole list is refused
+};
+
+// `dropped` counts the values left out.
+Conversion fromNode(plist_t node, int depth, const DateTable& dates, size_t& dropped,
+                    PlistValue& out) {
+  if (!node || depth > kMaxDepth) return Conversion::failed;
   switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
       uint8_t value = 0;
       plist_get_bool_val(node, &value);
-      return PlistValue(value != 0);
+      out = PlistValue(value != 0);
+      return Conversion::ok;
     }
     case PLIST_UINT: {
       uint64_t value = 0;
       plist_get_uint_val(node, &value);
-      return PlistValue(static_cast<std::int64_t>(value));
+      out = PlistValue(static_cast<std::int64_t>(value));
+      return Conversion::ok;
     }
     case PLIST_REAL: {
       double value = 0;
       plist_get_real_val(node, &value);
-      return PlistValue(value);
+      out = PlistValue(value);
+      return Conversion::ok;
     }
     case PLIST_STRING: {
       uint64_t length = 0;
       const char* text = plist_get_string_ptr(node, &length);
-      return PlistValue(std::string(text ? text : "", text ? length : 0));
+      out = PlistValue(std::string(text ? text : "", text ? length : 0));
+      return Conversion::ok;
     }
     case PLIST_DATE: {
-      int32_t seconds = 0, micros = 0;
-      plist_get_date_val(node, &seconds, &micros);
-      return PlistValue(Date{kReferenceDateOffset + seconds + micros / 1e6});
+      // Only the stand-ins put in by prepareXml / prepareBinary: seconds = index into `dates`.
+      int32_t index = -1, micros = -1;
+      plist_get_date_val(node, &index, &micros);
+      if (index < 0 || static_cast<size_t>(index) >= dates.size() || micros != 0) {
+        return Conversion::failed;
+      }
+      if (!dates[static_cast<size_t>(index)]) {
+        ++dropped;
+        return Conversion::dropped;
+      }
+      out = PlistValue(*dates[static_cast<size_t>(index)]);
+      return Conversion::ok;
     }
     case PLIST_DATA: {
       uint64_t length = 0;
       const char* bytes = plist_get_data_ptr(node, &length);
       PlistData data;
       if (bytes) data.assign(bytes, bytes + length);
-      return PlistValue(std::move(data));
+      out = PlistValue(std::move(data));
+      return Conversion::ok;
     }
     case PLIST_ARRAY: {
       PlistArray items;
       uint32_t count = plist_array_get_size(node);
       items.reserve(count);
       for (uint32_t i = 0; i < count; ++i) {
-        auto item = fromNode(plist_array_get_item(node, i), depth + 1);
-        if (!item) return std::nullopt;
-        items.push_back(std::move(*item));
+        PlistValue item;
+        Conversion result =
+            fromNode(plist_array_get_item(node, i), depth + 1, dates, dropped, item);
+        if (result == Conversion::failed) return result;
+        if (result == Conversion::ok) items.push_back(std::move(item));
       }
-      return PlistValue(std::move(items));
+      out = PlistValue(std::move(items));
+      return Conversion::ok;
     }
     case PLIST_DICT: {
       PlistDictionary entries;
       plist_dict_iter iter = nullptr;
       plist_dict_new_iter(node, &iter);
-      if (!iter) return std::nullopt;
-      bool ok = true;
-      while (ok) {
+      if (!iter) return Conversion::failed;
+      Conversion outcome = Conversion::ok;
+      while (outcome != Conversion::failed) {
         char* key = nullptr;
         plist_t value = nullptr;
         plist_dict_next_item(node, iter, &key, &value);
@@ -96,69 +247,218 @@ std::optional<PlistValue> fromNode(plist_t node, int depth) {
           std::free(key);
           break;
         }
-        auto converted = fromNode(value, depth + 1);
-        if (!key || !converted) {
-          ok = false;
-        } else {
-          entries.insert_or_assign(key, std::move(*converted));
+        PlistValue member;
+        Conversion result =
+            key ? fromNode(value, depth + 1, dates, dropped, member) : Conversion::failed;
+        if (result == Conversion::failed) {
+          outcome = result;
+        } else if (result == Conversion::ok) {
+          entries.insert_or_assign(key, std::move(member));
         }
         std::free(key);
       }
       std::free(iter);
-      if (!ok) return std::nullopt;
-      return PlistValue(std::move(entries));
+      if (outcome == Conversion::failed) return outcome;
+      out = PlistValue(std::move(entries));
+      return Conversion::ok;
     }
     default:  // keys and UIDs are not values of their own
-      return std::nullopt;
+      return Conversion::failed;
   }
 }
 
-plist_t toNode(const PlistValue& value, int depth) {
-  if (depth > kMaxDepth) return nullptr;
-  const auto& storage = value.storage();
-  if (auto* text = std::get_if<std::string>(&storage)) return plist_new_string(text->c_str());
-  if (auto* number = std::get_if<std::int64_t>(&storage)) {
-    return plist_new_uint(static_cast<uint64_t>(*number));
-  }
-  if (auto* real = std::get_if<double>(&storage)) return plist_new_real(*real);
-  if (auto* flag = std::get_if<bool>(&storage)) return plist_new_bool(*flag ? 1 : 0);
-  if (auto* date = std::get_if<Date>(&storage)) {
-    double since = date->timeIntervalSince1970 - kReferenceDateOffset;
-    double whole = std::floor(since);
-    if (!std::isfinite(since) || whole < std::numeric_limits<int32_t>::min() ||
-        whole > std::numeric_limits<int32_t>::max()) {
-      return nullptr;
+void appendEscaped(std::string_view text, std::string& out) {
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
-    int32_t micros = static_cast<int32_t>(std::lround((since - whole) * 1e6));
-    if (micros >= 1000000) micros = 999999;
-    return plist_new_date(static_cast<int32_t>(whole), micros);
+  }
+}
+
+bool appendText(const char* element, std::string_view text, std::string& out, std::string& whyNot) {
+  if (text.find('\0') != std::string_view::npos) {
+    whyNot = "a string or key holds a NUL character, which XML cannot carry";
+    return false;
+  }
+  out += '<';
+  out += element;
+  out += '>';
+  appendEscaped(text, out);
+  out += "</";
+  out += element;
+  out += ">\n";
+  return true;
+}
+
+// Base64 in lines of 68 characters, each line indented like its <data> element.
+void appendBase64(const PlistData& data, const std::string& indent, std::string& out) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  constexpr size_t kLine = 68;
+  std::string encoded;
+  encoded.reserve((data.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < data.size(); i += 3) {
+    std::uint32_t group = std::uint32_t{data[i]} << 16;
+    if (i + 1 < data.size()) group |= std::uint32_t{data[i + 1]} << 8;
+    if (i + 2 < data.size()) group |= data[i + 2];
+    encoded += kAlphabet[(group >> 18) & 63];
+    encoded += kAlphabet[(group >> 12) & 63];
+    encoded += i + 1 < data.size() ? kAlphabet[(group >> 6) & 63] : '=';
+    encoded += i + 2 < data.size() ? kAlphabet[group & 63] : '=';
+  }
+  for (size_t at = 0; at < encoded.size(); at += kLine) {
+    out += indent;
+    out.append(encoded, at, kLine);
+    out += '\n';
+  }
+}
+
+// Appends the XML form of `value` at nesting `depth` (its indentation) to `out`. False, with the
+// reason in `whyNot`, when the value holds something XML cannot carry.
+bool appendXml(const PlistValue& value, int depth, std::string& out, std::string& whyNot) {
+  if (depth > kMaxDepth) {
+    whyNot = "containers are nested more than " + std::to_string(kMaxDepth) + " deep";
+    return false;
+  }
+  const std::string indent(static_cast<size_t>(depth), '\t');
+  out += indent;
+  const auto& storage = value.storage();
+  if (auto* text = std::get_if<std::string>(&storage)) {
+    return appendText("string", *text, out, whyNot);
+  }
+  if (auto* number = std::get_if<std::int64_t>(&storage)) {
+    out += "<integer>" + std::to_string(*number) + "</integer>\n";
+    return true;
+  }
+  if (auto* real = std::get_if<double>(&storage)) {
+    out += "<real>";
+    if (std::isnan(*real)) {
+      out += "nan";
+    } else if (std::isinf(*real)) {
+      out += *real > 0 ? "+infinity" : "-infinity";
+    } else {
+      // Seventeen significant digits read back as the same double; to_chars ignores the locale.
+      char text[40];
+      auto [end, error] =
+          std::to_chars(text, text + sizeof text, *real, std::chars_format::general, 17);
+      out.append(text, error == std::errc() ? end : text);
+    }
+    out += "</real>\n";
+    return true;
+  }
+  if (auto* flag = std::get_if<bool>(&storage)) {
+    out += *flag ? "<true/>\n" : "<false/>\n";
+    return true;
+  }
+  if (auto* date = std::get_if<Date>(&storage)) {
+    std::optional<std::int64_t> second = xmlSecond(*date);
+    if (!second) {
+      whyNot = "a date is outside the years 1 to 9999, which XML cannot carry";
+      return false;
+    }
+    out += "<date>" + xmlDateText(*second) + "</date>\n";
+    return true;
   }
   if (auto* data = std::get_if<PlistData>(&storage)) {
-    return plist_new_data(reinterpret_cast<const char*>(data->data()), data->size());
+    out += "<data>\n";
+    appendBase64(*data, indent, out);
+    out += indent + "</data>\n";
+    return true;
   }
   if (auto* items = std::get_if<PlistArray>(&storage)) {
-    plist_t array = plist_new_array();
-    for (const PlistValue& item : *items) {
-      plist_t child = toNode(item, depth + 1);
-      if (!child) {
-        plist_free(array);
-        return nullptr;
-      }
-      plist_array_append_item(array, child);
+    if (items->empty()) {
+      out += "<array/>\n";
+      return true;
     }
-    return array;
+    out += "<array>\n";
+    for (const PlistValue& item : *items) {
+      if (!appendXml(item, depth + 1, out, whyNot)) return false;
+    }
+    out += indent + "</array>\n";
+    return true;
   }
   const auto& entries = std::get<PlistDictionary>(storage);
-  plist_t dict = plist_new_dict();
-  for (const auto& [key, item] : entries) {
-    plist_t child = toNode(item, depth + 1);
-    if (!child) {
-      plist_free(dict);
-      return nullptr;
-    }
-    plist_dict_set_item(dict, key.c_str(), child);
+  if (entries.empty()) {
+    out += "<dict/>\n";
+    return true;
   }
-  return dict;
+  out += "<dict>\n";
+  for (const auto& [key, item] : entries) {
+    out += indent + '\t';
+    if (!appendText("key", key, out, whyNot) || !appendXml(item, depth + 1, out, whyNot)) {
+      return false;
+    }
+  }
+  out += indent + "</dict>\n";
+  return true;
+}
+
+// Copies XML input to `out` with every <date> element replaced by a stand-in (see DateTable) and
+// its own date read into `dates`. Comments, CDATA sections and declarations are copied as they
+// are. False when the input can't be an XML property list: a NUL character (never allowed in XML)
+// or an unterminated <date>.
+bool prepareXml(std::string_view bytes, std::string& out, DateTable& dates) {
+  if (bytes.find('\0') != std::string_view::npos) return false;
+  out.clear();
+  out.reserve(bytes.size());
+  size_t at = 0;
+  auto copyThrough = [&](size_t from, std::string_view end) {
+    size_t found = bytes.find(end, from);
+    size_t stop = found == std::string_view::npos ? bytes.size() : found + end.size();
+    out.append(bytes.substr(at, stop - at));
+    at = stop;
+  };
+  while (at < bytes.size()) {
+    size_t open = bytes.find('<', at);
+    if (open == std::string_view::npos) {
+      out.append(bytes.substr(at));
+      break;
+    }
+    out.append(bytes.substr(at, open - at));
+    at = open;
+    std::string_view rest = bytes.substr(open);
+    if (rest.starts_with("<!--")) {
+      copyThrough(open + 4, "-->");
+    } else if (rest.starts_with("<![CDATA[")) {
+      copyThrough(open + 9, "]]>");
+    } else if (rest.starts_with("<?")) {
+      copyThrough(open + 2, "?>");
+    } else if (rest.starts_with("<date") &&
+               (rest.size() == 5 || std::strchr(" \t\r\n/>", rest[5]) != nullptr)) {
+      size_t tagEnd = bytes.find('>', open);
+      if (tagEnd == std::string_view::npos) return false;
+      std::optional<Date> date;
+      if (bytes[tagEnd - 1] == '/') {
+        at = tagEnd + 1;  // <date/>: no date at all
+      } else {
+        size_t close = bytes.find("</date>", tagEnd);
+        if (close == std::string_view::npos) return false;
+        std::optional<Date> text = parseXmlDateText(bytes.substr(tagEnd + 1, close - tagEnd - 1));
+        if (text) date = keepableDate(text->timeIntervalSince1970);
+        at = close + 7;
+      }
+      if (dates.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
+      out += "<date>" +
+             xmlDateText(static_cast<std::int64_t>(kReferenceDateOffset) +
+                         static_cast<std::int64_t>(dates.size())) +
+             "</date>";
+      dates.push_back(date);
+    } else {
+      out += '<';
+      ++at;
+    }
+  }
+  return true;
 }
 
 // Checks the shape of XML input before the parser sees it: nesting no deeper than kMaxDepth (the
@@ -169,8 +469,13 @@ bool xmlIsBalancedAndBounded(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] != '<') continue;
     if (i + 1 >= bytes.size()) return false;
-    size_t close = bytes.find('>', i);
+    // Comments and CDATA sections may hold markup-like text of any kind.
+    std::string_view end = bytes.substr(i).starts_with("<!--")        ? "-->"
+                           : bytes.substr(i).starts_with("<![CDATA[") ? "]]>"
+                                                                      : ">";
+    size_t close = bytes.find(end, i + 1);
     if (close == std::string_view::npos) return false;
+    close += end.size() - 1;
     char next = bytes[i + 1];
     if (next == '/') {
       if (--depth < 0) return false;
@@ -191,7 +496,7 @@ std::uint64_t bigEndian(std::string_view bytes, size_t offset, size_t width) {
   return value;
 }
 
-// The layout of a binary list, read from its 32-byte trailer; see binaryIsSafe.
+// The layout of a binary list, read from its 32-byte trailer; see prepareBinary.
 struct BinaryLayout {
   size_t offsetSize = 0;  // bytes per entry of the offset table
   size_t refSize = 0;     // bytes per object reference inside containers
@@ -242,16 +547,22 @@ std::optional<std::uint64_t> binaryLength(std::string_view bytes, std::uint64_t 
 // (the library recurses once per level and checks for cycles at a cost that grows with the square
 // of the depth), or that expand to more than kMaxExpandedValues values once shared references are
 // copied. Every object's height and expanded size are worked out once: linear in the input.
-bool binaryIsSafe(std::string_view bytes) {
-  std::optional<BinaryLayout> found = binaryLayout(bytes);
+//
+// Dates are taken out of the library's hands (its date keeps 32-bit seconds, and converts reals of
+// any size to them): each date object's real is read into `dates` and replaced in `bytes` by its
+// index there (see DateTable). Only 8-byte dates that do not overlap are accepted, and the checks
+// above run on the bytes as changed, which are what the library reads.
+bool prepareBinary(std::string& buffer, DateTable& dates) {
+  std::optional<BinaryLayout> found = binaryLayout(buffer);
   if (!found) return false;
   const BinaryLayout& layout = *found;
+  const std::string_view bytes = buffer;
   auto offsetOf = [&](std::uint64_t index) {
     return bigEndian(bytes, layout.table + index * layout.offsetSize, layout.offsetSize);
   };
 
   // Children of a container object (none for any other kind); false when malformed. Offsets
-  // are checked by the strings pass, which runs first.
+  // are checked by the dates pass, which runs first.
   auto children = [&](std::uint64_t index, std::vector<std::uint64_t>& out) {
     std::uint64_t at = offsetOf(index);
     unsigned kind = static_cast<unsigned char>(bytes[at]) >> 4;
@@ -269,11 +580,38 @@ bool binaryIsSafe(std::string_view bytes) {
     return true;
   };
 
-  // Strings first: every object, reachable or not, as the library may read them all.
+  // Dates: every date object, reachable or not, as the library may read them all.
+  std::vector<std::uint64_t> dateOffsets;
   for (std::uint64_t index = 0; index < layout.objects; ++index) {
     std::uint64_t at = offsetOf(index);
     if (at < kBinaryHeader || at >= layout.table) return false;
+    if ((static_cast<unsigned char>(buffer[at]) >> 4) != 0x3) continue;
+    if (static_cast<unsigned char>(buffer[at]) != 0x33 || at + 9 > layout.table) return false;
+    dateOffsets.push_back(at);
+  }
+  std::sort(dateOffsets.begin(), dateOffsets.end());
+  dateOffsets.erase(std::unique(dateOffsets.begin(), dateOffsets.end()), dateOffsets.end());
+  for (size_t i = 1; i < dateOffsets.size(); ++i) {
+    if (dateOffsets[i] - dateOffsets[i - 1] < 9) return false;
+  }
+  if (dateOffsets.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
+  for (std::uint64_t at : dateOffsets) {
+    double since2001 = std::bit_cast<double>(bigEndian(bytes, at + 1, 8));
+    dates.push_back(keepableDate(since2001 + kReferenceDateOffset));
+    std::uint64_t standIn = std::bit_cast<std::uint64_t>(static_cast<double>(dates.size() - 1));
+    for (int i = 0; i < 8; ++i) {
+      buffer[at + 1 + static_cast<size_t>(i)] = static_cast<char>(standIn >> (56 - 8 * i));
+    }
+  }
+
+  // Strings next: every object, reachable or not.
+  for (std::uint64_t index = 0; index < layout.objects; ++index) {
+    std::uint64_t at = offsetOf(index);
     unsigned kind = static_cast<unsigned char>(bytes[at]) >> 4;
+    // A stand-in may have written a date marker where another object starts.
+    if (kind == 0x3 && !std::binary_search(dateOffsets.begin(), dateOffsets.end(), at)) {
+      return false;
+    }
     if (kind != 0x5 && kind != 0x6) continue;
     std::uint64_t start = 0;
     std::optional<std::uint64_t> length = binaryLength(bytes, layout.table, at, start);
@@ -384,14 +722,25 @@ const PlistValue* PlistValue::objectForKey(std::string_view key) const {
   return found == entries->end() ? nullptr : &found->second;
 }
 
-std::optional<PlistValue> parsePropertyList(std::string_view bytes) {
+std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedDates) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
-  bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
-  if (binary ? !binaryIsSafe(bytes) : !xmlIsBalancedAndBounded(bytes)) return std::nullopt;
+  DateTable dates;
+  std::string prepared;
+  if (plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0) {
+    prepared.assign(bytes);
+    if (!prepareBinary(prepared, dates)) return std::nullopt;
+  } else if (!prepareXml(bytes, prepared, dates) || !xmlIsBalancedAndBounded(prepared) ||
+             prepared.size() > std::numeric_limits<uint32_t>::max()) {
+    return std::nullopt;
+  }
   plist_t root = nullptr;
-  plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+  plist_from_memory(prepared.data(), static_cast<uint32_t>(prepared.size()), &root);
   PlistHandle owner(root);
-  return fromNode(root, 0);
+  PlistValue value;
+  size_t dropped = 0;
+  if (fromNode(root, 0, dates, dropped, value) != Conversion::ok) return std::nullopt;
+  if (droppedDates) *droppedDates = dropped;
+  return value;
 }
 
 std::optional<PlistValue> readPropertyListFile(const std::string& path) {
@@ -400,16 +749,19 @@ std::optional<PlistValue> readPropertyListFile(const std::string& path) {
   return parsePropertyList(*bytes);
 }
 
-std::optional<std::string> propertyListXml(const PlistValue& value) {
-  PlistHandle root(toNode(value, 0));
-  if (!root) return std::nullopt;
-  char* xml = nullptr;
-  uint32_t length = 0;
-  plist_to_xml(static_cast<plist_t>(root.get()), &xml, &length);
-  if (!xml) return std::nullopt;
-  std::string text(xml, length);
-  plist_to_xml_free(xml);
-  return text;
+std::optional<std::string> propertyListXml(const PlistValue& value, std::string* whyNot) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+      "<plist version=\"1.0\">\n";
+  std::string reason;
+  if (!appendXml(value, 0, xml, reason)) {
+    if (whyNot) *whyNot = std::move(reason);
+    return std::nullopt;
+  }
+  xml += "</plist>\n";
+  return xml;
 }
 
 bool writeFileAtomically(const std::string& agentPath, std::string_view bytes) {
@@ -417,22 +769,29 @@ bool writeFileAtomically(const std::string& agentPath, std::string_view bytes) {
   std::string folder = deletingLastPathComponent(path);
   std::string temporary = appendingPathComponent(folder.empty() ? "." : folder,
                                                  "." + lastPathComponent(path) + ".XXXXXX");
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return false;
+  FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!fd.valid()) return false;
   // Keep the permissions a plain new file would get.
-  bool ok = ::fchmod(fd, 0666 & ~currentUmask()) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
+  bool ok = ::fchmod(fd.get(), 0666 & ~currentUmask()) == 0 && writeAll(fd.get(), bytes) &&
+            ::fsync(fd.get()) == 0;
+  int error = errno;
+  if (::close(fd.release()) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    ok = false;
+    error = errno;
+  }
   if (!ok) {
     ::unlink(temporary.c_str());
+    errno = error;
     return false;
   }
   // Make the rename itself durable.
-  int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  FileDescriptor dir(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.valid()) ::fsync(dir.get());
   return true;
 }
 

@@ -62,20 +62,27 @@ class PlistValue {
   Storage _storage;
 };
 
-// Parses an XML or binary property list. Malformed or unsupported input of any kind gives nullopt.
-std::optional<PlistValue> parsePropertyList(std::string_view bytes);
+// Parses an XML or binary property list. Malformed or unsupported input of any kind gives nullopt,
+// and so does a NUL character in a string or key. A date the XML form cannot carry (outside the
+// years 1 to 9999, not finite, or not a date at all) is left out of its dictionary or array, and
+// the rest is read (`droppedDates`, when given, counts them); such a date at the top gives nullopt.
+// Whatever this returns, propertyListXml can write.
+std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedDates = nullptr);
 // Reads a property-list file; nullopt when it can't be read or parsed. The paths of the file
 // functions here are agent paths, mapped as platformPath maps them.
 std::optional<PlistValue> readPropertyListFile(const std::string& path);
-// The XML form of `value`; nullopt when it holds something XML cannot carry (a date outside the
-// format's range).
-std::optional<std::string> propertyListXml(const PlistValue& value);
+// The XML form of `value`: dates in whole seconds (rounded down), reals to seventeen digits ("nan",
+// "+infinity", "-infinity" as such). nullopt when it holds something XML cannot carry (a date
+// outside the years 1 to 9999, a NUL character in a string or key, deeper nesting than a read
+// accepts), with the reason in `whyNot` when given.
+std::optional<std::string> propertyListXml(const PlistValue& value, std::string* whyNot = nullptr);
 // Writes `value` as an XML property list, atomically: a temporary file beside `path`, fsync,
 // rename. Readers see the old file or the new one, never a torn one. False when any step fails (the
 // old file is then left as it was).
 bool writePropertyListFile(const std::string& path, const PlistValue& value);
 
-// Writes `bytes` to `path` atomically, as writePropertyListFile does.
+// Writes `bytes` to `path` atomically, as writePropertyListFile does. False with errno set to the
+// cause when a step fails.
 bool writeFileAtomically(const std::string& path, std::string_view bytes);
 
 }  // namespace foundation

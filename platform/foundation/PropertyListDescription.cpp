@@ -42,6 +42,8 @@ std::string quotedIfNeeded(const std::string& text) {
 
 std::string dateText(Date date) {
   double whole = std::floor(date.timeIntervalSince1970);
+  // Years 1 to 9999 only, as a property list holds them; beyond, the conversion would overflow.
+  if (!(whole >= -62135596800.0 && whole < 253402300800.0)) return "\"\"";
   std::time_t seconds = static_cast<std::time_t>(whole);
   std::tm parts{};
   if (!::gmtime_r(&seconds, &parts)) return "\"\"";

@@ -22,6 +22,9 @@
 namespace foundation {
 namespace {
 
+// A settings domain holds a handful of small values; a larger file is treated as corrupt, unread.
+constexpr off_t kMaxDefaultsFileSize = 4 << 20;
+
 // What identifies one version of the file on disk. While the file it came from is held open, no
 // later file can reuse its inode, so a replacement always changes the stamp.
 struct FileStamp {
@@ -46,20 +49,24 @@ struct FileRead {
   enum class Outcome { missing, unreadable, corrupt, ok };
   Outcome outcome = Outcome::missing;
   int error = 0;
+  bool oversize = false;    // corrupt because larger than kMaxDefaultsFileSize
+  size_t droppedDates = 0;  // dates left out of `contents` (see parsePropertyList)
   PlistDictionary contents;
   FileStamp stamp;
   FileDescriptor fd;
 };
 
-bool readAll(int fd, std::string& bytes) {
+// Reads to the end, or until more than `limit` bytes came (then `bytes` is longer than `limit`).
+bool readAll(int fd, std::string& bytes, size_t limit) {
   char buffer[16384];
-  for (;;) {
+  while (bytes.size() <= limit) {
     ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return false;
     if (got == 0) return true;
     bytes.append(buffer, static_cast<size_t>(got));
   }
+  return true;
 }
 
 FileRead readDefaultsFile(const std::string& path) {
@@ -79,13 +86,19 @@ FileRead readDefaultsFile(const std::string& path) {
   }
   result.stamp = FileStamp::of(info);
   std::string bytes;
-  if (!readAll(fd.get(), bytes)) {
+  constexpr auto kLimit = static_cast<size_t>(kMaxDefaultsFileSize);
+  if (info.st_size <= kMaxDefaultsFileSize && !readAll(fd.get(), bytes, kLimit)) {
     result.error = errno;
     result.outcome = FileRead::Outcome::unreadable;
     return result;
   }
   result.fd = std::move(fd);
-  std::optional<PlistValue> root = parsePropertyList(bytes);
+  if (info.st_size > kMaxDefaultsFileSize || bytes.size() > kLimit) {
+    result.oversize = true;
+    result.outcome = FileRead::Outcome::corrupt;
+    return result;
+  }
+  std::optional<PlistValue> root = parsePropertyList(bytes, &result.droppedDates);
   if (!root || !root->dictionary()) {
     result.outcome = FileRead::Outcome::corrupt;
     return result;
@@ -135,7 +148,7 @@ bool moveAside(const std::string& path) {
             std::strerror(errno));
       return false;
     }
-    NSLog("UserDefaults: %s is not a valid property list; moved it to %s and starting afresh",
+    NSLog("UserDefaults: %s is not a usable property list; moved it to %s and starting afresh",
           path.c_str(), target.c_str());
     return true;
   }
@@ -184,9 +197,15 @@ struct UserDefaults::State {
   void adopt(FileRead result) {
     read = true;
     absent = result.outcome == FileRead::Outcome::missing;
+    corrupt = result.outcome == FileRead::Outcome::corrupt;
     stamp = result.stamp;
     file = std::move(result.fd);
     stored = std::move(result.contents);
+    lastError = result.error;
+    if (result.droppedDates > 0) {
+      NSLog("UserDefaults: %s holds %zu date%s outside the years 1 to 9999, read as absent",
+            path.c_str(), result.droppedDates, result.droppedDates == 1 ? "" : "s");
+    }
     if (result.outcome == FileRead::Outcome::ok || result.outcome == FileRead::Outcome::missing) {
       reportedProblem = false;
       return;
@@ -198,7 +217,10 @@ struct UserDefaults::State {
     reportedStamp = result.stamp;
     read = result.outcome == FileRead::Outcome::corrupt;
     if (sameAsReported) return;
-    if (result.outcome == FileRead::Outcome::corrupt) {
+    if (result.oversize) {
+      NSLog("UserDefaults: %s is larger than %lld bytes; reading it as empty", path.c_str(),
+            static_cast<long long>(kMaxDefaultsFileSize));
+    } else if (result.outcome == FileRead::Outcome::corrupt) {
       NSLog("UserDefaults: %s is not a valid property list; reading it as empty", path.c_str());
     } else {
       NSLog("UserDefaults: cannot read %s: %s; reading it as empty", path.c_str(),
@@ -225,9 +247,11 @@ struct UserDefaults::State {
   std::mutex mutex;      // guards everything below
   bool read = false;     // `stamp` describes the file `stored` came from
   bool absent = false;   // ... or there was no file
+  bool corrupt = false;  // ... or a file that could not be used, read as empty
   FileStamp stamp;
   FileDescriptor file;  // the file `stored` came from, held open to pin its inode
   PlistDictionary stored;
+  int lastError = 0;  // errno of the last read that could not open or read the file
   std::map<std::string, Change, std::less<>> pending;
   std::uint64_t generation = 0;
   bool reportedProblem = false;
@@ -263,9 +287,10 @@ std::optional<PlistValue> UserDefaults::objectForKey(std::string_view key) const
 
 bool UserDefaults::setObject(std::string_view key, PlistValue value) {
   // Checked here so that one unwritable value cannot block every later synchronize.
-  if (!propertyListXml(value)) {
-    NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list; ignored",
-          static_cast<int>(key.size()), key.data());
+  std::string whyNot;
+  if (!propertyListXml(value, &whyNot)) {
+    NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list (%s); ignored",
+          static_cast<int>(key.size()), key.data(), whyNot.c_str());
     return false;
   }
   _state->change(key, std::move(value));
@@ -348,16 +373,28 @@ bool UserDefaults::synchronize() {
   if (locked != 0) return false;
   removeStaleTemporaries(state.path);
 
-  FileRead current = readDefaultsFile(state.path);
+  // The file as it is now, read again only when it changed since this object last read it.
+  FileRead current;
+  {
+    std::lock_guard<std::mutex> guard(state.mutex);
+    state.refresh();
+    if (!state.read) {
+      current.outcome = FileRead::Outcome::unreadable;
+      current.error = state.lastError;
+    } else if (!state.absent) {
+      current.outcome = state.corrupt ? FileRead::Outcome::corrupt : FileRead::Outcome::ok;
+      current.contents = state.stored;
+    }
+  }
   if (current.outcome == FileRead::Outcome::unreadable) {
     NSLog("UserDefaults: cannot read %s: %s; not writing over it", state.path.c_str(),
           std::strerror(current.error));
     return false;
   }
+  bool movedAside = false;
   if (current.outcome == FileRead::Outcome::corrupt) {
-    current.fd.reset();
     if (!moveAside(state.path)) return false;
-    current.outcome = FileRead::Outcome::missing;
+    movedAside = true;
   }
 
   PlistDictionary merged = current.contents;
@@ -369,11 +406,15 @@ bool UserDefaults::synchronize() {
     }
   }
   FileRead written;
-  if (merged == current.contents) {
-    written = std::move(current);
-  } else {
-    std::optional<std::string> xml = propertyListXml(PlistValue(merged));
-    if (!xml || !writeFileAtomically(state.path, *xml)) {
+  bool wrote = merged != current.contents;
+  if (wrote) {
+    std::string whyNot;
+    std::optional<std::string> xml = propertyListXml(PlistValue(merged), &whyNot);
+    if (!xml) {
+      NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), whyNot.c_str());
+      return false;
+    }
+    if (!writeFileAtomically(state.path, *xml)) {
       NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), std::strerror(errno));
       return false;
     }
@@ -398,8 +439,10 @@ bool UserDefaults::synchronize() {
       state.pending.erase(still);
     }
   }
-  if (written.outcome == FileRead::Outcome::unreadable) {
-    state.read = false;  // re-read on next use
+  if (!wrote) {
+    if (movedAside) state.read = false;  // re-read on next use
+  } else if (written.outcome == FileRead::Outcome::unreadable) {
+    state.read = false;
   } else {
     state.adopt(std::move(written));
   }

@@ -20,13 +20,14 @@ namespace foundation {
 // (one stat) and re-reads it only when they changed; a file replaced by a writer of this class is
 // always noticed.
 //
-// synchronize() takes an exclusive lock on "<file>.lock" beside the file, re-reads the file,
-// applies only the changes (sets and removals) made through this object since its last
-// synchronize, and replaces the file atomically. Processes writing different keys therefore never
-// lose each other's values, and a crash at any moment leaves either the old file or the new one.
-// Missing folders are created.
+// synchronize() takes an exclusive lock on "<file>.lock" beside the file, re-reads the file when
+// it changed since this object last read it, applies only the changes (sets and removals) made
+// through this object since its last synchronize, and replaces the file atomically. Processes
+// writing different keys therefore never lose each other's values, and a crash at any moment leaves
+// either the old file or the new one. Missing folders are created.
 //
-// A file that can't be read or parsed reads as empty and is logged once. A synchronize never
+// A file that can't be read or parsed, or is larger than 4 MiB (left unread), reads as empty and
+// is logged once. A synchronize never
 // writes over it: a corrupt file is first moved aside to "<file>.corrupt" (logged); a file that
 // can't be read fails the synchronize and is left alone.
 class UserDefaults {

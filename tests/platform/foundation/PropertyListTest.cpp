@@ -4,13 +4,17 @@
 #include <plist/plist.h>
 #include <sys/stat.h>
 
+#include <bit>
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <vector>
 
 #include "support/TestHome.h"
 
 using namespace foundation;
+using namespace std::string_view_literals;
 using testing_support::HomeTest;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -78,6 +82,42 @@ std::string binaryList(const std::vector<std::string>& objects) {
   return out;
 }
 
+// A dictionary object of a binary list: `keys[i]` → `values[i]`, both object references.
+std::string dictObject(const std::vector<std::uint32_t>& keys,
+                       const std::vector<std::uint32_t>& values) {
+  std::string out = "\xdf\x12";
+  appendBigEndian(out, keys.size(), 4);
+  for (std::uint32_t ref : keys) appendBigEndian(out, ref, 4);
+  for (std::uint32_t ref : values) appendBigEndian(out, ref, 4);
+  return out;
+}
+
+std::string asciiObject(const std::string& text) {
+  return static_cast<char>(0x50 | text.size()) + text;  // shorter than 15 characters
+}
+
+std::string dateObject(double since2001) {
+  std::string out = "\x33";
+  appendBigEndian(out, std::bit_cast<std::uint64_t>(since2001), 8);
+  return out;
+}
+
+// A binary list of one dictionary: key → date (seconds since 2001) for each entry.
+std::string binaryDates(const std::vector<std::pair<std::string, double>>& entries) {
+  std::vector<std::string> objects{""};
+  std::vector<std::uint32_t> keys, values;
+  for (const auto& [key, since2001] : entries) {
+    keys.push_back(static_cast<std::uint32_t>(objects.size()));
+    objects.push_back(asciiObject(key));
+    values.push_back(static_cast<std::uint32_t>(objects.size()));
+    objects.push_back(dateObject(since2001));
+  }
+  objects[0] = dictObject(keys, values);
+  return binaryList(objects);
+}
+
+constexpr double kSince1970At2001 = 978307200.0;
+
 // Arrays nested `depth` deep; with `twice`, each level holds the next one two times.
 std::string nestedArrays(std::uint32_t depth, bool twice) {
   std::vector<std::string> objects;
@@ -119,7 +159,87 @@ TEST(PropertyList, BinaryDatesKeepFractions) {
 }
 
 TEST(PropertyList, DateOutsideTheFormatsRangeIsNotWritten) {
-  EXPECT_FALSE(propertyListXml(PlistValue(PlistDictionary{{"d", Date{1e12}}})));
+  std::string whyNot;
+  EXPECT_FALSE(propertyListXml(PlistValue(PlistDictionary{{"d", Date{1e12}}}), &whyNot));
+  EXPECT_NE(whyNot.find("date"), std::string::npos) << whyNot;
+  EXPECT_FALSE(propertyListXml(PlistValue(Date{std::nan("")})));
+}
+
+TEST(PropertyList, DatesOfAnyYearSurviveBothForms) {
+  const std::pair<double, const char*> cases[] = {
+      {-62135596800.0, "0001-01-01T00:00:00Z"}, {-5364662400.0, "1800-01-01T00:00:00Z"},
+      {-1167609600.0, "1933-01-01T00:00:00Z"},  {-2147483649.0, "1901-12-13T20:45:51Z"},
+      {2147483648.0, "2038-01-19T03:14:08Z"},   {4107542400.0, "2100-03-01T00:00:00Z"},
+      {253402300799.0, "9999-12-31T23:59:59Z"},
+  };
+  for (const auto& [since1970, text] : cases) {
+    PlistValue value(PlistDictionary{{"d", Date{since1970}}});
+    auto xml = propertyListXml(value);
+    ASSERT_TRUE(xml) << text;
+    EXPECT_NE(xml->find(std::string("<date>") + text + "</date>"), std::string::npos) << *xml;
+    EXPECT_EQ(parsePropertyList(*xml), value) << text;
+    auto binary = parsePropertyList(binaryDates({{"d", since1970 + 0.5 - kSince1970At2001}}));
+    ASSERT_TRUE(binary) << text;
+    EXPECT_EQ(*binary, PlistValue(PlistDictionary{{"d", Date{since1970 + 0.5}}})) << text;
+  }
+  // Whole seconds in XML: rounded down before 1970 and 2001 as after them.
+  for (double since1970 : {-0.25, 978307199.75, 978307200.75, -3e9 + 0.5}) {
+    auto xml = propertyListXml(PlistValue(Date{since1970}));
+    ASSERT_TRUE(xml);
+    EXPECT_EQ(parsePropertyList(*xml), PlistValue(Date{std::floor(since1970)})) << since1970;
+  }
+}
+
+TEST(PropertyList, ADateXmlCannotCarryIsLeftOutAndTheRestIsRead) {
+  auto binary = parsePropertyList(binaryDates(
+      {{"nan", std::nan("")}, {"inf", INFINITY}, {"huge", 1e300}, {"past", -1e12}, {"ok", 0.0}}));
+  ASSERT_TRUE(binary);
+  EXPECT_EQ(*binary, PlistValue(PlistDictionary{{"ok", Date{kSince1970At2001}}}));
+  EXPECT_TRUE(propertyListXml(*binary));
+
+  auto xml = parsePropertyList(
+      "<plist><dict><key>a</key><date>12001-01-01T00:00:00Z</date>"
+      "<key>b</key><date>2001-02-30T00:00:00Z</date><key>c</key><date/>"
+      "<key>d</key><date>soon</date><key>e</key><array><date></date><integer>1</integer></array>"
+      "<key>f</key><string><![CDATA[<date>x</date>]]></string>"
+      "<key>g</key><date> 2070-05-06T07:08:09Z </date></dict></plist>");
+  ASSERT_TRUE(xml);
+  EXPECT_EQ(*xml, PlistValue(PlistDictionary{
+                      {"e", PlistArray{1}}, {"f", "<date>x</date>"}, {"g", Date{3166585689.0}}}));
+}
+
+TEST(PropertyList, ExtremeNumbersAndEmptyDataSurviveXml) {
+  const double kReals[] = {1e308,    -1e308,       std::numeric_limits<double>::denorm_min(),
+                           INFINITY, -INFINITY,    0.1,
+                           -0.0,     123456789.125};
+  PlistArray items;
+  items.reserve(16);  // no reallocation: GCC 12 misreads moving the variants as uninitialised
+  items.emplace_back(std::numeric_limits<std::int64_t>::min());
+  items.emplace_back(std::numeric_limits<std::int64_t>::max());
+  items.emplace_back(PlistData{});
+  items.emplace_back(PlistData(100, 7));
+  items.emplace_back("");
+  for (double real : kReals) items.emplace_back(real);
+  PlistValue value(items);
+  auto xml = propertyListXml(value);
+  ASSERT_TRUE(xml);
+  EXPECT_NE(xml->find("<integer>-9223372036854775808</integer>"), std::string::npos) << *xml;
+  EXPECT_NE(xml->find("<real>+infinity</real>"), std::string::npos) << *xml;
+  EXPECT_EQ(parsePropertyList(*xml), value) << *xml;
+
+  auto nan = parsePropertyList(*propertyListXml(PlistValue(PlistArray{std::nan("")})));
+  ASSERT_TRUE(nan && nan->array() && nan->array()->size() == 1);
+  auto* real = std::get_if<double>(&nan->array()->front().storage());
+  EXPECT_TRUE(real && std::isnan(*real));
+}
+
+TEST(PropertyList, NulCharactersAreRefusedNotCut) {
+  std::string whyNot;
+  EXPECT_FALSE(propertyListXml(PlistValue(std::string("a\0b", 3)), &whyNot));
+  EXPECT_NE(whyNot.find("NUL"), std::string::npos) << whyNot;
+  EXPECT_FALSE(propertyListXml(PlistValue(PlistDictionary{{std::string("k\0ey", 4), 1}})));
+  EXPECT_FALSE(parsePropertyList("<plist><string>a\0b</string></plist>"sv));
+  EXPECT_FALSE(parsePropertyList("<plist><dict><key>a\0b</key><true/></dict></plist>"sv));
 }
 
 TEST(PropertyList, NumberViews) {
@@ -178,7 +298,15 @@ TEST(PropertyList, MutatedInputNeverCrashes) {
     for (int i = 0; i < flips; ++i) {
       input[random() % input.size()] = static_cast<char>(random() & 0xff);
     }
-    if (parsePropertyList(input)) ++parsed;
+    std::optional<PlistValue> value = parsePropertyList(input);
+    if (!value) continue;
+    ++parsed;
+    // Whatever reads can be written, and reads back as the same.
+    auto xml = propertyListXml(*value);
+    ASSERT_TRUE(xml) << round;
+    auto again = parsePropertyList(*xml);
+    ASSERT_TRUE(again) << *xml;
+    EXPECT_EQ(propertyListXml(*again), xml);
   }
   EXPECT_LT(parsed, 3000);  // most mutations break the list; none may crash
 }

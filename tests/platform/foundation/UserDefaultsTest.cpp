@@ -222,6 +222,27 @@ TEST_F(UserDefaultsTest, AValueNoFileCanHoldIsRefused) {
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"next", std::int64_t{1}}}));
 }
 
+TEST_F(UserDefaultsTest, StoredDatesOfAnyYearAreKeptAndABadOneBlocksNoWrite) {
+  writeFile(prefs(),
+            "<plist version=\"1.0\"><dict>"
+            "<key>far</key><date>2500-01-01T00:00:00Z</date>"
+            "<key>old</key><date>1900-01-01T00:00:00Z</date>"
+            "<key>bad</key><date>99999-01-01T00:00:00Z</date>"
+            "</dict></plist>");
+  UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_EQ(defaults.dateForKey("far"), Date{16725225600.0});
+  EXPECT_EQ(defaults.dateForKey("old"), Date{-2208988800.0});
+  EXPECT_FALSE(defaults.objectForKey("bad"));
+  defaults.setInteger("x", 1);
+  ASSERT_TRUE(defaults.synchronize());
+  std::string log = capture.finish();
+  EXPECT_EQ(occurrences(log, "holds 1 date outside the years 1 to 9999"), 1u) << log;
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"far", Date{16725225600.0}},
+                                                    {"old", Date{-2208988800.0}},
+                                                    {"x", std::int64_t{1}}}));
+}
+
 TEST_F(UserDefaultsTest, StandardDefaultsFollowTheMainBundleAndTheHome) {
   ASSERT_EQ(Bundle::main(), nullptr) << "the test runs outside a bundle";
   UserDefaults& unbundled = UserDefaults::standard();
@@ -384,6 +405,55 @@ TEST_F(UserDefaultsTest, ACorruptFileReadsAsEmptyIsLoggedOnceAndIsKept) {
   EXPECT_EQ(readFile(prefs() + ".corrupt"), garbage);
   EXPECT_EQ(readFile(prefs() + ".corrupt.2"), "<plist><array>");
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"y", std::int64_t{2}}}));
+}
+
+TEST_F(UserDefaultsTest, AnOversizeFileIsSetAsideUnread) {
+  std::string xml = *propertyListXml(PlistValue(
+      PlistDictionary{{"kept", std::int64_t{1}}, {"padding", std::string(5 << 20, 'p')}}));
+  writeFile(prefs(), xml);
+  UserDefaults defaults(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_FALSE(defaults.objectForKey("kept"));
+  EXPECT_TRUE(defaults.dictionaryRepresentation().empty());
+  defaults.setInteger("x", 1);
+  ASSERT_TRUE(defaults.synchronize());
+  std::string log = capture.finish();
+  EXPECT_EQ(occurrences(log, "is larger than"), 1u) << log;
+  EXPECT_EQ(readFile(prefs() + ".corrupt"), xml);
+  EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"x", std::int64_t{1}}}));
+}
+
+TEST_F(UserDefaultsTest, AFileIsReadAgainOnlyWhenItChanged) {
+  // Bytes this process has read so far, from any file.
+  auto bytesRead = [] {
+    std::string io = readFile("/proc/self/io").value_or("");
+    size_t at = io.find("rchar: ");
+    return at == std::string::npos ? std::int64_t{-1} : std::stoll(io.substr(at + 7));
+  };
+  constexpr std::int64_t kPadding = 2 << 20;
+  writeFile(prefs(), *propertyListXml(PlistValue(PlistDictionary{
+                         {"padding", std::string(static_cast<size_t>(kPadding), 'p')}})));
+  UserDefaults defaults(prefs());
+  ASSERT_TRUE(defaults.objectForKey("padding"));
+  std::int64_t before = bytesRead();
+  ASSERT_GE(before, kPadding);
+  defaults.setInteger("x", 1);
+  ASSERT_TRUE(defaults.synchronize());
+  defaults.setInteger("y", 2);
+  ASSERT_TRUE(defaults.synchronize());
+  EXPECT_EQ(defaults.integerForKey("x"), 1);
+  EXPECT_LT(bytesRead() - before, kPadding / 2) << "the unchanged file was read again";
+
+  // A change by another writer is still seen, and kept.
+  UserDefaults other(prefs());
+  other.setInteger("z", 3);
+  ASSERT_TRUE(other.synchronize());
+  defaults.setInteger("x", 4);
+  ASSERT_TRUE(defaults.synchronize());
+  PlistDictionary contents = fileContents(prefs());
+  EXPECT_EQ(contents["z"], PlistValue(3));
+  EXPECT_EQ(contents["x"], PlistValue(4));
+  EXPECT_EQ(contents["y"], PlistValue(2));
 }
 
 TEST_F(UserDefaultsTest, AFileThatIsNotADictionaryCountsAsCorrupt) {
