@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
+  clang libclang-rt-14-dev
   libplist-dev
   libgtest-dev
   nlohmann-json3-dev
