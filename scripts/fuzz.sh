@@ -49,11 +49,14 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   scratch="$(mktemp -d "$scratch_parent/mendkit-fuzz.XXXXXX")"
   status=0
+  where="$artifacts/"
   regressions=(fuzz/regressions/"$target"/*)
   if [ -e "${regressions[0]}" ]; then
     TMPDIR="$scratch" "$binary" -close_fd_mask=2 "${regressions[@]}" || status=$?
+    where="fuzz/regressions/$target/ (a kept input fails again)"
   fi
   if [ "$status" -eq 0 ]; then
+    where="$artifacts/"
     # Standard error of the code under test is closed (the defaults log each corrupt file);
     # libFuzzer and the sanitizers keep reporting on their own copy of it.
     TMPDIR="$scratch" "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
@@ -62,7 +65,7 @@ for target in "${targets[@]}"; do
   fi
   rm -rf "$scratch"
   if [ "$status" -ne 0 ]; then
-    echo "*** fuzz $target FAILED (exit $status); inputs in $artifacts/" >&2
+    echo "*** fuzz $target FAILED (exit $status); the input is in $where" >&2
     failed+=("$target")
   fi
 done
