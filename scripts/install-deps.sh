@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
+  clang libclang-rt-14-dev
   libplist-dev
   libglib2.0-dev
   libgtest-dev

@@ -1,5 +1,6 @@
 // Child process for the application-entry tests. Usage: appkit_app_helper <bundle path | ->
 // <scenario> The bundle's layout names HelperDelegate, which acts out the scenario.
+#include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -17,8 +18,11 @@
 
 namespace {
 
-void say(const char* format, auto... values) {
-  std::printf(format, values...);
+__attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
+  va_list values;
+  va_start(values, format);
+  std::vprintf(format, values);
+  va_end(values);
   std::printf("\n");
   std::fflush(stdout);
 }
