@@ -20,22 +20,11 @@ namespace testing_support {
 namespace {
 
 using foundation::FileDescriptor;
-using Clock = std::chrono::steady_clock;
 
 // The wait status noted for a child that could not be waited for.
 constexpr int kLostStatus = -1;
 // Without a pidfd, how often a wait looks for the child's end.
 constexpr int kPollMilliseconds = 10;
-
-Clock::time_point deadlineAfter(double seconds) {
-  return Clock::now() +
-         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-int millisecondsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
-}
 
 // A descriptor that polls readable once `pid` has ended; none where the kernel has no pidfd.
 FileDescriptor pidfdOpen(pid_t pid) {
@@ -117,10 +106,10 @@ bool Subprocess::send(std::string_view bytes) {
 }
 
 bool Subprocess::awaitOutput(std::string_view text, double seconds) {
-  auto deadline = deadlineAfter(seconds);
+  Deadline deadline(seconds);
   while (_result.out.find(text) == std::string::npos) {
     if (!_out) return false;
-    if (!collect(deadline) && Clock::now() >= deadline) return false;
+    if (!collect(deadline) && deadline.passed()) return false;
   }
   return true;
 }
@@ -128,15 +117,15 @@ bool Subprocess::awaitOutput(std::string_view text, double seconds) {
 ChildResult Subprocess::wait(double seconds) {
   if (_waited || _pid <= 0) return _result;
   _waited = true;
-  auto deadline = deadlineAfter(seconds);
+  Deadline deadline(seconds);
   auto done = [&] { return ended() && (!_untilOutputCloses || !outputOpen()); };
   while (!done()) {
-    if (!collect(deadline) && Clock::now() >= deadline) break;
+    if (!collect(deadline) && deadline.passed()) break;
   }
   _result.finished = done();
   kill();
   // What the pipes already hold; a bounded number of reads, should something go on writing.
-  for (int reads = 0; reads < 64 && outputOpen() && collect(Clock::now()); ++reads) {
+  for (int reads = 0; reads < 64 && outputOpen() && collect(Deadline(0)); ++reads) {
   }
   _input.reset();
   _out.reset();
@@ -175,7 +164,7 @@ void Subprocess::reapIfEnded() {
   _pidfd.reset();
 }
 
-bool Subprocess::collect(Clock::time_point deadline) {
+bool Subprocess::collect(const Deadline& deadline) {
   FileDescriptor* sources[] = {&_out, &_err};
   std::string* sinks[] = {&_result.out, &_result.err};
   std::vector<pollfd> fds;
@@ -186,7 +175,7 @@ bool Subprocess::collect(Clock::time_point deadline) {
     which.push_back(index);
   }
   const bool watchEnd = !ended() && _pid > 0;
-  int timeout = millisecondsLeft(deadline);
+  int timeout = deadline.millisecondsLeft();
   if (watchEnd && _pidfd) fds.push_back(pollfd{_pidfd.get(), POLLIN, 0});
   if (watchEnd && !_pidfd) timeout = std::min(timeout, kPollMilliseconds);
 
@@ -231,14 +220,14 @@ ChildResult runChild(const std::vector<std::string>& argv, const ChildOptions& o
 std::optional<int> waitForChild(pid_t pid, double seconds) {
   if (pid <= 0) return std::nullopt;  // waitpid would take any child
   FileDescriptor pidfd = pidfdOpen(pid);
-  auto deadline = deadlineAfter(seconds);
+  Deadline deadline(seconds);
   for (;;) {
     int status = 0;
     pid_t got = ::waitpid(pid, &status, WNOHANG);
     if (got == pid) return status;
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return std::nullopt;  // not a child of this process
-    int timeout = millisecondsLeft(deadline);
+    int timeout = deadline.millisecondsLeft();
     if (timeout == 0) break;
     pollfd ended{pidfd.get(), POLLIN, 0};
     ::poll(&ended, pidfd ? 1 : 0, pidfd ? timeout : std::min(timeout, kPollMilliseconds));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/FileDescriptor.h"
+#include "support/Deadline.h"
 
 namespace testing_support {
 
@@ -73,7 +74,7 @@ class Subprocess {
   void reapIfEnded();
   // Reads what the output pipes hold and notes the child's end, waiting until `deadline` for
   // either to happen; false when nothing did by then.
-  bool collect(Clock::time_point deadline);
+  bool collect(const Deadline& deadline);
   void kill();
 
   pid_t _pid = -1;

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -20,24 +19,13 @@
 using foundation::FileDescriptor;
 using testing_support::ChildOutput;
 using testing_support::ChildResult;
+using testing_support::Deadline;
 using testing_support::runChild;
 using testing_support::Subprocess;
 using testing_support::waitForChild;
 
 namespace tools_tests {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point deadlineAfter(double seconds) {
-  return Clock::now() +
-         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-int millisecondsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
 // The line of /proc/<pid>/stat: "<pid> (<name>) <state> ...".
 std::optional<std::string> statLine(pid_t pid) {
@@ -81,13 +69,13 @@ bool isRunning(pid_t pid) {
 }
 
 bool waitSleepingIn(pid_t pid, const std::string& command, double bound) {
-  auto deadline = deadlineAfter(bound);
+  Deadline deadline(bound);
   const std::string name = "(" + command + ") S";
   for (;;) {
     std::optional<std::string> line = statLine(pid);
     if (!line) return false;
     if (line->find(name) == line->find(' ') + 1) return true;
-    if (millisecondsLeft(deadline) == 0) return false;
+    if (deadline.millisecondsLeft() == 0) return false;
     ::usleep(1000);
   }
 }
@@ -96,9 +84,9 @@ bool waitGone(pid_t pid, double bound) {
   FileDescriptor pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   if (!pidfd) return errno == ESRCH;
   pollfd ready{pidfd.get(), POLLIN, 0};
-  auto deadline = deadlineAfter(bound);
+  Deadline deadline(bound);
   int got;
-  while ((got = ::poll(&ready, 1, millisecondsLeft(deadline))) < 0 && errno == EINTR) {
+  while ((got = ::poll(&ready, 1, deadline.millisecondsLeft())) < 0 && errno == EINTR) {
   }
   return got == 1;
 }
@@ -133,11 +121,11 @@ Fifo::Fifo(std::string path) : _path(std::move(path)) {
 }
 
 std::optional<std::vector<std::string>> Fifo::readRecord(double bound) {
-  auto deadline = deadlineAfter(bound);
+  Deadline deadline(bound);
   size_t end;
   while ((end = _buffered.find('\n')) == std::string::npos) {
     pollfd ready{_fd.get(), POLLIN, 0};
-    int got = ::poll(&ready, 1, millisecondsLeft(deadline));
+    int got = ::poll(&ready, 1, deadline.millisecondsLeft());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return std::nullopt;
     char buffer[4096];
