@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "TestSync.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/TimerSource.h"
 #include "foundation/Clock.h"
 #include "foundation/FileDescriptor.h"
+#include "support/TestSync.h"
 
 namespace {
 
@@ -128,7 +128,7 @@ TEST_F(RunLoopTest, DropsADescriptorThatIsNotOpenInsteadOfSpinning) {
 }
 
 TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
-  platform_tests::Gate running;
+  testing_support::Gate running;
   queue.async([&] { running.open(); });
   std::thread stopper([&] {
     running.waitOpen();
@@ -155,7 +155,7 @@ TEST_F(RunLoopTest, StopFromABlockEndsRunAfterItsPass) {
 }
 
 TEST_F(RunLoopTest, ServesADispatchTimerOnItsQueue) {
-  platform_tests::Counter ticks;
+  testing_support::Counter ticks;
   auto timer = dispatch::TimerSource::create(queue);
   timer->setTimer(dispatch::Time::now(), 10 * dispatch::kNanosecondsPerSecond, 0);
   timer->setEventHandler([&] { ticks.increment(); });

@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "TestSync.h"
 #include "support/Subprocess.h"
+#include "support/TestSync.h"
 
 namespace {
 
 using foundation::OperationQueue;
-using platform_tests::Counter;
-using platform_tests::Gate;
+using testing_support::Counter;
+using testing_support::Gate;
 
 // Blocks each arriving thread until `parties` threads have arrived, or the bound passes.
 class Rendezvous {
