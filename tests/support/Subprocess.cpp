@@ -117,6 +117,7 @@ bool Subprocess::awaitOutput(std::string_view text, double seconds) {
 ChildResult Subprocess::wait(double seconds) {
   if (_waited || _pid <= 0) return _result;
   _waited = true;
+  _input.reset();  // end of input: a child reading it to the end can finish
   Deadline deadline(seconds);
   auto done = [&] { return ended() && (!_untilOutputCloses || !outputOpen()); };
   while (!done()) {
@@ -127,7 +128,6 @@ ChildResult Subprocess::wait(double seconds) {
   // What the pipes already hold; a bounded number of reads, should something go on writing.
   for (int reads = 0; reads < 64 && outputOpen() && collect(Deadline(0)); ++reads) {
   }
-  _input.reset();
   _out.reset();
   _err.reset();
   if (*_status != kLostStatus && WIFEXITED(*_status)) {

@@ -59,8 +59,9 @@ class Subprocess {
   // Collects the child's output until `out` holds `text`, for up to `seconds` of real time; true
   // when it does.
   bool awaitOutput(std::string_view text, double seconds);
-  // Waits up to `seconds` of real time for the child to finish; kills it when it has not ended by
-  // then. Answers what it did; a second call answers the same.
+  // Closes the child's standard input and waits up to `seconds` of real time for the child to
+  // finish; kills it when it has not ended by then. Answers what it did; a second call answers
+  // the same.
   ChildResult wait(double seconds);
   // Gives the child up: neither waited for nor killed here; the caller reaps it.
   pid_t release();

@@ -35,6 +35,16 @@ TEST(Subprocess, CapturesEachStreamApartOrInterleavedWithTheGivenEnvironment) {
   EXPECT_EQ(together.err, "");
 }
 
+TEST(Subprocess, WaitingEndsTheInputSoThatAReaderFinishes) {
+  Subprocess cat({"/bin/cat"}, {.input = true});
+  ASSERT_TRUE(cat.send("hello"));
+  ASSERT_TRUE(cat.awaitOutput("hello", 30));
+  auto result = cat.wait(30);
+  EXPECT_TRUE(result.finished);
+  EXPECT_EQ(result.exitStatus, 0);
+  EXPECT_EQ(result.out, "hello");
+}
+
 TEST(Subprocess, KillsAndReapsAChildThatOutlivesTheBound) {
   Subprocess child({"/bin/sleep", "30"});
   ASSERT_GT(child.pid(), 0);
