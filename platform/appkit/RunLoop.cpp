@@ -37,12 +37,10 @@ int pollTimeout(double seconds) {
 
 RunLoop::RunLoop(dispatch::MainQueue& queue)
     : _queue(queue), _wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (_wakeFd < 0) foundation::NSLog("appkit: no eventfd for the run loop: %s", strerror(errno));
+  if (!_wakeFd) foundation::NSLog("appkit: no eventfd for the run loop: %s", strerror(errno));
 }
 
-RunLoop::~RunLoop() {
-  if (_wakeFd >= 0) close(_wakeFd);
-}
+RunLoop::~RunLoop() = default;
 
 RunLoop& RunLoop::main() {
   // Deliberately leaked: other threads may stop it while the process exits.
@@ -76,9 +74,9 @@ void RunLoop::run() {
 
 void RunLoop::stop() {
   _stopRequested = true;
-  if (_wakeFd >= 0) {
+  if (_wakeFd) {
     std::uint64_t one = 1;
-    while (write(_wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(_wakeFd.get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
   }
 }
@@ -94,7 +92,7 @@ bool RunLoop::runOnce(double maxWaitSeconds) {
 
   std::vector<pollfd> fds;
   std::vector<SourceId> ids;
-  fds.push_back(pollfd{_wakeFd, POLLIN, 0});
+  fds.push_back(pollfd{_wakeFd.get(), POLLIN, 0});
   fds.push_back(pollfd{_queue.wakeupDescriptor(), POLLIN, 0});
   for (const auto& [id, descriptor] : _descriptors) {
     fds.push_back(pollfd{descriptor.fd, POLLIN, 0});
@@ -104,7 +102,7 @@ bool RunLoop::runOnce(double maxWaitSeconds) {
   if (ready < 0 && errno != EINTR) {
     foundation::NSLog("appkit: poll failed: %s", strerror(errno));
   }
-  if (ready > 0 && (fds[0].revents & POLLIN)) drainEventFd(_wakeFd);
+  if (ready > 0 && (fds[0].revents & POLLIN)) drainEventFd(_wakeFd.get());
 
   bool ran = _queue.runPending() > 0;
   ran = fireDueTimers() || ran;

@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "foundation/FileDescriptor.h"
+
 namespace dispatch {
 class MainQueue;
 }
@@ -73,7 +75,7 @@ class RunLoop {
   bool fireDueTimers();
 
   dispatch::MainQueue& _queue;
-  int _wakeFd = -1;
+  foundation::FileDescriptor _wakeFd;
   std::atomic<bool> _stopRequested{false};
   SourceId _nextId = 1;
   std::map<SourceId, Timer> _timers;

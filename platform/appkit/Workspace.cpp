@@ -1,6 +1,5 @@
 #include "Workspace.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
@@ -9,17 +8,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <memory>
 #include <string_view>
 
+#include "foundation/DirectoryStream.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/Paths.h"
 
 namespace appkit {
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 std::string withoutTrailingSeparators(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -28,21 +24,17 @@ std::string withoutTrailingSeparators(std::string path) {
 
 // The whole content of a small /proc file; nullopt when it can't be read.
 std::optional<std::string> readProcFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  foundation::FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
   std::string content;
   char buffer[4096];
   while (true) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
+    if (got < 0) return std::nullopt;
     if (got == 0) break;
     content.append(buffer, static_cast<size_t>(got));
   }
-  ::close(fd);
   return content;
 }
 
@@ -109,14 +101,14 @@ std::optional<pid_t> processIdentifier(std::string_view name) {
 
 std::vector<RunningApplication> Workspace::runningApplications() {
   std::vector<RunningApplication> applications;
-  std::unique_ptr<DIR, DirCloser> proc(::opendir("/proc"));
+  foundation::DirectoryStream proc("/proc");
   if (!proc) return applications;
 
   const uid_t user = ::getuid();
   const std::string ourHome = withoutTrailingSeparators(foundation::homeDirectory());
   const std::string fallbackHome = databaseHome(user);
 
-  while (const dirent* entry = ::readdir(proc.get())) {
+  while (const dirent* entry = proc.next()) {
     std::optional<pid_t> pid = processIdentifier(entry->d_name);
     if (!pid) continue;
     std::string folder = "/proc/" + std::string(entry->d_name);

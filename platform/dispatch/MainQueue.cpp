@@ -12,13 +12,10 @@
 namespace dispatch {
 
 MainQueue::MainQueue() : _eventFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-  if (_eventFd < 0)
-    foundation::NSLog("dispatch: no eventfd for the main queue: %s", strerror(errno));
+  if (!_eventFd) foundation::NSLog("dispatch: no eventfd for the main queue: %s", strerror(errno));
 }
 
-MainQueue::~MainQueue() {
-  if (_eventFd >= 0) close(_eventFd);
-}
+MainQueue::~MainQueue() = default;
 
 MainQueue& MainQueue::shared() {
   // Deliberately leaked: other threads may post to it while the process exits.
@@ -35,9 +32,9 @@ void MainQueue::async(std::function<void()> block) {
   _blocks.push_back(std::move(block));
   // One signal per empty-to-non-empty change: runPending() clears the signal and takes the whole
   // FIFO under the same lock, so a block queued after that finds the FIFO empty and signals again.
-  if (wasEmpty && _eventFd >= 0) {
+  if (wasEmpty && _eventFd) {
     std::uint64_t one = 1;
-    while (write(_eventFd, &one, sizeof one) < 0 && errno == EINTR) {
+    while (write(_eventFd.get(), &one, sizeof one) < 0 && errno == EINTR) {
     }
   }
 }
@@ -46,9 +43,9 @@ std::size_t MainQueue::runPending() {
   std::deque<std::function<void()>> batch;
   {
     std::lock_guard<std::mutex> guard(_mutex);
-    if (_eventFd >= 0) {
+    if (_eventFd) {
       std::uint64_t count;
-      while (read(_eventFd, &count, sizeof count) < 0 && errno == EINTR) {
+      while (read(_eventFd.get(), &count, sizeof count) < 0 && errno == EINTR) {
       }
     }
     batch.swap(_blocks);

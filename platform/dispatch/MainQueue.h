@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "dispatch/Queue.h"
+#include "foundation/FileDescriptor.h"
 
 namespace dispatch {
 
@@ -31,7 +32,7 @@ class MainQueue final : public Queue {
 
   // Readable (POLLIN) while blocks are waiting; -1 if no eventfd could be made, in which case
   // blocks run only when the loop wakes for another reason.
-  int wakeupDescriptor() const { return _eventFd; }
+  int wakeupDescriptor() const { return _eventFd.get(); }
 
   // Runs, on the calling thread, the blocks that were queued when the call began, in order; blocks
   // they queue wait for the next call. Returns how many ran. Not re-entrant: a block must not call
@@ -40,7 +41,7 @@ class MainQueue final : public Queue {
   std::size_t pendingCount() const;
 
  private:
-  int _eventFd = -1;
+  foundation::FileDescriptor _eventFd;
   mutable std::mutex _mutex;
   std::deque<std::function<void()>> _blocks;
 };

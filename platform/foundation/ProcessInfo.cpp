@@ -48,8 +48,14 @@ void ProcessInfo::setArguments(std::vector<std::string> arguments) {
 
 const std::string& ProcessInfo::processName() {
   static const std::string s_name = [] {
+    // Without the executable's path, the name it was started under; /proc may be missing too.
     std::string path = executablePath();
-    return path.empty() ? std::string("MendkitAgent") : lastPathComponent(path);
+    if (path.empty()) {
+      std::vector<std::string> commandLine = readCommandLine();
+      if (!commandLine.empty()) path = commandLine.front();
+    }
+    std::string name = lastPathComponent(path);
+    return name.empty() ? std::string("unknown") : name;
   }();
   return s_name;
 }

@@ -12,7 +12,8 @@ class ProcessInfo {
   // until then read from /proc/self/cmdline.
   static std::vector<std::string> arguments();
   static void setArguments(std::vector<std::string> arguments);
-  // The name the process logs under: the executable's file name.
+  // The name the process logs under: the executable's file name; failing that, that of the
+  // command line's first word; failing that, "unknown".
   static const std::string& processName();
   // The executable's absolute path (/proc/self/exe), or "" when it cannot be read.
   static std::string executablePath();

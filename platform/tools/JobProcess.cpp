@@ -1,6 +1,5 @@
 #include "JobProcess.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -12,6 +11,8 @@
 #include <sstream>
 #include <thread>
 #include <vector>
+
+#include "foundation/DirectoryStream.h"
 
 namespace launchd {
 namespace {
@@ -29,21 +30,17 @@ bool waitUntilGone(const JobProcess& job, std::chrono::duration<double> seconds)
 }
 
 bool groupHasLiveMembers(pid_t group) {
-  DIR* proc = ::opendir("/proc");
-  if (!proc) return false;
-  bool found = false;
-  while (dirent* entry = ::readdir(proc)) {
+  foundation::DirectoryStream proc("/proc");
+  while (const dirent* entry = proc.next()) {
     char* end = nullptr;
     long pid = std::strtol(entry->d_name, &end, 10);
     if (pid <= 0 || *end != '\0') continue;
     auto status = processStatus(static_cast<pid_t>(pid));
     if (status && status->processGroup == group && status->state != 'Z' && status->state != 'X') {
-      found = true;
-      break;
+      return true;
     }
   }
-  ::closedir(proc);
-  return found;
+  return false;
 }
 
 void closeDescriptorsFrom(int first) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "JobFile.h"
 #include "foundation/Paths.h"
@@ -48,30 +49,25 @@ std::optional<LoadedJob> readRecord(const std::string& path) {
 
 }  // namespace
 
-JobRegistry::~JobRegistry() {
-  if (_lockFd >= 0) ::close(_lockFd);
-}
+JobRegistry::~JobRegistry() = default;
 
 std::string JobRegistry::stateFolder() {
   return foundation::platformPath("/private/var/run/launchd/" + std::to_string(::getuid()));
 }
 
 bool JobRegistry::lock() {
-  if (_lockFd >= 0) return true;
+  if (_lockFd) return true;
   std::error_code error;
   std::filesystem::create_directories(stateFolder(), error);
   if (error) return false;
   std::string path = foundation::appendingPathComponent(stateFolder(), "lock");
   // Close-on-exec: a started job must not keep the lock.
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      ::close(fd);
-      return false;
-    }
+  foundation::FileDescriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  if (!fd) return false;
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
   }
-  _lockFd = fd;
+  _lockFd = std::move(fd);
   return true;
 }
 

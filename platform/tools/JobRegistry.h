@@ -4,6 +4,7 @@
 #include <string>
 
 #include "JobProcess.h"
+#include "foundation/FileDescriptor.h"
 
 namespace launchd {
 
@@ -40,7 +41,7 @@ class JobRegistry {
   bool forget(const std::string& label);
 
  private:
-  int _lockFd = -1;
+  foundation::FileDescriptor _lockFd;
 };
 
 }  // namespace launchd

@@ -1,8 +1,6 @@
 #include "ServiceConfig.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
@@ -10,6 +8,7 @@
 #include "foundation/Paths.h"
 #include "foundation/ProcessInfo.h"
 #include "foundation/UserDefaults.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
 
 using foundation::Date;
@@ -39,17 +38,11 @@ class ServiceConfigTest : public testing_support::HomeTest {
   }
 
   // Runs one of the DISABLED_ child cases below in a new process of this test program.
-  int runChild(const std::string& name) {
-    pid_t child = fork();
-    if (child == 0) {
-      std::string filter = "--gtest_filter=ServiceConfigChild.DISABLED_" + name;
-      execl("/proc/self/exe", "child", filter.c_str(), "--gtest_also_run_disabled_tests",
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  testing_support::ChildResult runChild(const std::string& name) {
+    return testing_support::runChild(
+        {"/proc/self/exe", "--gtest_filter=ServiceConfigChild.DISABLED_" + name,
+         "--gtest_also_run_disabled_tests"},
+        {.output = testing_support::ChildOutput::Interleaved}, 60);
   }
 
  private:
@@ -139,8 +132,10 @@ TEST_F(ServiceConfigTest, StoredDateAndTodayOnTheManualClock) {
 TEST_F(ServiceConfigTest, AnotherProcessSeesTheValues) {
   ServiceConfig::setNeverPopDialog(true);
   ServiceConfig::setSiteID(42);
-  EXPECT_EQ(runChild("ReadsWhatTheParentStored"), 0);
-  EXPECT_EQ(runChild("StoresSite7"), 0);
+  auto reader = runChild("ReadsWhatTheParentStored");
+  EXPECT_EQ(reader.exitStatus, 0) << reader.out;
+  auto writer = runChild("StoresSite7");
+  EXPECT_EQ(writer.exitStatus, 0) << writer.out;
   EXPECT_EQ(ServiceConfig::siteID(), 7);
   EXPECT_TRUE(ServiceConfig::isNeverPopDialog());
 }

@@ -49,12 +49,12 @@ PlistValue programArguments() {
 TEST_F(InstallerModes, InstallStoresTheSettingsWritesTheJobAndExits) {
   double before = foundation::Date::now().timeIntervalSince1970;
   auto run = runAgent({"-i", "SITE:42"});
-  ASSERT_TRUE(run.exited) << run.log;
-  EXPECT_EQ(run.status, 0);
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.exitStatus, 0);
   EXPECT_LT(run.seconds, 10);
 
   auto stored = defaults();
-  ASSERT_TRUE(stored) << run.log;
+  ASSERT_TRUE(stored) << run.err;
   ASSERT_TRUE(stored->objectForKey("NeverPopDialog"));
   EXPECT_TRUE(stored->objectForKey("NeverPopDialog")->isBoolean());
   EXPECT_EQ(stored->objectForKey("NeverPopDialog")->boolValue(), false);
@@ -64,26 +64,26 @@ TEST_F(InstallerModes, InstallStoresTheSettingsWritesTheJobAndExits) {
   EXPECT_NEAR(stored->objectForKey("PopDialogDate")->date()->timeIntervalSince1970, before, 10);
 
   auto job = foundation::readPropertyListFile(jobPath());
-  ASSERT_TRUE(job) << run.log;
+  ASSERT_TRUE(job) << run.err;
   EXPECT_EQ(*job->objectForKey("Label"), PlistValue(kLabel));
   EXPECT_EQ(*job->objectForKey("ProgramArguments"), programArguments());
 
   // The installation ends with an unload -w: launchd keeps the job recorded as disabled.
   auto overrides = foundation::readPropertyListFile(overridePath());
-  ASSERT_TRUE(overrides) << run.log;
+  ASSERT_TRUE(overrides) << run.err;
   ASSERT_TRUE(overrides->objectForKey(kLabel));
   EXPECT_EQ(overrides->objectForKey(kLabel)->boolValue(), true);
-  EXPECT_EQ(run.log.find("agent is already install!"), std::string::npos) << run.log;
+  EXPECT_EQ(run.err.find("agent is already install!"), std::string::npos) << run.err;
 }
 
 TEST_F(InstallerModes, InstallingTwiceReplacesTheJobAndKeepsTheSite) {
-  ASSERT_EQ(runAgent({"-i", "SITE:42"}).status, 0);
+  ASSERT_EQ(runAgent({"-i", "SITE:42"}).exitStatus, 0);
   auto second = runAgent({"-i"});
   ASSERT_TRUE(second.exited);
-  EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(second.log.find("agent is already install!"), std::string::npos)
+  EXPECT_EQ(second.exitStatus, 0);
+  EXPECT_EQ(second.err.find("agent is already install!"), std::string::npos)
       << "the earlier job is removed first:\n"
-      << second.log;
+      << second.err;
   EXPECT_EQ(defaults()->objectForKey("ServiceSiteID")->integerValue(), 42);
   auto job = foundation::readPropertyListFile(jobPath());
   ASSERT_TRUE(job);
@@ -91,31 +91,31 @@ TEST_F(InstallerModes, InstallingTwiceReplacesTheJobAndKeepsTheSite) {
 }
 
 TEST_F(InstallerModes, RemoveTakesTheJobAwayAndExits) {
-  ASSERT_EQ(runAgent({"-i"}).status, 0);
+  ASSERT_EQ(runAgent({"-i"}).exitStatus, 0);
   ASSERT_TRUE(exists(jobPath()));
   auto run = runAgent({"-k"});
-  ASSERT_TRUE(run.exited) << run.log;
-  EXPECT_EQ(run.status, 0);
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.exitStatus, 0);
   EXPECT_LT(run.seconds, 10);
   EXPECT_FALSE(exists(jobPath()));
   // Taken out with unload -w: launchd keeps the label recorded as disabled.
   auto overrides = foundation::readPropertyListFile(overridePath());
-  ASSERT_TRUE(overrides && overrides->objectForKey(kLabel)) << run.log;
+  ASSERT_TRUE(overrides && overrides->objectForKey(kLabel)) << run.err;
   EXPECT_EQ(overrides->objectForKey(kLabel)->boolValue(), true);
   // Removing again, with nothing installed, still ends cleanly.
   auto again = runAgent({"-k"});
   EXPECT_TRUE(again.exited);
-  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.exitStatus, 0);
 }
 
 TEST_F(InstallerModes, NoModeArgumentExitsAtOnceAndStoresNothing) {
   for (std::vector<std::string> arguments :
        {std::vector<std::string>{}, {"--install"}, {"-I", "SITE:3"}}) {
     auto run = runAgent(arguments);
-    ASSERT_TRUE(run.exited) << run.log;
-    EXPECT_EQ(run.status, 0);
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.exitStatus, 0);
     EXPECT_LT(run.seconds, 5);
-    EXPECT_EQ(run.log, "") << "it ends without a word";
+    EXPECT_EQ(run.err, "") << "it ends without a word";
     EXPECT_FALSE(exists(defaultsPath()));
     EXPECT_FALSE(exists(jobPath()));
   }
@@ -123,7 +123,7 @@ TEST_F(InstallerModes, NoModeArgumentExitsAtOnceAndStoresNothing) {
 
 TEST_F(InstallerModes, RunModeStaysRunningUntilStopped) {
   auto run = runAgent({"-r"}, 2);
-  EXPECT_FALSE(run.exited) << "run mode keeps running as a launchd job would:\n" << run.log;
+  EXPECT_FALSE(run.exited) << "run mode keeps running as a launchd job would:\n" << run.err;
 }
 
 TEST_F(InstallerModes, HostileHomeRunsNothingInjected) {
@@ -133,12 +133,12 @@ TEST_F(InstallerModes, HostileHomeRunsNothingInjected) {
   std::filesystem::create_directories(hostile);
   setenv("HOME", hostile.c_str(), 1);
   auto install = runAgent({"-i", "SITE:5"});
-  ASSERT_TRUE(install.exited) << install.log;
-  EXPECT_EQ(install.status, 0);
-  EXPECT_TRUE(exists(jobPath())) << install.log;
+  ASSERT_TRUE(install.exited) << install.err;
+  EXPECT_EQ(install.exitStatus, 0);
+  EXPECT_TRUE(exists(jobPath())) << install.err;
   auto remove = runAgent({"-k"});
-  EXPECT_EQ(remove.status, 0);
-  EXPECT_FALSE(exists(jobPath())) << remove.log;
+  EXPECT_EQ(remove.exitStatus, 0);
+  EXPECT_FALSE(exists(jobPath())) << remove.err;
   EXPECT_FALSE(exists(base + "/pwned1"));
   EXPECT_FALSE(exists(base + "/pwned2"));
   setenv("HOME", sandbox.home().c_str(), 1);

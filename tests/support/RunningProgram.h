@@ -2,8 +2,11 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "support/Subprocess.h"
 
 namespace testing_support {
 
@@ -21,14 +24,10 @@ class RunningProgram {
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
-  pid_t pid() const { return _pid; }
+  pid_t pid() const { return _child ? _child->pid() : -1; }
 
  private:
-  void stop();
-
-  pid_t _pid = -1;
-  int _input = -1;   // the child's standard input
-  int _output = -1;  // the child's standard output
+  std::optional<Subprocess> _child;  // none until started, and once stopped
 };
 
 }  // namespace testing_support

@@ -9,18 +9,17 @@ namespace testing_support {
 
 StderrCapture::StderrCapture(std::string path)
     : _path(std::move(path)), _saved(::dup(STDERR_FILENO)) {
-  int fd = ::open(_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  ::dup2(fd, STDERR_FILENO);
-  ::close(fd);
+  foundation::FileDescriptor file(
+      ::open(_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  ::dup2(file.get(), STDERR_FILENO);
 }
 
 StderrCapture::~StderrCapture() { finish(); }
 
 std::string StderrCapture::finish() {
-  if (_saved >= 0) {
-    ::dup2(_saved, STDERR_FILENO);
-    ::close(_saved);
-    _saved = -1;
+  if (_saved) {
+    ::dup2(_saved.get(), STDERR_FILENO);
+    _saved.reset();
   }
   return readFile(_path).value_or("");
 }

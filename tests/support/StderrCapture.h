@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "foundation/FileDescriptor.h"
+
 namespace testing_support {
 
 // Sends the process's standard error (and so its log lines) to a file until finished or destroyed.
@@ -17,7 +19,7 @@ class StderrCapture {
 
  private:
   std::string _path;
-  int _saved;
+  foundation::FileDescriptor _saved;  // the standard error to restore
 };
 
 // How often `part` occurs in `text`, overlapping occurrences counted.

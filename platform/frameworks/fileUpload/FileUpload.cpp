@@ -12,7 +12,9 @@
 #include <string>
 
 #include "UsageSpool.h"
+#include "foundation/FileDescriptor.h"
 
+using foundation::FileDescriptor;
 using usage_spool::UsageSpool;
 
 namespace {
@@ -37,29 +39,18 @@ std::string uploadsFolder() { return UsageSpool::directory() + "/" + kUploadsFol
 
 int copyRegularFile(const std::string& source, const std::string& folder, const std::string& name) {
   // Non-blocking, so that a FIFO without a writer cannot hold the caller; refused below anyway.
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return -errno;
+  FileDescriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!in) return -errno;
   struct stat status {};
-  if (::fstat(in, &status) != 0) {
-    int error = -errno;
-    ::close(in);
-    return error;
-  }
-  if (!S_ISREG(status.st_mode)) {
-    ::close(in);
-    return S_ISDIR(status.st_mode) ? -EISDIR : -EINVAL;
-  }
+  if (::fstat(in.get(), &status) != 0) return -errno;
+  if (!S_ISREG(status.st_mode)) return S_ISDIR(status.st_mode) ? -EISDIR : -EINVAL;
   std::string temporary = folder + "/.upload-XXXXXX";
-  int out = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (out < 0) {
-    int error = -errno;
-    ::close(in);
-    return error;
-  }
+  FileDescriptor out(::mkostemp(temporary.data(), O_CLOEXEC));
+  if (!out) return -errno;
   int result = 0;
   char buffer[65536];
   for (;;) {
-    ssize_t got = ::read(in, buffer, sizeof buffer);
+    ssize_t got = ::read(in.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       result = -errno;
@@ -67,7 +58,7 @@ int copyRegularFile(const std::string& source, const std::string& folder, const 
     }
     if (got == 0) break;
     for (ssize_t done = 0; done < got;) {
-      ssize_t written = ::write(out, buffer + done, static_cast<size_t>(got - done));
+      ssize_t written = ::write(out.get(), buffer + done, static_cast<size_t>(got - done));
       if (written < 0 && errno == EINTR) continue;
       if (written <= 0) {
         result = written < 0 ? -errno : -EIO;
@@ -77,8 +68,9 @@ int copyRegularFile(const std::string& source, const std::string& folder, const 
     }
     if (result != 0) break;
   }
-  ::close(in);
-  if (::close(out) != 0 && result == 0) result = -errno;
+  in.reset();
+  // Closed by hand: a failed close may mean the copy never reached the disk.
+  if (::close(out.release()) != 0 && result == 0) result = -errno;
   std::string target = folder + "/" + name;
   if (result == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) result = -errno;
   if (result != 0) ::unlink(temporary.c_str());

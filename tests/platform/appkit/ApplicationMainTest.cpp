@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ChildProcess.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -58,38 +58,39 @@ class ApplicationMainTest : public testing_support::HomeTest {
     return bundle;
   }
 
-  platform_tests::ChildResult run(const std::string& bundle, const std::string& scenario) {
-    return platform_tests::runChild({APPKIT_APP_HELPER, bundle, scenario}, 60);
+  testing_support::ChildResult run(const std::string& bundle, const std::string& scenario) {
+    return testing_support::runChild({APPKIT_APP_HELPER, bundle, scenario},
+                                     {.output = testing_support::ChildOutput::Interleaved}, 60);
   }
 };
 
 TEST_F(ApplicationMainTest, TerminateOnTheMainThreadRunsWillTerminateAndExitsWithZero) {
   auto result = run(makeBundle(), "terminate-main");
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.output;
-  EXPECT_EQ(result.exitStatus, 0) << result.output;
-  EXPECT_NE(result.output.find("launched main=1 arguments=3 scenario=terminate-main"),
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.out;
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  EXPECT_NE(result.out.find("launched main=1 arguments=3 scenario=terminate-main"),
             std::string::npos)
-      << result.output;
-  EXPECT_EQ(occurrences(result.output, "willTerminate main=1"), 1) << result.output;
-  EXPECT_EQ(result.output.find("terminate returned"), std::string::npos) << result.output;
-  EXPECT_EQ(result.output.find("applicationMain returned"), std::string::npos) << result.output;
+      << result.out;
+  EXPECT_EQ(occurrences(result.out, "willTerminate main=1"), 1) << result.out;
+  EXPECT_EQ(result.out.find("terminate returned"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("applicationMain returned"), std::string::npos) << result.out;
 }
 
 TEST_F(ApplicationMainTest, TerminateFromATimerTickWithATimerArmedExitsOnceWithZero) {
   auto result = run(makeBundle(), "terminate-background");
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.output;
-  EXPECT_EQ(result.exitStatus, 0) << result.output;
-  EXPECT_EQ(occurrences(result.output, "willTerminate"), 1) << result.output;
-  EXPECT_NE(result.output.find("willTerminate main=1"), std::string::npos) << result.output;
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.out;
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  EXPECT_EQ(occurrences(result.out, "willTerminate"), 1) << result.out;
+  EXPECT_NE(result.out.find("willTerminate main=1"), std::string::npos) << result.out;
 }
 
 TEST_F(ApplicationMainTest, StoppingTheRunLoopReturnsZeroFromTheEntry) {
   auto result = run(makeBundle(), "stop");
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_EQ(result.exitStatus, 0) << result.output;
-  EXPECT_NE(result.output.find("applicationMain returned 0"), std::string::npos) << result.output;
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  EXPECT_NE(result.out.find("applicationMain returned 0"), std::string::npos) << result.out;
 }
 
 TEST_F(ApplicationMainTest, FailsWithAReasonWhenLaunchingIsImpossible) {
@@ -106,14 +107,12 @@ TEST_F(ApplicationMainTest, FailsWithAReasonWhenLaunchingIsImpossible) {
   };
   for (const auto& test : cases) {
     auto result = run(test.bundle, "none");
-    ASSERT_TRUE(result.finished) << test.what << "\n" << result.output;
-    EXPECT_EQ(result.exitStatus, 1) << test.what << "\n" << result.output;
-    EXPECT_NE(result.output.find(test.expected), std::string::npos) << test.what << "\n"
-                                                                    << result.output;
-    EXPECT_NE(result.output.find("applicationMain returned 1"), std::string::npos)
-        << test.what << "\n"
-        << result.output;
-    EXPECT_EQ(result.output.find("launched"), std::string::npos) << test.what;
+    ASSERT_TRUE(result.finished) << test.what << "\n" << result.out;
+    EXPECT_EQ(result.exitStatus, 1) << test.what << "\n" << result.out;
+    EXPECT_NE(result.out.find(test.expected), std::string::npos) << test.what << "\n" << result.out;
+    EXPECT_NE(result.out.find("applicationMain returned 1"), std::string::npos) << test.what << "\n"
+                                                                                << result.out;
+    EXPECT_EQ(result.out.find("launched"), std::string::npos) << test.what;
   }
 }
 
@@ -121,10 +120,10 @@ TEST_F(ApplicationMainTest, FailsWhenTheLayoutFileIsMissing) {
   std::string bundle = makeBundle();
   std::remove((bundle + "/Contents/Resources/Main.layout").c_str());
   auto result = run(bundle, "none");
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_EQ(result.exitStatus, 1) << result.output;
-  EXPECT_NE(result.output.find("Unable to find the window layout Main.layout"), std::string::npos)
-      << result.output;
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_EQ(result.exitStatus, 1) << result.out;
+  EXPECT_NE(result.out.find("Unable to find the window layout Main.layout"), std::string::npos)
+      << result.out;
 }
 
 }  // namespace

@@ -7,10 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "TestSync.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/TimerSource.h"
 #include "foundation/Clock.h"
+#include "foundation/FileDescriptor.h"
+#include "support/TestSync.h"
 
 namespace {
 
@@ -96,29 +97,28 @@ TEST_F(RunLoopTest, TimersMayCancelThemselvesAndEachOther) {
 TEST_F(RunLoopTest, CallsBackForReadableDescriptorsUntilRemoved) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
+  foundation::FileDescriptor readEnd(fds[0]), writeEnd(fds[1]);
   std::string received;
-  auto id = loop.addDescriptor(fds[0], [&] {
+  auto id = loop.addDescriptor(readEnd.get(), [&] {
     char buffer[16];
-    ssize_t n = read(fds[0], buffer, sizeof buffer);
+    ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
     if (n > 0) received.append(buffer, static_cast<size_t>(n));
   });
   EXPECT_FALSE(loop.runOnce(0));
-  ASSERT_EQ(write(fds[1], "x11", 3), 3);
+  ASSERT_EQ(write(writeEnd.get(), "x11", 3), 3);
   EXPECT_TRUE(loop.runOnce(0));
   EXPECT_EQ(received, "x11");
 
   loop.removeDescriptor(id);
-  ASSERT_EQ(write(fds[1], "more", 4), 4);
+  ASSERT_EQ(write(writeEnd.get(), "more", 4), 4);
   EXPECT_FALSE(loop.runOnce(0));
   EXPECT_EQ(received, "x11");
-  close(fds[0]);
-  close(fds[1]);
 }
 
 TEST_F(RunLoopTest, DropsADescriptorThatIsNotOpenInsteadOfSpinning) {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
+  close(fds[0]);  // a descriptor number no longer open, on purpose
   close(fds[1]);
   int calls = 0;
   loop.addDescriptor(fds[0], [&] { ++calls; });
@@ -128,7 +128,7 @@ TEST_F(RunLoopTest, DropsADescriptorThatIsNotOpenInsteadOfSpinning) {
 }
 
 TEST_F(RunLoopTest, StopFromAnotherThreadEndsRun) {
-  platform_tests::Gate running;
+  testing_support::Gate running;
   queue.async([&] { running.open(); });
   std::thread stopper([&] {
     running.waitOpen();
@@ -155,7 +155,7 @@ TEST_F(RunLoopTest, StopFromABlockEndsRunAfterItsPass) {
 }
 
 TEST_F(RunLoopTest, ServesADispatchTimerOnItsQueue) {
-  platform_tests::Counter ticks;
+  testing_support::Counter ticks;
   auto timer = dispatch::TimerSource::create(queue);
   timer->setTimer(dispatch::Time::now(), 10 * dispatch::kNanosecondsPerSecond, 0);
   timer->setEventHandler([&] { ticks.increment(); });

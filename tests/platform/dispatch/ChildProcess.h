@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "support/Subprocess.h"
+
 namespace platform_tests {
 
-// What a child process did: whether it ended within the bound, how, and what it wrote.
+// The former result of runChild, for the callers not yet moved to testing_support::runChild.
 struct ChildResult {
   bool finished = false;  // false: the bound passed and the child was killed
   bool exited = false;    // ended through exit() or return from main
@@ -14,8 +16,11 @@ struct ChildResult {
   std::string output;  // standard output and standard error, interleaved
 };
 
-// Runs `argv` (argv[0] an executable path) with this process's environment and waits, up to
-// `realSecondsBound` of real time, for it to end.
-ChildResult runChild(const std::vector<std::string>& argv, double realSecondsBound = 60);
+// testing_support::runChild with the output interleaved, in the former result's shape.
+inline ChildResult runChild(const std::vector<std::string>& argv, double realSecondsBound = 60) {
+  testing_support::ChildResult run = testing_support::runChild(
+      argv, {.output = testing_support::ChildOutput::Interleaved}, realSecondsBound);
+  return ChildResult{run.finished, run.exited, run.exitStatus, run.signal, std::move(run.out)};
+}
 
 }  // namespace platform_tests

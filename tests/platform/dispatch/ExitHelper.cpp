@@ -3,14 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "TestSync.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/TimerSource.h"
+#include "support/TestSync.h"
 
 int main(int argc, char** argv) {
   const char* mode = argc > 1 ? argv[1] : "";
-  platform_tests::Counter ticks;
-  platform_tests::Counter ran;
+  testing_support::Counter ticks;
+  testing_support::Counter ran;
   // Both leaked on purpose: the process exits with them alive.
   auto* timer = new std::shared_ptr<dispatch::TimerSource>(
       dispatch::TimerSource::create(dispatch::globalQueue()));

@@ -7,12 +7,12 @@
 #include <set>
 #include <thread>
 
-#include "TestSync.h"
+#include "support/TestSync.h"
 
 namespace {
 
-using platform_tests::Counter;
-using platform_tests::Gate;
+using testing_support::Counter;
+using testing_support::Gate;
 
 TEST(GlobalQueue, RunsBlocksConcurrentlyOnWorkerThreads) {
   // Each block waits for the other to start: both finish only if two workers run at once.

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestSync.h"
+#include "support/TestSync.h"
 
 namespace {
 
@@ -14,8 +14,8 @@ TEST(Once, RunsOnceUnderContentionAndEveryCallerSeesTheResult) {
   dispatch::OnceFlag flag;
   std::atomic<int> runs{0};
   int value = 0;  // written by the action only; read after once() returns
-  platform_tests::Counter ready;
-  platform_tests::Gate go;
+  testing_support::Counter ready;
+  testing_support::Gate go;
   std::atomic<int> sawValue{0};
   constexpr int kThreads = 8;
   std::vector<std::thread> threads;

@@ -6,15 +6,15 @@
 #include <memory>
 #include <thread>
 
-#include "TestSync.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/MainQueue.h"
 #include "foundation/Clock.h"
+#include "support/TestSync.h"
 
 namespace {
 
-using platform_tests::Counter;
-using platform_tests::Gate;
+using testing_support::Counter;
+using testing_support::Gate;
 
 constexpr std::int64_t kTenSeconds = 10 * dispatch::kNanosecondsPerSecond;
 

@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "TestSync.h"
+#include "support/Subprocess.h"
+#include "support/TestSync.h"
 
 namespace {
 
 using foundation::OperationQueue;
-using platform_tests::Counter;
-using platform_tests::Gate;
+using testing_support::Counter;
+using testing_support::Gate;
 
 // Blocks each arriving thread until `parties` threads have arrived, or the bound passes.
 class Rendezvous {
@@ -194,14 +194,15 @@ TEST(OperationQueueDestruction, DiscardsUnstartedOperationsAndWaitsForRunningOne
 class OperationQueueExit : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(OperationQueueExit, ExitsCleanly) {
-  auto result = platform_tests::runChild({OPERATION_QUEUE_EXIT_HELPER, GetParam()}, 60);
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.output;
-  EXPECT_EQ(result.exitStatus, 0) << result.output;
-  EXPECT_NE(result.output.find(std::string("ready ") + GetParam()), std::string::npos)
-      << result.output;
+  auto result =
+      testing_support::runChild({OPERATION_QUEUE_EXIT_HELPER, GetParam()},
+                                {.output = testing_support::ChildOutput::Interleaved}, 60);
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.out;
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
+  EXPECT_NE(result.out.find(std::string("ready ") + GetParam()), std::string::npos) << result.out;
   // Exit never waits out its bound: an operation that calls exit() is not waited for by itself.
-  EXPECT_EQ(result.output.find("still running at exit"), std::string::npos) << result.output;
+  EXPECT_EQ(result.out.find("still running at exit"), std::string::npos) << result.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, OperationQueueExit,

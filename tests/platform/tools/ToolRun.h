@@ -7,7 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/FileDescriptor.h"
+
 namespace tools_tests {
+
+// runTool, startTool and waitTool are the tools' tests' names for support/Subprocess.h.
 
 struct ToolResult {
   bool finished = false;  // false: still running (or holding its output open) when time was up
@@ -16,14 +20,14 @@ struct ToolResult {
 };
 
 // Runs argv[0] with argv, the test's environment plus `environment` ("NAME=value" entries), and
-// waits up to `bound` seconds for it to end and for its output pipes to close.
+// waits up to `bound` seconds for it to end and for its output pipes to close: runChild.
 ToolResult runTool(const std::vector<std::string>& argv,
                    const std::vector<std::string>& environment = {}, double bound = 30);
 
 // Starts argv[0] with its output on /dev/null and returns at once; -1 when it could not start.
 pid_t startTool(const std::vector<std::string>& argv);
-// The exit status (-1 when killed by a signal) of a child started with startTool, or nullopt
-// (after killing it) when it has not ended within `bound` seconds.
+// The exit status (-1 when killed by a signal) of a child started with startTool (or otherwise),
+// or nullopt (after killing it) when it has not ended within `bound` seconds: waitForChild.
 std::optional<int> waitTool(pid_t pid, double bound = 30);
 
 // A process that exists and is no zombie.
@@ -42,7 +46,6 @@ std::vector<int> openDescriptors(pid_t pid);
 class Fifo {
  public:
   explicit Fifo(std::string path);
-  ~Fifo();
   Fifo(const Fifo&) = delete;
   Fifo& operator=(const Fifo&) = delete;
 
@@ -53,7 +56,7 @@ class Fifo {
 
  private:
   std::string _path;
-  int _fd = -1;
+  foundation::FileDescriptor _fd;
   std::string _buffered;
 };
 
