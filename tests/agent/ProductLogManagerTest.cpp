@@ -17,19 +17,19 @@
 #include <type_traits>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "TestSync.h"
 #include "UsageLogLib/UsageLogLib.h"
 #include "fileUpload/FileUpload.h"
 #include "foundation/Clock.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
+#include "support/TestSync.h"
 #include "webLog/ReleaseWeblog.h"
 
 namespace {
 
 using foundation::ManualClock;
-using platform_tests::Counter;
-using platform_tests::Gate;
+using testing_support::Counter;
+using testing_support::Gate;
 using testing_support::HomeTest;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -705,27 +705,28 @@ TEST_F(ProductLogManagerTest, AnEventTheSpoolCannotTakeIsAFailedSend) {
 class WeblogExitTest : public HomeTest,
                        public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
  protected:
-  platform_tests::ChildResult run() {
-    return platform_tests::runChild({WEBLOG_EXIT_HELPER, GetParam().first, GetParam().second}, 60);
+  testing_support::ChildResult run() {
+    return testing_support::runChild({WEBLOG_EXIT_HELPER, GetParam().first, GetParam().second},
+                                     {.output = testing_support::ChildOutput::Interleaved}, 60);
   }
 };
 
 TEST_P(WeblogExitTest, ExitsCleanlyWithSendsQueued) {
   auto result = run();
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.output;
-  EXPECT_EQ(result.exitStatus, 0) << result.output;
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.out;
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
   std::string mode = GetParam().first;
-  EXPECT_NE(result.output.find("ready " + mode), std::string::npos) << result.output;
-  EXPECT_EQ(result.output.find("still"), std::string::npos) << "exit waited out a bound\n"
-                                                            << result.output;
+  EXPECT_NE(result.out.find("ready " + mode), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("still"), std::string::npos) << "exit waited out a bound\n"
+                                                         << result.out;
   if (mode == "fake") {
-    EXPECT_EQ(result.output.find("USED AFTER DESTROY"), std::string::npos) << result.output;
-    size_t destroyed = result.output.find("destroyed");
-    ASSERT_NE(destroyed, std::string::npos) << result.output;
-    EXPECT_EQ(result.output.find("send", destroyed), std::string::npos) << result.output;
+    EXPECT_EQ(result.out.find("USED AFTER DESTROY"), std::string::npos) << result.out;
+    size_t destroyed = result.out.find("destroyed");
+    ASSERT_NE(destroyed, std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("send", destroyed), std::string::npos) << result.out;
     // The send that was running at exit was finished, not cut off.
-    EXPECT_NE(result.output.find("send 1"), std::string::npos) << result.output;
+    EXPECT_NE(result.out.find("send 1"), std::string::npos) << result.out;
   } else {
     std::istringstream in(
         readFile(sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl"))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -71,6 +72,16 @@ TEST(Subprocess, OutputHeldByWhatTheChildLeftRunningKeepsItUnfinished) {
     ASSERT_GT(sleeper, 0) << run.out;
     ::kill(sleeper, SIGKILL);
   }
+}
+
+TEST(Subprocess, CanLeadAProcessGroupOfItsOwn) {
+  Subprocess joined({"/bin/sleep", "30"}, {.output = ChildOutput::Discarded});
+  Subprocess leader({"/bin/sleep", "30"},
+                    {.output = ChildOutput::Discarded, .newProcessGroup = true});
+  ASSERT_GT(joined.pid(), 0);
+  ASSERT_GT(leader.pid(), 0);
+  EXPECT_EQ(::getpgid(joined.pid()), ::getpgrp());
+  EXPECT_EQ(::getpgid(leader.pid()), leader.pid());
 }
 
 // A failed start answers -1: waiting on that must neither block nor reap another child.
