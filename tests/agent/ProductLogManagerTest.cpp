@@ -397,14 +397,9 @@ TEST_F(ProductLogManagerTest, ConcurrentFirstSendersWaitForTheReadinessWait) {
   fake.onQuery = [&] { queried.waitOpen(); };
   manager->asyncSendLog(1);
   ASSERT_TRUE(fake.queried.waitFor(1));
-  std::atomic<bool> started{false};
-  std::thread other([&] {
-    started = true;
-    EXPECT_EQ(manager->dealWelogMessage(2), 0);
-  });
-  while (!started) std::this_thread::yield();
-  // A sender that skipped the wait would reach the library now, before the clock moved.
-  for (int i = 0; i < 20000 && fake.entered.value() == 0; ++i) std::this_thread::yield();
+  std::thread other([&] { EXPECT_EQ(manager->dealWelogMessage(2), 0); });
+  // A sender that skipped the wait would have reached the library before all came to rest.
+  EXPECT_TRUE(testing_support::waitUntilOtherThreadsSleep());
   EXPECT_EQ(fake.entered.value(), 0) << "a send went ahead during the readiness wait";
   queried.open();
   other.join();
@@ -414,11 +409,17 @@ TEST_F(ProductLogManagerTest, ConcurrentFirstSendersWaitForTheReadinessWait) {
 }
 
 TEST_F(ProductLogManagerTest, AsyncSendsReachTheLibraryInOrderOneAfterAnother) {
-  fake.onSend = [](int32_t) {
-    for (int i = 0; i < 2000; ++i) std::this_thread::yield();  // widens any overlap
+  Gate queued;
+  fake.onSend = [&](int32_t code) {
+    if (code != 1) return;
+    // All six are queued: a queue that sent side by side would start another send now, and it
+    // would be in the library before all came to rest.
+    queued.waitOpen();
+    EXPECT_TRUE(testing_support::waitUntilOtherThreadsSleep());
   };
   for (int code = 1; code <= 6; ++code) manager->asyncSendLog(code);
-  ASSERT_TRUE(fake.finished.waitFor(6));
+  queued.open();
+  ASSERT_TRUE(fake.finished.waitFor(6, 60));
   auto sent = fake.sent();
   ASSERT_EQ(sent.size(), 6u);
   for (int i = 0; i < 6; ++i) {
@@ -624,19 +625,16 @@ TEST_F(ProductLogManagerTest, ReleaseWaitsForASendInProgress) {
   ASSERT_TRUE(fake.entered.waitFor(1));
   std::atomic<bool> released{false};
   std::thread releaser([&] {
-    ReleaseWeblog guard;
-    (void)guard;
-  });
-  std::thread watcher([&] {
-    releaser.join();
+    { ReleaseWeblog guard; }
     released = true;
   });
-  // A release that did not wait would be over within these yields.
-  for (int i = 0; i < 20000 && !released; ++i) std::this_thread::yield();
+  // A release that did not wait would be over before all came to rest; one that waits is still
+  // within its bound (a few seconds) then.
+  EXPECT_TRUE(testing_support::waitUntilOtherThreadsSleep());
   EXPECT_FALSE(released);
   release.open();
   sender.join();
-  watcher.join();
+  releaser.join();
   EXPECT_TRUE(released);
   EXPECT_EQ(g_destroyed.size(), 1u);
   // TearDown checks that the object was not released while the send was in it.
