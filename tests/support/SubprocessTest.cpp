@@ -38,12 +38,15 @@ TEST(Subprocess, CapturesEachStreamApartOrInterleavedWithTheGivenEnvironment) {
 
 TEST(Subprocess, WaitingEndsTheInputSoThatAReaderFinishes) {
   Subprocess cat({"/bin/cat"}, {.input = true});
-  ASSERT_TRUE(cat.send("hello"));
+  ASSERT_TRUE(cat.send("hello\n"));
   ASSERT_TRUE(cat.awaitOutput("hello", 30));
+  EXPECT_FALSE(cat.awaitOutput("\n", 0, 2)) << "one line counted as two";
+  ASSERT_TRUE(cat.send("again\n"));
+  ASSERT_TRUE(cat.awaitOutput("\n", 30, 2));
   auto result = cat.wait(30);
   EXPECT_TRUE(result.finished);
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, "hello");
+  EXPECT_EQ(result.out, "hello\nagain\n");
 }
 
 TEST(Subprocess, KillsAndReapsAChildThatOutlivesTheBound) {
