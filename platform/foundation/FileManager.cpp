@@ -1,23 +1,18 @@
 #include "FileManager.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 
+#include "DirectoryStream.h"
 #include "Paths.h"
 
 namespace foundation {
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 double seconds(const struct statx_timestamp& stamp) {
   return static_cast<double>(stamp.tv_sec) + static_cast<double>(stamp.tv_nsec) / 1e9;
@@ -53,12 +48,12 @@ bool FileManager::isExecutableFileAtPath(std::string_view path) {
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectoryAtPath(
     std::string_view path) {
   if (path.empty()) return std::nullopt;
-  std::unique_ptr<DIR, DirCloser> dir(::opendir(platformPath(path).c_str()));
+  DirectoryStream dir(platformPath(path));
   if (!dir) return std::nullopt;
   std::vector<std::string> names;
   while (true) {
     errno = 0;
-    const dirent* entry = ::readdir(dir.get());
+    const dirent* entry = dir.next();
     if (!entry) break;
     std::string_view name(entry->d_name);
     if (name == "." || name == "..") continue;

@@ -1,6 +1,5 @@
 #include "UserDefaults.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,6 +13,7 @@
 #include <mutex>
 
 #include "Bundle.h"
+#include "DirectoryStream.h"
 #include "FileDescriptor.h"
 #include "Log.h"
 #include "Paths.h"
@@ -126,15 +126,13 @@ bool fileExists(const std::string& path) {
 void removeStaleTemporaries(const std::string& path) {
   std::string folder = deletingLastPathComponent(path);
   std::string prefix = "." + lastPathComponent(path) + ".";
-  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-  if (!dir) return;
-  while (dirent* entry = ::readdir(dir)) {
+  DirectoryStream dir(folder.empty() ? "." : folder);
+  while (const dirent* entry = dir.next()) {
     std::string_view name = entry->d_name;
     if (name.size() == prefix.size() + 6 && name.substr(0, prefix.size()) == prefix) {
       ::unlink(appendingPathComponent(folder, name).c_str());
     }
   }
-  ::closedir(dir);
 }
 
 // Moves a corrupt file to the first free "<file>.corrupt[.N]"; false when it could not be kept.

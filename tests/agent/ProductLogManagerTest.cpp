@@ -17,19 +17,19 @@
 #include <type_traits>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "TestSync.h"
 #include "UsageLogLib/UsageLogLib.h"
 #include "fileUpload/FileUpload.h"
 #include "foundation/Clock.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
+#include "support/TestSync.h"
 #include "webLog/ReleaseWeblog.h"
 
 namespace {
 
 using foundation::ManualClock;
-using platform_tests::Counter;
-using platform_tests::Gate;
+using testing_support::Counter;
+using testing_support::Gate;
 using testing_support::HomeTest;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -397,14 +397,9 @@ TEST_F(ProductLogManagerTest, ConcurrentFirstSendersWaitForTheReadinessWait) {
   fake.onQuery = [&] { queried.waitOpen(); };
   manager->asyncSendLog(1);
   ASSERT_TRUE(fake.queried.waitFor(1));
-  std::atomic<bool> started{false};
-  std::thread other([&] {
-    started = true;
-    EXPECT_EQ(manager->dealWelogMessage(2), 0);
-  });
-  while (!started) std::this_thread::yield();
-  // A sender that skipped the wait would reach the library now, before the clock moved.
-  for (int i = 0; i < 20000 && fake.entered.value() == 0; ++i) std::this_thread::yield();
+  std::thread other([&] { EXPECT_EQ(manager->dealWelogMessage(2), 0); });
+  // A sender that skipped the wait would have reached the library before all came to rest.
+  EXPECT_TRUE(testing_support::waitUntilOtherThreadsSleep());
   EXPECT_EQ(fake.entered.value(), 0) << "a send went ahead during the readiness wait";
   queried.open();
   other.join();
@@ -414,11 +409,17 @@ TEST_F(ProductLogManagerTest, ConcurrentFirstSendersWaitForTheReadinessWait) {
 }
 
 TEST_F(ProductLogManagerTest, AsyncSendsReachTheLibraryInOrderOneAfterAnother) {
-  fake.onSend = [](int32_t) {
-    for (int i = 0; i < 2000; ++i) std::this_thread::yield();  // widens any overlap
+  Gate queued;
+  fake.onSend = [&](int32_t code) {
+    if (code != 1) return;
+    // All six are queued: a queue that sent side by side would start another send now, and it
+    // would be in the library before all came to rest.
+    queued.waitOpen();
+    EXPECT_TRUE(testing_support::waitUntilOtherThreadsSleep());
   };
   for (int code = 1; code <= 6; ++code) manager->asyncSendLog(code);
-  ASSERT_TRUE(fake.finished.waitFor(6));
+  queued.open();
+  ASSERT_TRUE(fake.finished.waitFor(6, 60));
   auto sent = fake.sent();
   ASSERT_EQ(sent.size(), 6u);
   for (int i = 0; i < 6; ++i) {
@@ -624,19 +625,16 @@ TEST_F(ProductLogManagerTest, ReleaseWaitsForASendInProgress) {
   ASSERT_TRUE(fake.entered.waitFor(1));
   std::atomic<bool> released{false};
   std::thread releaser([&] {
-    ReleaseWeblog guard;
-    (void)guard;
-  });
-  std::thread watcher([&] {
-    releaser.join();
+    { ReleaseWeblog guard; }
     released = true;
   });
-  // A release that did not wait would be over within these yields.
-  for (int i = 0; i < 20000 && !released; ++i) std::this_thread::yield();
+  // A release that did not wait would be over before all came to rest; one that waits is still
+  // within its bound (a few seconds) then.
+  EXPECT_TRUE(testing_support::waitUntilOtherThreadsSleep());
   EXPECT_FALSE(released);
   release.open();
   sender.join();
-  watcher.join();
+  releaser.join();
   EXPECT_TRUE(released);
   EXPECT_EQ(g_destroyed.size(), 1u);
   // TearDown checks that the object was not released while the send was in it.
@@ -705,27 +703,28 @@ TEST_F(ProductLogManagerTest, AnEventTheSpoolCannotTakeIsAFailedSend) {
 class WeblogExitTest : public HomeTest,
                        public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
  protected:
-  platform_tests::ChildResult run() {
-    return platform_tests::runChild({WEBLOG_EXIT_HELPER, GetParam().first, GetParam().second}, 60);
+  testing_support::ChildResult run() {
+    return testing_support::runChild({WEBLOG_EXIT_HELPER, GetParam().first, GetParam().second},
+                                     {.output = testing_support::ChildOutput::Interleaved}, 60);
   }
 };
 
 TEST_P(WeblogExitTest, ExitsCleanlyWithSendsQueued) {
   auto result = run();
-  ASSERT_TRUE(result.finished) << result.output;
-  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.output;
-  EXPECT_EQ(result.exitStatus, 0) << result.output;
+  ASSERT_TRUE(result.finished) << result.out;
+  EXPECT_TRUE(result.exited) << "signal " << result.signal << "\n" << result.out;
+  EXPECT_EQ(result.exitStatus, 0) << result.out;
   std::string mode = GetParam().first;
-  EXPECT_NE(result.output.find("ready " + mode), std::string::npos) << result.output;
-  EXPECT_EQ(result.output.find("still"), std::string::npos) << "exit waited out a bound\n"
-                                                            << result.output;
+  EXPECT_NE(result.out.find("ready " + mode), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("still"), std::string::npos) << "exit waited out a bound\n"
+                                                         << result.out;
   if (mode == "fake") {
-    EXPECT_EQ(result.output.find("USED AFTER DESTROY"), std::string::npos) << result.output;
-    size_t destroyed = result.output.find("destroyed");
-    ASSERT_NE(destroyed, std::string::npos) << result.output;
-    EXPECT_EQ(result.output.find("send", destroyed), std::string::npos) << result.output;
+    EXPECT_EQ(result.out.find("USED AFTER DESTROY"), std::string::npos) << result.out;
+    size_t destroyed = result.out.find("destroyed");
+    ASSERT_NE(destroyed, std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("send", destroyed), std::string::npos) << result.out;
     // The send that was running at exit was finished, not cut off.
-    EXPECT_NE(result.output.find("send 1"), std::string::npos) << result.output;
+    EXPECT_NE(result.out.find("send 1"), std::string::npos) << result.out;
   } else {
     std::istringstream in(
         readFile(sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl"))

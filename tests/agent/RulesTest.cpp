@@ -17,6 +17,7 @@
 #include "foundation/UserDefaults.h"
 #include "support/RunningProgram.h"
 #include "support/StderrCapture.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
 
 using foundation::Date;
@@ -38,12 +39,9 @@ constexpr char kIPadFolder[] = "Library/Logs/iPad Updater Logs";
 
 // The digest as coreutils computes it, as a peer of our own.
 std::string sha1sum(const std::string& path) {
-  std::string command = "sha1sum < '" + path + "'";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  char line[128] = {};
-  if (!pipe || !std::fgets(line, sizeof line, pipe)) return "";
-  pclose(pipe);
-  return std::string(line).substr(0, 40);
+  testing_support::ChildResult run = testing_support::runChild({"/usr/bin/sha1sum", "--", path});
+  EXPECT_EQ(run.exitStatus, 0) << run.err;
+  return run.out.substr(0, 40);
 }
 
 class RulesTest : public testing_support::HomeTest {

@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,16 +12,18 @@
 #include <filesystem>
 #include <thread>
 
+#include "foundation/FileDescriptor.h"
 #include "support/StderrCapture.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
 
+using foundation::FileDescriptor;
 using foundation::NSApplicationDirectory;
 using foundation::NSDesktopDirectory;
+using testing_support::ChildResult;
 using testing_support::occurrences;
 using testing_support::StderrCapture;
 using testing_support::writeFile;
-
-extern char** environ;
 
 namespace {
 
@@ -41,39 +41,16 @@ class ToolKiFunctionTest : public testing_support::HomeTest {
 
 class AdministratorTest : public ToolKiFunctionTest {
  protected:
-  struct Outcome {
-    int exitCode = -1;
-    std::string log;
-  };
-
   // Runs the check in a process that sees `groups` and `users` as its databases, as the user
-  // `uid` when given (else as this test's user).
-  Outcome check(const std::string& groups, const std::string& users,
-                std::optional<uid_t> uid = std::nullopt) {
+  // `uid` when given (else as this test's user). Its log is in `err`.
+  ChildResult check(const std::string& groups, const std::string& users,
+                    std::optional<uid_t> uid = std::nullopt) {
     writeFile(sandbox.inHome("group"), groups);
     writeFile(sandbox.inHome("passwd"), users);
-    std::vector<std::string> words{ADMIN_CHECK_PATH, sandbox.inHome("group"),
-                                   sandbox.inHome("passwd")};
-    if (uid) words.push_back(std::to_string(*uid));
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    std::string logPath = sandbox.inHome("log.txt");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t child = 0;
-    Outcome outcome;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-      int status = 0;
-      waitpid(child, &status, 0);
-      outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    outcome.log = testing_support::readFile(logPath).value_or("");
-    return outcome;
+    std::vector<std::string> argv{ADMIN_CHECK_PATH, sandbox.inHome("group"),
+                                  sandbox.inHome("passwd")};
+    if (uid) argv.push_back(std::to_string(*uid));
+    return testing_support::runChild(argv);
   }
 
   // The user's passwd line, taken from the real database.
@@ -95,11 +72,12 @@ TEST_F(AdministratorTest, TheRealDatabasesGiveOneLineWithTheLoginName) {
 }
 
 TEST_F(AdministratorTest, AListedMemberIsAnAdministrator) {
-  Outcome outcome = check("wheel:x:10:\nadmin:x:80:alice," + loginName() + ",bob\n", userLine());
-  if (outcome.exitCode == 77) GTEST_SKIP() << "no private databases: " << outcome.log;
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_EQ(occurrences(outcome.log, loginName() + " isAdministrator!"), 1u) << outcome.log;
-  EXPECT_EQ(occurrences(outcome.log, "is not Administrator!"), 0u) << outcome.log;
+  ChildResult outcome =
+      check("wheel:x:10:\nadmin:x:80:alice," + loginName() + ",bob\n", userLine());
+  if (outcome.exitStatus == 77) GTEST_SKIP() << "no private databases: " << outcome.err;
+  EXPECT_EQ(outcome.exitStatus, 0);
+  EXPECT_EQ(occurrences(outcome.err, loginName() + " isAdministrator!"), 1u) << outcome.err;
+  EXPECT_EQ(occurrences(outcome.err, "is not Administrator!"), 0u) << outcome.err;
 }
 
 TEST_F(AdministratorTest, OnlyAnExactListedNameCounts) {
@@ -108,28 +86,28 @@ TEST_F(AdministratorTest, OnlyAnExactListedNameCounts) {
   // The user's own primary group is called "admin" here, but the member list names others.
   std::string groups = "admin:x:" + std::to_string(getgid()) + ":" + upper + "," + loginName() +
                        "x,x" + loginName() + "\n";
-  Outcome outcome = check(groups, userLine());
-  if (outcome.exitCode == 77) GTEST_SKIP() << "no private databases: " << outcome.log;
-  EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_EQ(occurrences(outcome.log, loginName() + " is not Administrator!"), 1u) << outcome.log;
-  EXPECT_EQ(occurrences(outcome.log, "isAdministrator!"), 0u) << outcome.log;
+  ChildResult outcome = check(groups, userLine());
+  if (outcome.exitStatus == 77) GTEST_SKIP() << "no private databases: " << outcome.err;
+  EXPECT_EQ(outcome.exitStatus, 1);
+  EXPECT_EQ(occurrences(outcome.err, loginName() + " is not Administrator!"), 1u) << outcome.err;
+  EXPECT_EQ(occurrences(outcome.err, "isAdministrator!"), 0u) << outcome.err;
 }
 
 TEST_F(AdministratorTest, WithoutAnAdminGroupTheUserIsNoAdministrator) {
-  Outcome outcome = check("wheel:x:10:" + loginName() + "\n", userLine());
-  if (outcome.exitCode == 77) GTEST_SKIP() << "no private databases: " << outcome.log;
-  EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_EQ(occurrences(outcome.log, loginName() + " is not Administrator!"), 1u) << outcome.log;
+  ChildResult outcome = check("wheel:x:10:" + loginName() + "\n", userLine());
+  if (outcome.exitStatus == 77) GTEST_SKIP() << "no private databases: " << outcome.err;
+  EXPECT_EQ(outcome.exitStatus, 1);
+  EXPECT_EQ(occurrences(outcome.err, loginName() + " is not Administrator!"), 1u) << outcome.err;
 }
 
 TEST_F(AdministratorTest, WithoutAUserRecordTheUserIdIsNamed) {
   if (getuid() != 0) GTEST_SKIP() << "taking another user id needs the superuser";
   constexpr uid_t kUnknown = 54321;
-  Outcome outcome = check("admin:x:80:" + loginName() + ",54321\n", userLine(), kUnknown);
-  if (outcome.exitCode == 77) GTEST_SKIP() << "no private databases: " << outcome.log;
-  EXPECT_EQ(outcome.exitCode, 1);
-  EXPECT_EQ(occurrences(outcome.log, "uid 54321 is not Administrator!"), 1u) << outcome.log;
-  EXPECT_EQ(occurrences(outcome.log, "isAdministrator!"), 0u) << outcome.log;
+  ChildResult outcome = check("admin:x:80:" + loginName() + ",54321\n", userLine(), kUnknown);
+  if (outcome.exitStatus == 77) GTEST_SKIP() << "no private databases: " << outcome.err;
+  EXPECT_EQ(outcome.exitStatus, 1);
+  EXPECT_EQ(occurrences(outcome.err, "uid 54321 is not Administrator!"), 1u) << outcome.err;
+  EXPECT_EQ(occurrences(outcome.err, "isAdministrator!"), 0u) << outcome.err;
 }
 
 // --- parsingURlHaveString -----------------------------------------------------------------------
@@ -248,45 +226,47 @@ class OpenTest : public ToolKiFunctionTest {
               "for a in \"$@\"; do printf '[%s]' \"$a\" >>/dev/fd/$OPEN_REPORT_FD; done\n"
               "read line </dev/fd/$OPEN_RELEASE_FD\n");
     ASSERT_EQ(chmod(tool.c_str(), 0755), 0);
-    ASSERT_EQ(pipe2(_report, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(_release, O_CLOEXEC), 0);
+    int report[2], release[2];
+    ASSERT_EQ(pipe2(report, O_CLOEXEC), 0);
+    _report.reset(report[0]);
+    _toolReport.reset(report[1]);
+    ASSERT_EQ(pipe2(release, O_CLOEXEC), 0);
+    _toolRelease.reset(release[0]);
+    _release.reset(release[1]);
     // The tool's ends are inherited; ours are closed on exec.
-    ASSERT_EQ(fcntl(_report[1], F_SETFD, 0), 0);
-    ASSERT_EQ(fcntl(_release[0], F_SETFD, 0), 0);
-    setenv("OPEN_REPORT_FD", std::to_string(_report[1]).c_str(), 1);
-    setenv("OPEN_RELEASE_FD", std::to_string(_release[0]).c_str(), 1);
+    ASSERT_EQ(fcntl(_toolReport.get(), F_SETFD, 0), 0);
+    ASSERT_EQ(fcntl(_toolRelease.get(), F_SETFD, 0), 0);
+    setenv("OPEN_REPORT_FD", std::to_string(_toolReport.get()).c_str(), 1);
+    setenv("OPEN_RELEASE_FD", std::to_string(_toolRelease.get()).c_str(), 1);
   }
   void TearDown() override {
-    keepOnlyOurEnds();
-    for (int fd : {_report[0], _release[1]}) close(fd);
     unsetenv("OPEN_REPORT_FD");
     unsetenv("OPEN_RELEASE_FD");
   }
 
   // Drops this process's copies of the tool's ends, so that the report ends when the tool does.
   void keepOnlyOurEnds() {
-    if (_report[1] >= 0) close(_report[1]);
-    if (_release[0] >= 0) close(_release[0]);
-    _release[0] = _report[1] = -1;
+    _toolReport.reset();
+    _toolRelease.reset();
   }
 
   // Reads the report until `stop` is in it or it ends; empty after 10 s without progress.
   std::string read(const std::string& stop) {
     std::string text;
     char buffer[256];
-    pollfd wait{_report[0], POLLIN, 0};
+    pollfd wait{_report.get(), POLLIN, 0};
     while (text.find(stop) == std::string::npos && poll(&wait, 1, 10'000) == 1) {
-      ssize_t got = ::read(_report[0], buffer, sizeof buffer);
+      ssize_t got = ::read(_report.get(), buffer, sizeof buffer);
       if (got <= 0) break;
       text.append(buffer, static_cast<size_t>(got));
     }
     return text;
   }
 
-  void release() { ASSERT_EQ(write(_release[1], "go\n", 3), 3); }
+  void release() { ASSERT_EQ(write(_release.get(), "go\n", 3), 3); }
 
-  int _report[2] = {-1, -1};
-  int _release[2] = {-1, -1};
+  FileDescriptor _report, _release;          // this test's ends
+  FileDescriptor _toolReport, _toolRelease;  // the ends the tool inherits
 };
 
 // Whether the process still exists (as a zombie too); waits up to 10 s for it to be reaped.

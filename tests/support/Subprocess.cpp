@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "support/Environment.h"
+#include "support/StderrCapture.h"
 
 namespace testing_support {
 namespace {
@@ -77,10 +78,17 @@ Subprocess::Subprocess(const std::vector<std::string>& argv, const ChildOptions&
   connect(childInput, STDIN_FILENO, O_RDONLY);
   connect(childOut, STDOUT_FILENO, O_WRONLY);
   connect(errEnd, STDERR_FILENO, O_WRONLY);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (options.newProcessGroup) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+  }
   std::vector<std::string> arguments = argv, variables = environmentWith(options.environment);
   _start = Clock::now();
-  int failed = ::posix_spawn(&_pid, arguments[0].c_str(), &actions, nullptr,
+  int failed = ::posix_spawn(&_pid, arguments[0].c_str(), &actions, &attributes,
                              pointers(arguments).data(), pointers(variables).data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) {
     _pid = -1;
@@ -105,9 +113,9 @@ bool Subprocess::send(std::string_view bytes) {
   return true;
 }
 
-bool Subprocess::awaitOutput(std::string_view text, double seconds) {
+bool Subprocess::awaitOutput(std::string_view text, double seconds, size_t times) {
   Deadline deadline(seconds);
-  while (_result.out.find(text) == std::string::npos) {
+  while (occurrences(_result.out, std::string(text)) < times) {
     if (!_out) return false;
     if (!collect(deadline) && deadline.passed()) return false;
   }

@@ -29,6 +29,8 @@ struct ChildOptions {
   // Whether the child counts as finished only once every holder of its output pipes (the child
   // and whatever it left running) has closed them; otherwise its own end is enough.
   bool untilOutputCloses = true;
+  // Whether the child leads a process group of its own; otherwise it joins the test's.
+  bool newProcessGroup = false;
 };
 
 // What a child did, once it ended or was killed.
@@ -56,9 +58,9 @@ class Subprocess {
 
   // Writes all of `bytes` to the child's standard input; false when it cannot.
   bool send(std::string_view bytes);
-  // Collects the child's output until `out` holds `text`, for up to `seconds` of real time; true
-  // when it does.
-  bool awaitOutput(std::string_view text, double seconds);
+  // Collects the child's output until `out` holds `text` at least `times` times, for up to
+  // `seconds` of real time; true when it does.
+  bool awaitOutput(std::string_view text, double seconds, size_t times = 1);
   // Closes the child's standard input and waits up to `seconds` of real time for the child to
   // finish; kills it when it has not ended by then. Answers what it did; a second call answers
   // the same.

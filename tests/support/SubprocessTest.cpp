@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -37,12 +38,15 @@ TEST(Subprocess, CapturesEachStreamApartOrInterleavedWithTheGivenEnvironment) {
 
 TEST(Subprocess, WaitingEndsTheInputSoThatAReaderFinishes) {
   Subprocess cat({"/bin/cat"}, {.input = true});
-  ASSERT_TRUE(cat.send("hello"));
+  ASSERT_TRUE(cat.send("hello\n"));
   ASSERT_TRUE(cat.awaitOutput("hello", 30));
+  EXPECT_FALSE(cat.awaitOutput("\n", 0, 2)) << "one line counted as two";
+  ASSERT_TRUE(cat.send("again\n"));
+  ASSERT_TRUE(cat.awaitOutput("\n", 30, 2));
   auto result = cat.wait(30);
   EXPECT_TRUE(result.finished);
   EXPECT_EQ(result.exitStatus, 0);
-  EXPECT_EQ(result.out, "hello");
+  EXPECT_EQ(result.out, "hello\nagain\n");
 }
 
 TEST(Subprocess, KillsAndReapsAChildThatOutlivesTheBound) {
@@ -71,6 +75,16 @@ TEST(Subprocess, OutputHeldByWhatTheChildLeftRunningKeepsItUnfinished) {
     ASSERT_GT(sleeper, 0) << run.out;
     ::kill(sleeper, SIGKILL);
   }
+}
+
+TEST(Subprocess, CanLeadAProcessGroupOfItsOwn) {
+  Subprocess joined({"/bin/sleep", "30"}, {.output = ChildOutput::Discarded});
+  Subprocess leader({"/bin/sleep", "30"},
+                    {.output = ChildOutput::Discarded, .newProcessGroup = true});
+  ASSERT_GT(joined.pid(), 0);
+  ASSERT_GT(leader.pid(), 0);
+  EXPECT_EQ(::getpgid(joined.pid()), ::getpgrp());
+  EXPECT_EQ(::getpgid(leader.pid()), leader.pid());
 }
 
 // A failed start answers -1: waiting on that must neither block nor reap another child.

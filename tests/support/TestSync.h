@@ -51,4 +51,10 @@ class Gate {
   bool _open = false;
 };
 
+// Waits until every other thread of this process sleeps (blocked on a lock, a condition, a
+// join or a timed wait) at one moment, for up to `seconds` of real time; false when that never
+// happened. Once true, nothing more happens in the process until this thread acts or a timed
+// wait ends: a test can then check that something did not happen, however loaded the machine.
+bool waitUntilOtherThreadsSleep(double seconds = 30);
+
 }  // namespace testing_support

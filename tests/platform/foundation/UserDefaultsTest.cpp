@@ -1,10 +1,6 @@
 #include "foundation/UserDefaults.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,67 +11,26 @@
 
 #include "foundation/Bundle.h"
 #include "foundation/PropertyList.h"
+#include "support/StderrCapture.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
-
-extern char** environ;
 
 using namespace foundation;
 using testing_support::HomeTest;
+using testing_support::occurrences;
 using testing_support::readFile;
+using testing_support::runChild;
+using testing_support::StderrCapture;
+using testing_support::Subprocess;
 using testing_support::writeFile;
 
 namespace {
 
-struct Child {
-  pid_t pid = -1;
-  int output = -1;  // the child's standard output
-};
-
-Child startWriter(const std::vector<std::string>& arguments) {
-  std::vector<std::string> all{DEFAULTS_WRITER_PATH};
-  all.insert(all.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : all) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-  Child child;
-  if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    child.pid = -1;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeEnds[1]);
-  child.output = pipeEnds[0];
-  return child;
-}
-
-// Reads the child's output until `lines` more lines have come (or, with -1, until it ends).
-void readLines(const Child& child, std::string& into, int lines) {
-  char buffer[4096];
-  while (lines != 0) {
-    ssize_t got = read(child.output, buffer, sizeof buffer);
-    if (got <= 0) return;
-    into.append(buffer, static_cast<size_t>(got));
-    for (ssize_t i = 0; i < got && lines > 0; ++i) lines -= buffer[i] == '\n' ? 1 : 0;
-  }
-}
-
-int finish(Child& child) {
-  int status = -1;
-  waitpid(child.pid, &status, 0);
-  close(child.output);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Runs the writer to its end: its exit status and output.
-std::pair<int, std::string> runWriter(const std::vector<std::string>& arguments) {
-  Child child = startWriter(arguments);
-  std::string output;
-  readLines(child, output, -1);
-  return {finish(child), output};
+// The writer's command line with `arguments`.
+std::vector<std::string> writer(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{DEFAULTS_WRITER_PATH};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return argv;
 }
 
 // The last whole number the output printed, or `otherwise`.
@@ -85,35 +40,6 @@ std::int64_t lastNumber(const std::string& output, std::int64_t otherwise) {
   size_t start = output.rfind('\n', end - 1);
   start = start == std::string::npos ? 0 : start + 1;
   return std::stoll(output.substr(start, end - start));
-}
-
-// Sends standard error to a file until finished.
-class StderrCapture {
- public:
-  explicit StderrCapture(std::string path) : _path(std::move(path)), _saved(dup(STDERR_FILENO)) {
-    int fd = open(_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(fd, STDERR_FILENO);
-    close(fd);
-  }
-  ~StderrCapture() { finish(); }
-  std::string finish() {
-    if (_saved >= 0) {
-      dup2(_saved, STDERR_FILENO);
-      close(_saved);
-      _saved = -1;
-    }
-    return readFile(_path).value_or("");
-  }
-
- private:
-  std::string _path;
-  int _saved;
-};
-
-size_t occurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
 }
 
 class UserDefaultsTest : public HomeTest {
@@ -291,14 +217,14 @@ TEST_F(UserDefaultsTest, AnotherObjectSeesEverySynchronizedValue) {
 
 TEST_F(UserDefaultsTest, AnotherProcessSeesValuesAfterSynchronize) {
   UserDefaults defaults(prefs());
-  EXPECT_EQ(runWriter({"get", prefs(), "ServiceSiteID"}).second, "absent\n");
+  EXPECT_EQ(runChild(writer({"get", prefs(), "ServiceSiteID"})).out, "absent\n");
   defaults.setInteger("ServiceSiteID", 101);
-  EXPECT_EQ(runWriter({"get", prefs(), "ServiceSiteID"}).second, "absent\n");
+  EXPECT_EQ(runChild(writer({"get", prefs(), "ServiceSiteID"})).out, "absent\n");
   ASSERT_TRUE(defaults.synchronize());
-  EXPECT_EQ(runWriter({"get", prefs(), "ServiceSiteID"}).second, "101\n");
+  EXPECT_EQ(runChild(writer({"get", prefs(), "ServiceSiteID"})).out, "101\n");
 
   EXPECT_EQ(defaults.integerForKey("Other"), 0);
-  ASSERT_EQ(runWriter({"set", prefs(), "Other", "7"}).first, 0);
+  ASSERT_EQ(runChild(writer({"set", prefs(), "Other", "7"})).exitStatus, 0);
   EXPECT_EQ(defaults.integerForKey("Other"), 7);
   EXPECT_EQ(defaults.integerForKey("ServiceSiteID"), 101);
 }
@@ -307,10 +233,10 @@ TEST_F(UserDefaultsTest, ProcessesWritingDifferentKeysKeepEachOthersValues) {
   UserDefaults defaults(prefs());
   defaults.setString("Mine", "kept");
   ASSERT_TRUE(defaults.synchronize());
-  Child first = startWriter({"count", prefs(), "First", "500"});
-  Child second = startWriter({"count", prefs(), "Second", "500"});
-  ASSERT_EQ(finish(first), 0);
-  ASSERT_EQ(finish(second), 0);
+  Subprocess first(writer({"count", prefs(), "First", "500"}));
+  Subprocess second(writer({"count", prefs(), "Second", "500"}));
+  ASSERT_EQ(first.wait(60).exitStatus, 0);
+  ASSERT_EQ(second.wait(60).exitStatus, 0);
   PlistDictionary contents = fileContents(prefs());
   EXPECT_EQ(contents["First"], PlistValue(500));
   EXPECT_EQ(contents["Second"], PlistValue(500));
@@ -342,16 +268,13 @@ TEST_F(UserDefaultsTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
   std::mt19937 random(20240601);
   std::int64_t known = 0;  // the value the file held after the previous round
   for (int round = 0; round < 200; ++round) {
-    Child child = startWriter({"churn", path, "Counter"});
-    ASSERT_GT(child.pid, 0);
-    std::string output;
-    readLines(child, output, static_cast<int>(random() % 3));
+    Subprocess child(writer({"churn", path, "Counter"}));
+    ASSERT_GT(child.pid(), 0);
+    ASSERT_TRUE(child.awaitOutput("\n", 60, random() % 3)) << "round " << round;
     volatile std::uint32_t sink = 0;  // a busy wait of random length, to kill at any moment
     for (std::uint32_t spin = random() % 400000; spin > 0; --spin) sink = sink + 1;
-    kill(child.pid, SIGKILL);
-    readLines(child, output, -1);
-    finish(child);
-    std::int64_t acknowledged = lastNumber(output, known);
+    // Killed at once, then what it printed before.
+    std::int64_t acknowledged = lastNumber(child.wait(0).out, known);
 
     if (!std::filesystem::exists(path)) {
       ASSERT_EQ(known, 0) << "the file vanished in round " << round;

@@ -11,14 +11,17 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "support/Subprocess.h"
 #include "support/TestHome.h"
 
 namespace {
 
 using nlohmann::ordered_json;
+using testing_support::ChildOutput;
+using testing_support::ChildResult;
 using testing_support::HomeTest;
 using testing_support::readFile;
 using testing_support::writeFile;
@@ -246,14 +249,16 @@ TEST_F(UsageLogLibTest, TheOperationsSitInTheirSlots) {
 // process's events keep their order.
 TEST_F(UsageLogLibTest, AppendsFromTwoProcessesNeverInterleave) {
   constexpr int kEach = 200;
-  std::vector<platform_tests::ChildResult> results(2);
-  std::thread second([&] {
-    results[1] = platform_tests::runChild({USAGE_LOG_WRITER, "B", std::to_string(kEach)}, 120);
-  });
-  results[0] = platform_tests::runChild({USAGE_LOG_WRITER, "A", std::to_string(kEach)}, 120);
+  auto writer = [](const char* name) {
+    return testing_support::runChild({USAGE_LOG_WRITER, name, std::to_string(kEach)},
+                                     {.output = ChildOutput::Interleaved}, 120);
+  };
+  std::vector<ChildResult> results(2);
+  std::thread second([&] { results[1] = writer("B"); });
+  results[0] = writer("A");
   second.join();
   for (const auto& result : results) {
-    ASSERT_TRUE(result.finished && result.exited && result.exitStatus == 0) << result.output;
+    ASSERT_TRUE(result.finished && result.exited && result.exitStatus == 0) << result.out;
   }
   auto all = lines(readFile(spoolFile("events.jsonl")).value_or(""));
   ASSERT_EQ(all.size(), 2u * kEach);

@@ -1,15 +1,15 @@
 #include <signal.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <chrono>
-
-extern char** environ;
+#include <list>
 
 #include "JobProcess.h"
 #include "JobRegistry.h"
 #include "ToolsTest.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/PropertyList.h"
+#include "support/Subprocess.h"
 
 namespace tools_tests {
 namespace {
@@ -17,14 +17,17 @@ namespace {
 using foundation::PlistArray;
 using foundation::PlistDictionary;
 using foundation::PlistValue;
+using testing_support::ChildOutput;
+using testing_support::ChildResult;
 using testing_support::readFile;
+using testing_support::Subprocess;
 using testing_support::writeFile;
 
 class LaunchctlTest : public ToolsTest {
  protected:
-  ToolResult launchctl(std::vector<std::string> arguments) {
+  ChildResult launchctl(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), LAUNCHCTL_PATH);
-    return runTool(arguments);
+    return testing_support::runChild(arguments);
   }
 
   std::string databasePath() {
@@ -82,7 +85,7 @@ TEST_F(LaunchctlTest, WritingAnEntryKeepsEveryOtherEntry) {
 
 TEST_F(LaunchctlTest, UnloadWOfAJobNotLoadedRecordsItDisabledAndSaysSo) {
   std::string job = writeJob("com.example.idle", {"/bin/true"});
-  ToolResult result = launchctl({"unload", "-w", job});
+  ChildResult result = launchctl({"unload", "-w", job});
   EXPECT_EQ(result.exitStatus, 3);
   EXPECT_EQ(result.err, job + ": Could not find specified service\n");
   EXPECT_EQ(database()["com.example.idle"], PlistValue(true));
@@ -90,12 +93,13 @@ TEST_F(LaunchctlTest, UnloadWOfAJobNotLoadedRecordsItDisabledAndSaysSo) {
 
 TEST_F(LaunchctlTest, ConcurrentInvocationsLoseNoEntry) {
   constexpr int kCount = 16;
-  std::vector<pid_t> children;
+  std::list<Subprocess> children;
   for (int index = 0; index < kCount; ++index) {
     std::string job = writeJob("com.example.c" + std::to_string(index), {"/bin/true"});
-    children.push_back(startTool({LAUNCHCTL_PATH, "unload", "-w", job}));
+    children.emplace_back(std::vector<std::string>{LAUNCHCTL_PATH, "unload", "-w", job},
+                          testing_support::ChildOptions{.output = ChildOutput::Discarded});
   }
-  for (pid_t child : children) EXPECT_EQ(waitTool(child), 3);
+  for (Subprocess& child : children) EXPECT_EQ(child.wait(60).exitStatus, 3);
   PlistDictionary entries = database();
   EXPECT_EQ(entries.size(), static_cast<size_t>(kCount));
   for (int index = 0; index < kCount; ++index) {
@@ -106,7 +110,7 @@ TEST_F(LaunchctlTest, ConcurrentInvocationsLoseNoEntry) {
 TEST_F(LaunchctlTest, AnUnreadableDatabaseIsNotReplaced) {
   writeFile(databasePath(), "not a property list");
   std::string job = writeJob("com.example.torn", {"/bin/true"});
-  ToolResult result = launchctl({"unload", "-w", job});
+  ChildResult result = launchctl({"unload", "-w", job});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_NE(result.err.find("cannot write the override database"), std::string::npos);
   EXPECT_EQ(readFile(databasePath()), "not a property list");
@@ -117,11 +121,12 @@ TEST_F(LaunchctlTest, AnUnreadableDatabaseIsNotReplaced) {
 TEST_F(LaunchctlTest, LoadStartsTheJobDetachedWithItsOutputRedirected) {
   std::string out = sandbox.base() + "/job.out";
   std::string job = sleeperJob("com.example.run", {{"StandardOutPath", out}}, "echo started; ");
-  int leaked[2];
-  ASSERT_EQ(pipe(leaked), 0);  // inherited by launchctl; the job must not keep it
-  ToolResult result = launchctl({"load", job});
-  ::close(leaked[0]);
-  ::close(leaked[1]);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);  // inherited by launchctl; the job must not keep it
+  foundation::FileDescriptor leakedRead(ends[0]), leakedWrite(ends[1]);
+  ChildResult result = launchctl({"load", job});
+  leakedRead.reset();
+  leakedWrite.reset();
   ASSERT_TRUE(result.finished);
   EXPECT_EQ(result.exitStatus, 0);
   EXPECT_EQ(result.err, "");
@@ -162,7 +167,7 @@ TEST_F(LaunchctlTest, RemoveStopsTheJobByLabel) {
 }
 
 TEST_F(LaunchctlTest, RemoveOfAnUnknownLabelExits3) {
-  ToolResult result = launchctl({"remove", "com.example.nobody"});
+  ChildResult result = launchctl({"remove", "com.example.nobody"});
   EXPECT_EQ(result.exitStatus, 3);
   EXPECT_EQ(result.err, "Could not find service \"com.example.nobody\"\n");
   EXPECT_EQ(launchctl({"remove", "../escape"}).exitStatus, 3);
@@ -182,7 +187,7 @@ TEST_F(LaunchctlTest, AJobIgnoringSigtermIsKilledAfterItsExitTimeOut) {
 TEST_F(LaunchctlTest, LoadingTwiceStartsOnce) {
   std::string job = sleeperJob("com.example.twice");
   ASSERT_EQ(launchctl({"load", job}).exitStatus, 0);
-  ToolResult again = launchctl({"load", "-w", job});
+  ChildResult again = launchctl({"load", "-w", job});
   EXPECT_EQ(again.exitStatus, 0);
   EXPECT_EQ(again.err, job + ": service already loaded\n");
   pid_t pid = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
@@ -194,7 +199,7 @@ TEST_F(LaunchctlTest, LoadingTwiceStartsOnce) {
 TEST_F(LaunchctlTest, ADisabledJobStartsOnlyWithW) {
   std::string job = sleeperJob("com.example.off");
   launchctl({"unload", "-w", job});
-  ToolResult refused = launchctl({"load", job});
+  ChildResult refused = launchctl({"load", job});
   EXPECT_EQ(refused.exitStatus, 1);
   EXPECT_EQ(refused.err, job + ": service disabled\n");
   EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);  // never loaded
@@ -207,17 +212,10 @@ TEST_F(LaunchctlTest, ADisabledJobStartsOnlyWithW) {
 
 TEST_F(LaunchctlTest, AReusedPidIsNeverSignalled) {
   // A live group leader stands in for a process that got the job's pid after the job ended.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  const char* argv[] = {"/bin/sleep", "1000", nullptr};
-  pid_t stranger = -1;
-  ASSERT_EQ(
-      posix_spawn(&stranger, argv[0], nullptr, &attributes, const_cast<char**>(argv), environ), 0);
-  posix_spawnattr_destroy(&attributes);
-  track(stranger);
-  auto identity = launchd::identifyProcess(stranger);
+  Subprocess stranger({"/bin/sleep", "1000"},
+                      {.output = ChildOutput::Discarded, .newProcessGroup = true});
+  ASSERT_GT(stranger.pid(), 0);
+  auto identity = launchd::identifyProcess(stranger.pid());
   ASSERT_TRUE(identity);
 
   std::string job = writeJob("com.example.reused", {"/bin/true"});
@@ -230,18 +228,20 @@ TEST_F(LaunchctlTest, AReusedPidIsNeverSignalled) {
   };
   plant(identity->startTime + 1);
   EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
-  EXPECT_TRUE(isRunning(stranger));
+  EXPECT_TRUE(isRunning(stranger.pid()));
 
   plant(identity->startTime);  // the real identity: now it is the job's, and is stopped
   EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
-  EXPECT_EQ(waitTool(stranger), -1);
+  ChildResult stopped = stranger.wait(60);
+  EXPECT_TRUE(stopped.finished);
+  EXPECT_NE(stopped.signal, 0);
 }
 
 // --- errors ---
 
 TEST_F(LaunchctlTest, UnreadableJobFilesFailWithStatus1) {
   std::string missing = sandbox.inHome("nothing.plist");
-  ToolResult result = launchctl({"load", "-w", missing});
+  ChildResult result = launchctl({"load", "-w", missing});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.err, missing + ": No such file or directory\n");
 
@@ -259,7 +259,7 @@ TEST_F(LaunchctlTest, UnreadableJobFilesFailWithStatus1) {
 
 TEST_F(LaunchctlTest, AProgramThatCannotRunFailsAndIsNotLoaded) {
   std::string job = writeJob("com.example.absent", {"/nonexistent/program"});
-  ToolResult result = launchctl({"load", job});
+  ChildResult result = launchctl({"load", job});
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.err, job + ": cannot run /nonexistent/program: No such file or directory\n");
   EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);
@@ -274,7 +274,7 @@ TEST_F(LaunchctlTest, UsageErrorsExit64) {
                                              {"load", "-x", "job"},
                                              {"remove"},
                                              {"remove", "a", "b"}}) {
-    ToolResult result = launchctl(arguments);
+    ChildResult result = launchctl(arguments);
     EXPECT_EQ(result.exitStatus, 64) << testing::PrintToString(arguments);
     EXPECT_NE(result.err.find("usage: launchctl"), std::string::npos);
   }

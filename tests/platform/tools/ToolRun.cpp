@@ -3,26 +3,20 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 
 #include "foundation/DirectoryStream.h"
-#include "support/Subprocess.h"
+#include "support/Deadline.h"
 
 using foundation::FileDescriptor;
-using testing_support::ChildOutput;
-using testing_support::ChildResult;
 using testing_support::Deadline;
-using testing_support::runChild;
-using testing_support::Subprocess;
-using testing_support::waitForChild;
 
 namespace tools_tests {
 namespace {
@@ -45,23 +39,6 @@ std::optional<std::string> statFields(pid_t pid) {
 }
 
 }  // namespace
-
-ToolResult runTool(const std::vector<std::string>& argv,
-                   const std::vector<std::string>& environment, double bound) {
-  ChildResult run = runChild(argv, {.environment = environment}, bound);
-  return ToolResult{run.finished, run.exited ? run.exitStatus : -1, std::move(run.out),
-                    std::move(run.err)};
-}
-
-pid_t startTool(const std::vector<std::string>& argv) {
-  return Subprocess(argv, {.output = ChildOutput::Discarded}).release();
-}
-
-std::optional<int> waitTool(pid_t pid, double bound) {
-  std::optional<int> status = waitForChild(pid, bound);
-  if (!status) return std::nullopt;
-  return WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
-}
 
 bool isRunning(pid_t pid) {
   auto fields = statFields(pid);

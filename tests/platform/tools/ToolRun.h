@@ -11,25 +11,6 @@
 
 namespace tools_tests {
 
-// runTool, startTool and waitTool are the tools' tests' names for support/Subprocess.h.
-
-struct ToolResult {
-  bool finished = false;  // false: still running (or holding its output open) when time was up
-  int exitStatus = -1;    // -1 unless it exited normally
-  std::string out, err;
-};
-
-// Runs argv[0] with argv, the test's environment plus `environment` ("NAME=value" entries), and
-// waits up to `bound` seconds for it to end and for its output pipes to close: runChild.
-ToolResult runTool(const std::vector<std::string>& argv,
-                   const std::vector<std::string>& environment = {}, double bound = 30);
-
-// Starts argv[0] with its output on /dev/null and returns at once; -1 when it could not start.
-pid_t startTool(const std::vector<std::string>& argv);
-// The exit status (-1 when killed by a signal) of a child started with startTool (or otherwise),
-// or nullopt (after killing it) when it has not ended within `bound` seconds: waitForChild.
-std::optional<int> waitTool(pid_t pid, double bound = 30);
-
 // A process that exists and is no zombie.
 bool isRunning(pid_t pid);
 // Waits up to `bound` seconds for a process (not necessarily a child) to end; true when it has.
