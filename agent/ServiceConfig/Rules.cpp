@@ -57,7 +57,7 @@ constexpr const char* kWorkFolders = "~/Library/Caches/Cleanup At Startup/";
 constexpr std::string_view kWorkFolderMark = ".noindex";
 constexpr std::string_view kDiskImageEnding = "dmg";
 constexpr double kYoungWorkFolder = 10;
-constexpr double kYoungWorkFolderWait = 5;
+constexpr foundation::TimeInterval kYoungWorkFolderWait = foundation::TimeInterval::seconds(5);
 constexpr double kOldWorkFolder = 600;
 
 bool contains(std::string_view text, std::string_view part) {

@@ -187,7 +187,7 @@ void ProductLogManager::waitForLibrary(ExportObj* exportObj) {
       exportObj->QueryStatus(&ready, &accepting);
     }
     if (call == 3) break;
-    foundation::Clock::current().sleep(1);
+    foundation::Clock::current().sleep(foundation::TimeInterval::seconds(1));
     if (ready != 0 || accepting != 0) break;
   }
 }

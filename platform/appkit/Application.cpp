@@ -26,21 +26,15 @@ Application::Application(RunLoop& runLoop, ExitFunction exitProcess)
 
 Application::~Application() = default;
 
-bool Application::finishLaunching(const std::string& layoutPath, std::string* error) {
-  if (_launched) {
-    if (error) *error = "the application has already finished launching";
-    return false;
-  }
+foundation::Result<void> Application::finishLaunching(const std::string& layoutPath) {
+  if (_launched) return foundation::Error{"the application has already finished launching"};
   LayoutResult loaded = Layout::load(layoutPath);
-  if (!loaded) {
-    if (error) *error = loaded.error;
-    return false;
-  }
+  if (!loaded) return loaded.error();
   _launched = true;
-  _layout = std::move(loaded.layout);
+  _layout = std::move(loaded).value();
   _delegate = _layout->applicationDelegate();
   if (_delegate) _delegate->applicationDidFinishLaunching();
-  return true;
+  return {};
 }
 
 void Application::run() { _runLoop.run(); }
@@ -92,9 +86,10 @@ int applicationMain(int argc, char** argv) {
     return 1;
   }
   Application& application = Application::shared();
-  std::string error;
-  if (!application.finishLaunching(*path, &error)) {
-    foundation::NSLog("Unable to load the window layout: %s; exiting", error.c_str());
+  foundation::Result<void> launched = application.finishLaunching(*path);
+  if (!launched) {
+    foundation::NSLog("Unable to load the window layout: %s; exiting",
+                      launched.error().message.c_str());
     return 1;
   }
   application.run();

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "foundation/Result.h"
+
 namespace appkit {
 
 class ApplicationDelegate;
@@ -33,9 +35,9 @@ class Application {
 
   // Main thread, once. Loads the layout at `layoutPath`, keeps its objects, takes the delegate it
   // designates (it may designate none) and calls the delegate's applicationDidFinishLaunching().
-  // False, with the reason in *error (if given), when the layout does not load or launching was
-  // done before; nothing is called then.
-  bool finishLaunching(const std::string& layoutPath, std::string* error);
+  // An error with the reason when the layout does not load or launching was done before; nothing
+  // is called then.
+  foundation::Result<void> finishLaunching(const std::string& layoutPath);
   // Runs the run loop until it is stopped. terminate() ends the process without returning.
   void run();
 

@@ -9,7 +9,7 @@ namespace appkit {
 
 LayoutResult Layout::load(const std::string& path) {
   std::optional<foundation::PlistValue> root = foundation::readPropertyListFile(path);
-  if (!root) return LayoutResult{nullptr, path + ": not a readable property list"};
+  if (!root) return foundation::Error{path + ": not a readable property list"};
   return loadFromValue(*root, path, ClassRegistry::shared());
 }
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/Result.h"
+
 namespace foundation {
 class PlistValue;
 }
@@ -17,13 +19,9 @@ class ClassRegistry;
 class Layout;
 class Object;
 
-// The outcome of loading a layout: the layout, or (layout null) a message naming the source and
-// what is wrong with it.
-struct LayoutResult {
-  std::unique_ptr<Layout> layout;
-  std::string error;
-  explicit operator bool() const { return layout != nullptr; }
-};
+// The outcome of loading a layout: the layout (never null), or an error whose message names the
+// source and what is wrong with it.
+using LayoutResult = foundation::Result<std::unique_ptr<Layout>>;
 
 // A loaded window layout: the objects it created, which it owns, and their connections. The
 // format, an XML (or binary) property list, is described in platform/appkit/LAYOUT.md:

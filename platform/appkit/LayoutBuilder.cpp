@@ -1,6 +1,7 @@
 #include "appkit/LayoutBuilder.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "appkit/ApplicationDelegate.h"
 #include "appkit/ClassRegistry.h"
@@ -23,66 +24,70 @@ const std::string* stringMember(const PlistDictionary& dictionary, const std::st
 LayoutBuilder::LayoutBuilder(const ClassRegistry& registry, std::string source)
     : _registry(registry), _source(std::move(source)), _layout(new Layout()) {}
 
-bool LayoutBuilder::fail(const std::string& message) {
-  if (_error.empty()) _error = _source + ": " + message;
-  return false;
+foundation::Error LayoutBuilder::fail(const std::string& message) const {
+  return foundation::Error{_source + ": " + message};
 }
 
 std::string LayoutBuilder::describe(const Entry& entry) {
   return "object '" + entry.id + "' (" + entry.className + ")";
 }
 
-bool LayoutBuilder::checkKeys(const PlistDictionary& dictionary,
-                              const std::vector<std::string>& known, const std::string& where) {
+LayoutBuilder::Step LayoutBuilder::checkKeys(const PlistDictionary& dictionary,
+                                             const std::vector<std::string>& known,
+                                             const std::string& where) {
   for (const auto& [key, value] : dictionary) {
     if (std::find(known.begin(), known.end(), key) == known.end()) {
       return fail(where + ": unknown key '" + key + "'");
     }
   }
-  return true;
+  return {};
 }
 
 LayoutResult LayoutBuilder::build(const PlistValue& root) {
-  LayoutResult result;
-  const PlistDictionary* top = root.dictionary();
-  bool ok = false;
-  if (!top) {
-    fail("the layout is not a dictionary");
-  } else if (checkKeys(*top, {"Objects", "Connections", "ApplicationDelegate"}, "layout")) {
-    auto objects = top->find("Objects");
-    if (objects == top->end()) {
-      fail("the layout has no Objects array");
-    } else {
-      auto connections = top->find("Connections");
-      auto delegate = top->find("ApplicationDelegate");
-      ok = createObjects(objects->second) &&
-           std::all_of(_entries.begin(), _entries.end(),
-                       [&](const Entry& entry) { return setProperties(entry); }) &&
-           std::all_of(_entries.begin(), _entries.end(),
-                       [&](const Entry& entry) { return setOutlets(entry); }) &&
-           (connections == top->end() || connect(connections->second)) &&
-           (delegate == top->end() || designateDelegate(delegate->second));
-    }
-  }
-  if (!ok) {
-    result.error = _error;
+  Step built = buildSteps(root);
+  if (!built) {
     _entries.clear();
     _layout.reset();
-    return result;
+    return built.error();
   }
   for (const auto& entry : _entries) entry.object->awakeFromLayout();
-  result.layout = std::move(_layout);
-  return result;
+  return std::move(_layout);
 }
 
-bool LayoutBuilder::createObjects(const PlistValue& objects) {
+LayoutBuilder::Step LayoutBuilder::buildSteps(const PlistValue& root) {
+  const PlistDictionary* top = root.dictionary();
+  if (!top) return fail("the layout is not a dictionary");
+  if (Step keys = checkKeys(*top, {"Objects", "Connections", "ApplicationDelegate"}, "layout");
+      !keys) {
+    return keys;
+  }
+  auto objects = top->find("Objects");
+  if (objects == top->end()) return fail("the layout has no Objects array");
+  if (Step created = createObjects(objects->second); !created) return created;
+  for (const auto& entry : _entries) {
+    if (Step set = setProperties(entry); !set) return set;
+  }
+  for (const auto& entry : _entries) {
+    if (Step set = setOutlets(entry); !set) return set;
+  }
+  if (auto connections = top->find("Connections"); connections != top->end()) {
+    if (Step connected = connect(connections->second); !connected) return connected;
+  }
+  if (auto delegate = top->find("ApplicationDelegate"); delegate != top->end()) {
+    return designateDelegate(delegate->second);
+  }
+  return {};
+}
+
+LayoutBuilder::Step LayoutBuilder::createObjects(const PlistValue& objects) {
   const foundation::PlistArray* array = objects.array();
   if (!array) return fail("Objects is not an array");
   for (std::size_t index = 0; index < array->size(); ++index) {
     const std::string where = "Objects[" + std::to_string(index) + "]";
     const PlistDictionary* description = (*array)[index].dictionary();
     if (!description) return fail(where + " is not a dictionary");
-    if (!checkKeys(*description, {"id", "class", "properties", "outlets"}, where)) return false;
+    Step keys = checkKeys(*description, {"id", "class", "properties", "outlets"}, where);
+    if (!keys) return keys;
     const std::string* id = stringMember(*description, "id");
     if (!id || id->empty()) return fail(where + " has no id string");
     if (id->front() == '$') return fail(where + ": ids beginning with '$' are reserved");
@@ -103,12 +108,12 @@ bool LayoutBuilder::createObjects(const PlistValue& objects) {
     _layout->_byId.emplace(*id, raw);
     _entries.push_back(Entry{*id, *className, description, raw});
   }
-  return true;
+  return {};
 }
 
-bool LayoutBuilder::setProperties(const Entry& entry) {
+LayoutBuilder::Step LayoutBuilder::setProperties(const Entry& entry) {
   auto it = entry.description->find("properties");
-  if (it == entry.description->end()) return true;
+  if (it == entry.description->end()) return {};
   const PlistDictionary* properties = it->second.dictionary();
   if (!properties) return fail(describe(entry) + ": properties is not a dictionary");
   for (const auto& [key, value] : *properties) {
@@ -118,12 +123,12 @@ bool LayoutBuilder::setProperties(const Entry& entry) {
       return fail(describe(entry) + ": property '" + key + "' does not accept the value given");
     }
   }
-  return true;
+  return {};
 }
 
-bool LayoutBuilder::setOutlets(const Entry& entry) {
+LayoutBuilder::Step LayoutBuilder::setOutlets(const Entry& entry) {
   auto it = entry.description->find("outlets");
-  if (it == entry.description->end()) return true;
+  if (it == entry.description->end()) return {};
   const PlistDictionary* outlets = it->second.dictionary();
   if (!outlets) return fail(describe(entry) + ": outlets is not a dictionary");
   for (const auto& [name, value] : *outlets) {
@@ -139,10 +144,10 @@ bool LayoutBuilder::setOutlets(const Entry& entry) {
       return fail(describe(entry) + ": outlet '" + name + "' cannot hold " + describe(*target));
     }
   }
-  return true;
+  return {};
 }
 
-bool LayoutBuilder::connect(const PlistValue& connections) {
+LayoutBuilder::Step LayoutBuilder::connect(const PlistValue& connections) {
   const foundation::PlistArray* array = connections.array();
   if (!array) return fail("Connections is not an array");
   for (std::size_t index = 0; index < array->size(); ++index) {
@@ -152,16 +157,19 @@ bool LayoutBuilder::connect(const PlistValue& connections) {
     const std::string* kind = stringMember(*connection, "kind");
     if (!kind) return fail(where + " has no kind string");
     if (*kind == "action") {
-      if (!connectAction(*connection, where)) return false;
+      Step connected = connectAction(*connection, where);
+      if (!connected) return connected;
     } else {
       return fail(where + ": unknown connection kind '" + *kind + "'");
     }
   }
-  return true;
+  return {};
 }
 
-bool LayoutBuilder::connectAction(const PlistDictionary& connection, const std::string& where) {
-  if (!checkKeys(connection, {"kind", "source", "target", "selector"}, where)) return false;
+LayoutBuilder::Step LayoutBuilder::connectAction(const PlistDictionary& connection,
+                                                 const std::string& where) {
+  Step keys = checkKeys(connection, {"kind", "source", "target", "selector"}, where);
+  if (!keys) return keys;
   const std::string* sourceId = stringMember(connection, "source");
   const std::string* targetId = stringMember(connection, "target");
   const std::string* selector = stringMember(connection, "selector");
@@ -183,10 +191,10 @@ bool LayoutBuilder::connectAction(const PlistDictionary& connection, const std::
   if (!source->object->setAction(targetObject, *selector, std::move(action))) {
     return fail(where + ": " + describe(*source) + " sends no actions");
   }
-  return true;
+  return {};
 }
 
-bool LayoutBuilder::designateDelegate(const PlistValue& id) {
+LayoutBuilder::Step LayoutBuilder::designateDelegate(const PlistValue& id) {
   const std::string* delegateId = id.string();
   if (!delegateId) return fail("ApplicationDelegate is not an id string");
   const Entry* entry = entryWithId(*delegateId);
@@ -195,7 +203,7 @@ bool LayoutBuilder::designateDelegate(const PlistValue& id) {
   if (!delegate)
     return fail("ApplicationDelegate: " + describe(*entry) + " is not an application delegate");
   _layout->_applicationDelegate = delegate;
-  return true;
+  return {};
 }
 
 const LayoutBuilder::Entry* LayoutBuilder::entryWithId(const std::string& id) const {

@@ -6,6 +6,7 @@
 
 #include "appkit/Layout.h"
 #include "foundation/PropertyList.h"
+#include "foundation/Result.h"
 
 namespace appkit {
 
@@ -14,6 +15,7 @@ namespace appkit {
 class LayoutBuilder {
  public:
   LayoutBuilder(const ClassRegistry& registry, std::string source);
+  // The layout, awoken, or the first error found (then every object made is destroyed).
   LayoutResult build(const foundation::PlistValue& root);
 
  private:
@@ -24,21 +26,24 @@ class LayoutBuilder {
     Object* object;
   };
 
-  bool fail(const std::string& message);
-  bool checkKeys(const foundation::PlistDictionary& dictionary,
+  using Step = foundation::Result<void>;
+
+  // The error `message`, prefixed with the layout's source.
+  foundation::Error fail(const std::string& message) const;
+  Step buildSteps(const foundation::PlistValue& root);
+  Step checkKeys(const foundation::PlistDictionary& dictionary,
                  const std::vector<std::string>& known, const std::string& where);
-  bool createObjects(const foundation::PlistValue& objects);
-  bool setProperties(const Entry& entry);
-  bool setOutlets(const Entry& entry);
-  bool connect(const foundation::PlistValue& connections);
-  bool connectAction(const foundation::PlistDictionary& connection, const std::string& where);
-  bool designateDelegate(const foundation::PlistValue& id);
+  Step createObjects(const foundation::PlistValue& objects);
+  Step setProperties(const Entry& entry);
+  Step setOutlets(const Entry& entry);
+  Step connect(const foundation::PlistValue& connections);
+  Step connectAction(const foundation::PlistDictionary& connection, const std::string& where);
+  Step designateDelegate(const foundation::PlistValue& id);
   const Entry* entryWithId(const std::string& id) const;
   static std::string describe(const Entry& entry);
 
   const ClassRegistry& _registry;
   std::string _source;
-  std::string _error;
   std::unique_ptr<Layout> _layout;
   std::vector<Entry> _entries;
 };

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -57,19 +58,21 @@ RunLoop::SourceId RunLoop::addDescriptor(int fd, std::function<void()> onReadabl
 
 void RunLoop::removeDescriptor(SourceId id) { _descriptors.erase(id); }
 
-RunLoop::SourceId RunLoop::addTimer(double delaySeconds, double intervalSeconds,
-                                    std::function<void()> fire) {
+RunLoop::SourceId RunLoop::addTimer(foundation::TimeInterval delay,
+                                    foundation::TimeInterval interval, std::function<void()> fire) {
   SourceId id = _nextId++;
-  double start = foundation::Clock::current().uptime() + std::max(0.0, delaySeconds);
-  _timers.emplace(id, Timer{start, intervalSeconds > 0 ? intervalSeconds : 0, 0, start,
-                            std::make_shared<std::function<void()>>(std::move(fire))});
+  double start =
+      foundation::Clock::current().uptime() + (delay.isPositive() ? delay.inSeconds() : 0);
+  double period = interval.isPositive() && interval.isFinite() ? interval.inSeconds() : 0;
+  _timers.emplace(
+      id, Timer{start, period, 0, start, std::make_shared<std::function<void()>>(std::move(fire))});
   return id;
 }
 
 void RunLoop::cancelTimer(SourceId id) { _timers.erase(id); }
 
 void RunLoop::run() {
-  while (!_stopRequested.exchange(false)) runOnce(kForever);
+  while (!_stopRequested.exchange(false)) runOnce(foundation::TimeInterval::infinite());
 }
 
 void RunLoop::stop() {
@@ -81,10 +84,10 @@ void RunLoop::stop() {
   }
 }
 
-bool RunLoop::runOnce(double maxWaitSeconds) {
-  double wait = maxWaitSeconds;
+bool RunLoop::runOnce(foundation::TimeInterval maxWait) {
+  double wait = maxWait.inSeconds();
   if (!_timers.empty()) {
-    double nearest = kForever;
+    double nearest = std::numeric_limits<double>::infinity();
     for (const auto& [id, timer] : _timers) nearest = std::min(nearest, timer.deadline);
     wait = std::min(wait, nearest - foundation::Clock::current().uptime());
   }

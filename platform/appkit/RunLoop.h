@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "foundation/FileDescriptor.h"
+#include "foundation/TimeInterval.h"
 
 namespace dispatch {
 class MainQueue;
@@ -18,7 +19,7 @@ namespace appkit {
 // The main thread's loop. Each pass blocks in poll() until there is work: a block on its main
 // queue, the nearest timer deadline, a registered descriptor that is readable, or stop(). An idle
 // loop uses no CPU. Timer deadlines are foundation::Clock::current().uptime() values; with a
-// ManualClock, runOnce(0) after advancing the clock fires what has come due.
+// ManualClock, runOnce() after advancing the clock fires what has come due.
 //
 // Thread safety: stop() may be called from any thread (an atomic flag and an eventfd); everything
 // else belongs to the thread that runs the loop. Blocks reach the loop from other threads through
@@ -26,7 +27,6 @@ namespace appkit {
 class RunLoop {
  public:
   using SourceId = std::uint64_t;  // never 0
-  static constexpr double kForever = std::numeric_limits<double>::infinity();
 
   // A loop serving `queue`, which must outlive it.
   explicit RunLoop(dispatch::MainQueue& queue);
@@ -45,17 +45,19 @@ class RunLoop {
   SourceId addDescriptor(int fd, std::function<void()> onReadable);
   void removeDescriptor(SourceId id);
 
-  // Calls `fire` once `delaySeconds` from now and then, if `intervalSeconds` > 0, on the grid of
-  // that interval; deadlines missed while the loop was busy collapse into one call.
-  SourceId addTimer(double delaySeconds, double intervalSeconds, std::function<void()> fire);
+  // Calls `fire` once `delay` from now and then, if `interval` is positive, on the grid of that
+  // interval; deadlines missed while the loop was busy collapse into one call.
+  SourceId addTimer(foundation::TimeInterval delay, foundation::TimeInterval interval,
+                    std::function<void()> fire);
   void cancelTimer(SourceId id);  // harmless for an id already gone, from the timer's own call too
 
   // Runs passes until stop(). A stop() made while no run() was active makes the next run()
   // return at once.
   void run();
-  // One pass: waits up to `maxWaitSeconds` for work (0 does not wait), then runs the queued blocks
-  // in order, the timers that are due and the callbacks of readable descriptors. True if any ran.
-  bool runOnce(double maxWaitSeconds);
+  // One pass: waits up to `maxWait` for work (zero, the default, does not wait; infinite() waits
+  // for work however long), then runs the queued blocks in order, the timers that are due and the
+  // callbacks of readable descriptors. True if any ran.
+  bool runOnce(foundation::TimeInterval maxWait = foundation::TimeInterval());
   // Makes run() return after its current pass.
   void stop();
 

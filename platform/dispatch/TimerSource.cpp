@@ -82,15 +82,19 @@ bool TimerSource::isCancelled() const {
   return _state->cancelled;
 }
 
-bool TimerSource::waitUntilQuietForTesting(double realSecondsBound) const {
+bool TimerSource::waitUntilQuietForTesting(foundation::TimeInterval realBound) const {
   TimerScheduler& scheduler = TimerScheduler::shared();
   std::unique_lock<std::mutex> lock(scheduler.mutex());
   const TimerState& state = *_state;
-  return scheduler.stateChanged().wait_for(
-      lock, std::chrono::duration<double>(realSecondsBound), [&] {
-        return state.phase == TimerState::Phase::Idle &&
-               !(state.armed() && state.nextDeadline <= foundation::Clock::current().uptime());
-      });
+  auto quiet = [&] {
+    return state.phase == TimerState::Phase::Idle &&
+           !(state.armed() && state.nextDeadline <= foundation::Clock::current().uptime());
+  };
+  if (!realBound.isFinite()) {
+    scheduler.stateChanged().wait(lock, quiet);
+    return true;
+  }
+  return scheduler.stateChanged().wait_for(lock, realBound.toNanoseconds(), quiet);
 }
 
 }  // namespace dispatch

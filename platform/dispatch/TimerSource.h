@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dispatch/Time.h"
+#include "foundation/TimeInterval.h"
 
 namespace dispatch {
 
@@ -54,10 +55,11 @@ class TimerSource {
   void cancel();
   bool isCancelled() const;
 
-  // For tests: waits (up to `realSecondsBound` of real time) until no tick is queued or running
-  // and none is due at the current clock's uptime, so that nothing more happens until the clock
-  // advances. False if the bound passed first.
-  bool waitUntilQuietForTesting(double realSecondsBound = 10) const;
+  // For tests: waits (up to `realBound` of real time; infinite() for no bound) until no tick is
+  // queued or running and none is due at the current clock's uptime, so that nothing more happens
+  // until the clock advances. False if the bound passed first.
+  bool waitUntilQuietForTesting(
+      foundation::TimeInterval realBound = foundation::TimeInterval::seconds(10)) const;
 
  private:
   explicit TimerSource(Queue& queue);

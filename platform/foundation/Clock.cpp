@@ -49,8 +49,8 @@ double SystemClock::uptime() const {
   return duration_cast<duration<double>>(steady_clock::now().time_since_epoch()).count();
 }
 
-void SystemClock::sleep(double seconds) {
-  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+void SystemClock::sleep(TimeInterval interval) {
+  if (interval.isPositive()) std::this_thread::sleep_for(interval.toNanoseconds());
 }
 
 void SystemClock::block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
@@ -80,8 +80,9 @@ void ManualClock::advance(double seconds) {
   }
 }
 
-void ManualClock::sleep(double seconds) {
-  if (seconds <= 0) return;
+void ManualClock::sleep(TimeInterval interval) {
+  if (!interval.isPositive()) return;
+  const double seconds = interval.inSeconds();
   {
     std::lock_guard<std::mutex> guard(_waitMutex);
     _slept.store(_slept.load() + seconds);

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "Date.h"
+#include "TimeInterval.h"
 
 namespace foundation {
 
@@ -19,7 +20,8 @@ class Clock {
   virtual Date now() const = 0;
   // Monotonic seconds from an arbitrary origin, for deadlines and intervals.
   virtual double uptime() const = 0;
-  virtual void sleep(double seconds) = 0;
+  // Blocks the calling thread for `interval`; zero, negative and NaN intervals return at once.
+  virtual void sleep(TimeInterval interval) = 0;
 
   // Called with `lock` held. Releases it and blocks until uptime() reaches `deadline` or
   // notifyWaiters() is called, then re-acquires it. May return early: callers re-check their state.
@@ -45,7 +47,7 @@ class SystemClock final : public Clock {
  public:
   Date now() const override;
   double uptime() const override;
-  void sleep(double seconds) override;
+  void sleep(TimeInterval interval) override;
 
  protected:
   void block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
@@ -59,7 +61,8 @@ class ManualClock final : public Clock {
 
   Date now() const override;
   double uptime() const override;
-  void sleep(double seconds) override;
+  // Advances time by `interval` at once (an infinite interval is not allowed).
+  void sleep(TimeInterval interval) override;
 
   void advance(double seconds);
   void setNow(Date date);

@@ -60,12 +60,13 @@ class AppDelegateTest : public testing_support::HomeTest {
   // Runs the test's main queue until the application exits, for at most `seconds` of real time.
   bool runUntilExit(double seconds = 20) {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (_exitStatus < 0 && std::chrono::steady_clock::now() < end) _runLoop.runOnce(0.1);
+    while (_exitStatus < 0 && std::chrono::steady_clock::now() < end)
+      _runLoop.runOnce(foundation::TimeInterval::milliseconds(100));
     return _exitStatus == 0;
   }
   // Runs what is queued for the main thread now, without waiting.
   void drainMainQueue() {
-    while (_queue.pendingCount() > 0) _runLoop.runOnce(0);
+    while (_queue.pendingCount() > 0) _runLoop.runOnce();
   }
 
   bool defaultsFileExists() const {

@@ -37,8 +37,8 @@ class ApplicationTest : public testing_support::HomeTest {
   TestDelegate* launch() {
     std::string path = sandbox.inHome("Main.layout");
     testing_support::writeFile(path, kDelegateLayout);
-    std::string error;
-    EXPECT_TRUE(application.finishLaunching(path, &error)) << error;
+    foundation::Result<void> launched = application.finishLaunching(path);
+    EXPECT_TRUE(launched) << launched.error().message;
     return dynamic_cast<TestDelegate*>(application.delegate());
   }
 
@@ -56,9 +56,9 @@ TEST_F(ApplicationTest, FinishLaunchingTakesTheLayoutsDelegateAndTellsIt) {
   ASSERT_NE(application.layout(), nullptr);
   EXPECT_EQ(application.layout()->objectWithId("delegate"), delegate);
 
-  std::string error;
-  EXPECT_FALSE(application.finishLaunching(sandbox.inHome("Main.layout"), &error));
-  EXPECT_NE(error.find("already"), std::string::npos) << error;
+  foundation::Result<void> again = application.finishLaunching(sandbox.inHome("Main.layout"));
+  ASSERT_FALSE(again);
+  EXPECT_NE(again.error().message.find("already"), std::string::npos) << again.error().message;
   EXPECT_EQ(delegate->calls.size(), 1u);
 }
 
@@ -67,9 +67,10 @@ TEST_F(ApplicationTest, ALayoutThatFailsLaunchesNothing) {
   testing_support::writeFile(path, R"(<plist version="1.0"><dict><key>Objects</key><array>
     <dict><key>id</key><string>d</string><key>class</key><string>Missing</string></dict>
     </array></dict></plist>)");
-  std::string error;
-  EXPECT_FALSE(application.finishLaunching(path, &error));
-  EXPECT_NE(error.find("unknown class 'Missing'"), std::string::npos) << error;
+  foundation::Result<void> launched = application.finishLaunching(path);
+  ASSERT_FALSE(launched);
+  EXPECT_NE(launched.error().message.find("unknown class 'Missing'"), std::string::npos)
+      << launched.error().message;
   EXPECT_EQ(application.delegate(), nullptr);
   EXPECT_EQ(application.layout(), nullptr);
   // A failed attempt does not use up the launch.
@@ -86,7 +87,7 @@ TEST_F(ApplicationTest, TerminateOnTheMainThreadTellsTheDelegateThenExitsOnce) {
   EXPECT_TRUE(delegate->terminatedOnMainThread);
 
   application.terminate();
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(exits.size(), 1u);
   EXPECT_EQ(std::count(delegate->calls.begin(), delegate->calls.end(), "willTerminate"), 1);
 }
@@ -100,7 +101,7 @@ TEST_F(ApplicationTest, TerminateFromOtherThreadsRunsOnceOnTheMainThread) {
   EXPECT_TRUE(exits.empty()) << "nothing runs until the main loop serves its queue";
   EXPECT_EQ(queue.pendingCount(), 1u);
 
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(exits, (std::vector<int>{0}));
   EXPECT_EQ(std::count(delegate->calls.begin(), delegate->calls.end(), "willTerminate"), 1);
   EXPECT_TRUE(delegate->terminatedOnMainThread);
@@ -112,7 +113,7 @@ TEST_F(ApplicationTest, PerformOnMainThreadSharesTheMainQueuesOrder) {
   dispatch::async(queue, [&] { order.push_back("dispatch"); });
   application.performOnMainThread([&] { order.push_back("perform 2"); });
   EXPECT_TRUE(order.empty());
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(order, (std::vector<std::string>{"perform 1", "dispatch", "perform 2"}));
 }
 

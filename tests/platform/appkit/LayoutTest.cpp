@@ -74,8 +74,8 @@ TEST_F(LayoutTest, CreatesConnectsAndAwakesEveryObjectOfAFile) {
   std::string path = sandbox.inHome("Main.layout");
   testing_support::writeFile(path, kLayoutXml);
   appkit::LayoutResult result = appkit::Layout::load(path);
-  ASSERT_TRUE(result) << result.error;
-  const appkit::Layout& layout = *result.layout;
+  ASSERT_TRUE(result) << result.error().message;
+  const appkit::Layout& layout = *result.value();
 
   auto* delegate = dynamic_cast<TestDelegate*>(layout.objectWithId("delegate"));
   ASSERT_NE(delegate, nullptr);
@@ -102,9 +102,9 @@ TEST_F(LayoutTest, ActionConnectionCallsTheTargetsMethodWithTheSender) {
   std::string path = sandbox.inHome("Main.layout");
   testing_support::writeFile(path, kLayoutXml);
   appkit::LayoutResult result = appkit::Layout::load(path);
-  ASSERT_TRUE(result) << result.error;
-  auto* delegate = dynamic_cast<TestDelegate*>(result.layout->objectWithId("delegate"));
-  auto* ok = dynamic_cast<TestButton*>(result.layout->objectWithId("ok"));
+  ASSERT_TRUE(result) << result.error().message;
+  auto* delegate = dynamic_cast<TestDelegate*>(result.value()->objectWithId("delegate"));
+  auto* ok = dynamic_cast<TestButton*>(result.value()->objectWithId("ok"));
   ASSERT_TRUE(delegate && ok);
   EXPECT_EQ(ok->target, delegate);
   EXPECT_EQ(ok->selector, "onOk:");
@@ -117,20 +117,22 @@ TEST_F(LayoutTest, ALayoutWithoutDelegateLoads) {
   PlistValue root(PlistDictionary{
       {"Objects", PlistArray{PlistDictionary{{"id", "a"}, {"class", "TestView"}}}}});
   auto result = appkit::Layout::loadFromValue(root, "inline", appkit::ClassRegistry::shared());
-  ASSERT_TRUE(result) << result.error;
-  EXPECT_EQ(result.layout->applicationDelegate(), nullptr);
+  ASSERT_TRUE(result) << result.error().message;
+  EXPECT_EQ(result.value()->applicationDelegate(), nullptr);
 }
 
 TEST_F(LayoutTest, ReportsAFileThatIsMissingOrNotAPropertyList) {
   auto missing = appkit::Layout::load(sandbox.inHome("none.layout"));
-  EXPECT_FALSE(missing);
-  EXPECT_NE(missing.error.find("none.layout"), std::string::npos) << missing.error;
+  ASSERT_FALSE(missing);
+  EXPECT_NE(missing.error().message.find("none.layout"), std::string::npos)
+      << missing.error().message;
 
   std::string garbage = sandbox.inHome("garbage.layout");
   testing_support::writeFile(garbage, "<plist><dict><key>Objects</key><array>");
   auto broken = appkit::Layout::load(garbage);
-  EXPECT_FALSE(broken);
-  EXPECT_NE(broken.error.find("not a readable property list"), std::string::npos) << broken.error;
+  ASSERT_FALSE(broken);
+  EXPECT_NE(broken.error().message.find("not a readable property list"), std::string::npos)
+      << broken.error().message;
 }
 
 PlistDictionary object(const char* id, const char* className, PlistDictionary extra = {}) {
@@ -231,10 +233,11 @@ TEST_F(LayoutTest, ReportsEachKindOfMalformedLayoutAndDestroysWhatItMade) {
   for (const auto& bad : cases) {
     auto result =
         appkit::Layout::loadFromValue(bad.root, "bad.layout", appkit::ClassRegistry::shared());
-    EXPECT_FALSE(result) << bad.what;
-    EXPECT_NE(result.error.find(bad.expected), std::string::npos)
-        << bad.what << ": got \"" << result.error << "\"";
-    EXPECT_EQ(result.error.rfind("bad.layout: ", 0), 0u) << bad.what << ": " << result.error;
+    ASSERT_FALSE(result) << bad.what;
+    EXPECT_NE(result.error().message.find(bad.expected), std::string::npos)
+        << bad.what << ": got \"" << result.error().message << "\"";
+    EXPECT_EQ(result.error().message.rfind("bad.layout: ", 0), 0u)
+        << bad.what << ": " << result.error().message;
     EXPECT_EQ(TestView::live, 0) << bad.what;
   }
   EXPECT_TRUE(TestView::awakeOrder.empty()) << "nothing is awoken by a failed load";

@@ -15,6 +15,8 @@
 
 namespace {
 
+foundation::TimeInterval seconds(double value) { return foundation::TimeInterval::seconds(value); }
+
 class RunLoopTest : public ::testing::Test {
  protected:
   foundation::ManualClock clock;
@@ -26,53 +28,53 @@ class RunLoopTest : public ::testing::Test {
 TEST_F(RunLoopTest, RunsQueuedBlocksInOrderAndReportsIdlePasses) {
   std::vector<int> order;
   for (int i = 0; i < 3; ++i) queue.async([&, i] { order.push_back(i); });
-  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_TRUE(loop.runOnce());
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
-  EXPECT_FALSE(loop.runOnce(0));
+  EXPECT_FALSE(loop.runOnce());
 }
 
 TEST_F(RunLoopTest, WakesForABlockQueuedFromAnotherThread) {
   bool ran = false;
   std::thread poster([&] { queue.async([&] { ran = true; }); });
   // Blocks in poll() until the block arrives; the bound is only a safety net.
-  EXPECT_TRUE(loop.runOnce(30));
+  EXPECT_TRUE(loop.runOnce(seconds(30)));
   poster.join();
   EXPECT_TRUE(ran);
 }
 
 TEST_F(RunLoopTest, OneShotTimerFiresOnceAtItsDeadline) {
   int fired = 0;
-  loop.addTimer(0.8, 0, [&] { ++fired; });
-  EXPECT_FALSE(loop.runOnce(0));
+  loop.addTimer(seconds(0.8), {}, [&] { ++fired; });
+  EXPECT_FALSE(loop.runOnce());
   clock.advance(0.5);
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(fired, 0);
   clock.advance(0.5);
-  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_TRUE(loop.runOnce());
   EXPECT_EQ(fired, 1);
   clock.advance(5);
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(fired, 1);
 }
 
 TEST_F(RunLoopTest, RepeatingTimerKeepsItsGridAndCollapsesMissedDeadlines) {
   std::vector<double> firedAt;
-  auto id = loop.addTimer(0.25, 0.25, [&] { firedAt.push_back(clock.uptime()); });
+  auto id = loop.addTimer(seconds(0.25), seconds(0.25), [&] { firedAt.push_back(clock.uptime()); });
   clock.advance(0.25);
-  loop.runOnce(0);
+  loop.runOnce();
   clock.advance(0.25);
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(firedAt, (std::vector<double>{0.25, 0.5}));
   clock.advance(1.0);  // four deadlines pass while the loop is busy elsewhere
-  loop.runOnce(0);
-  loop.runOnce(0);
+  loop.runOnce();
+  loop.runOnce();
   EXPECT_EQ(firedAt.size(), 3u);
   clock.advance(0.25);
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(firedAt.size(), 4u);
   loop.cancelTimer(id);
   clock.advance(1);
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(firedAt.size(), 4u);
 }
 
@@ -80,16 +82,16 @@ TEST_F(RunLoopTest, TimersMayCancelThemselvesAndEachOther) {
   int first = 0;
   int second = 0;
   appkit::RunLoop::SourceId secondId = 0;
-  appkit::RunLoop::SourceId firstId = loop.addTimer(1, 1, [&] {
+  appkit::RunLoop::SourceId firstId = loop.addTimer(seconds(1), seconds(1), [&] {
     ++first;
     loop.cancelTimer(firstId);
     loop.cancelTimer(secondId);
   });
-  secondId = loop.addTimer(1.5, 1, [&] { ++second; });
+  secondId = loop.addTimer(seconds(1.5), seconds(1), [&] { ++second; });
   clock.advance(2);  // both due; the first fires earlier and cancels the second
-  loop.runOnce(0);
+  loop.runOnce();
   clock.advance(5);
-  loop.runOnce(0);
+  loop.runOnce();
   EXPECT_EQ(first, 1);
   EXPECT_EQ(second, 0);
 }
@@ -104,14 +106,14 @@ TEST_F(RunLoopTest, CallsBackForReadableDescriptorsUntilRemoved) {
     ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
     if (n > 0) received.append(buffer, static_cast<size_t>(n));
   });
-  EXPECT_FALSE(loop.runOnce(0));
+  EXPECT_FALSE(loop.runOnce());
   ASSERT_EQ(write(writeEnd.get(), "x11", 3), 3);
-  EXPECT_TRUE(loop.runOnce(0));
+  EXPECT_TRUE(loop.runOnce());
   EXPECT_EQ(received, "x11");
 
   loop.removeDescriptor(id);
   ASSERT_EQ(write(writeEnd.get(), "more", 4), 4);
-  EXPECT_FALSE(loop.runOnce(0));
+  EXPECT_FALSE(loop.runOnce());
   EXPECT_EQ(received, "x11");
 }
 
@@ -122,8 +124,8 @@ TEST_F(RunLoopTest, DropsADescriptorThatIsNotOpenInsteadOfSpinning) {
   close(fds[1]);
   int calls = 0;
   loop.addDescriptor(fds[0], [&] { ++calls; });
-  loop.runOnce(0);
-  loop.runOnce(0);
+  loop.runOnce();
+  loop.runOnce();
   EXPECT_EQ(calls, 0);
 }
 
@@ -161,10 +163,10 @@ TEST_F(RunLoopTest, ServesADispatchTimerOnItsQueue) {
   timer->setEventHandler([&] { ticks.increment(); });
   timer->resume();
   // Each pass blocks until the timer thread queues the tick; the pass count is a safety net.
-  for (int pass = 0; pass < 100 && ticks.value() == 0; ++pass) loop.runOnce(5);
+  for (int pass = 0; pass < 100 && ticks.value() == 0; ++pass) loop.runOnce(seconds(5));
   EXPECT_EQ(ticks.value(), 1);
   clock.advance(10);
-  for (int pass = 0; pass < 100 && ticks.value() == 1; ++pass) loop.runOnce(5);
+  for (int pass = 0; pass < 100 && ticks.value() == 1; ++pass) loop.runOnce(seconds(5));
   EXPECT_EQ(ticks.value(), 2);
   timer->cancel();
 }

@@ -13,7 +13,7 @@ using namespace foundation;
 TEST(ManualClock, SleepAdvancesTimeAtOnce) {
   ManualClock clock(Date{1000.0});
   ScopedClock installed(clock);
-  Clock::current().sleep(5);
+  Clock::current().sleep(TimeInterval::seconds(5));
   EXPECT_DOUBLE_EQ(Date::now().timeIntervalSince1970, 1005.0);
   EXPECT_DOUBLE_EQ(clock.uptime(), 5.0);
   EXPECT_DOUBLE_EQ(clock.slept(), 5.0);

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace foundation {
+
+// Why an operation failed, in words fit for a log line or a user.
+struct Error {
+  std::string message;
+};
+
+// The outcome of an operation that can fail with a reason: a value of T, or an Error. Built
+// implicitly from either, so a function returns `value` or `Error{"..."}`. No exceptions: asking
+// an error for its value (or a value for its error) is a programming fault and aborts.
+template <class T>
+class [[nodiscard]] Result {
+  static_assert(!std::is_same_v<std::remove_cv_t<T>, Error>, "a Result cannot hold an Error value");
+
+ public:
+  Result(T value) : _outcome(std::in_place_index<0>, std::move(value)) {}
+  Result(Error error) : _outcome(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const { return _outcome.index() == 0; }
+  explicit operator bool() const { return ok(); }
+
+  T& value() & { return *checked(std::get_if<0>(&_outcome)); }
+  const T& value() const& { return *checked(std::get_if<0>(&_outcome)); }
+  T&& value() && { return std::move(*checked(std::get_if<0>(&_outcome))); }
+  const Error& error() const { return *checked(std::get_if<1>(&_outcome)); }
+
+ private:
+  template <class P>
+  static P* checked(P* pointer) {
+    if (!pointer) std::abort();
+    return pointer;
+  }
+  std::variant<T, Error> _outcome;
+};
+
+// The outcome of an operation that yields nothing but can fail: success (the default) or an Error.
+template <>
+class [[nodiscard]] Result<void> {
+ public:
+  Result() = default;
+  Result(Error error) : _error(std::move(error)) {}
+
+  bool ok() const { return !_error; }
+  explicit operator bool() const { return ok(); }
+  const Error& error() const {
+    if (!_error) std::abort();
+    return *_error;
+  }
+
+ private:
+  std::optional<Error> _error;
+};
+
+}  // namespace foundation
