@@ -1,6 +1,5 @@
 #include "SHAex.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,7 +12,7 @@
 #include <memory>
 #include <utility>
 
-#include "foundation/FileDescriptor.h"
+#include "foundation/RegularFile.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -207,11 +206,11 @@ void CSHA1::Update(const uint8_t* data, uint32_t length) {
 
 bool CSHA1::HashFile(const char* path) {
   if (path == nullptr) return false;
-  // Non-blocking, so that a FIFO without a writer cannot hold the open.
-  foundation::FileDescriptor file(::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // A FIFO or device in place of the file is refused without blocking.
+  foundation::FileDescriptor file = foundation::openRegularFile(path);
   if (!file) return false;
   struct stat status {};
-  if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  if (::fstat(file.get(), &status) != 0) return false;
 
   // The bytes the file held when it was opened; whatever is appended meanwhile is not read.
   auto left = static_cast<uint64_t>(status.st_size);
