@@ -6,6 +6,8 @@ packages=(
   cmake g++ make pkg-config
   clang libclang-rt-14-dev
   libplist-dev
+  libcairo2-dev libpango1.0-dev
+  fonts-dejavu-core fonts-wqy-microhei
   libglib2.0-dev
   libgtest-dev
   nlohmann-json3-dev
