@@ -1,0 +1,24 @@
+#pragma once
+
+#include "appkit/Geometry.h"
+
+namespace appkit {
+
+enum class EventType {
+  LeftMouseDown,
+  LeftMouseUp,
+  LeftMouseDragged,
+  MouseMoved,
+  MouseEntered,
+  MouseExited,
+};
+
+// A mouse event as a window delivers it. A plain value.
+struct Event {
+  EventType type = EventType::MouseMoved;
+  Point locationInWindow;  // in the window's points, origin at its bottom left
+  int clickCount = 0;      // 1 for a single press and its release; 0 for motion
+  int trackingAreaId = 0;  // entered/exited: the id of the area crossed (see View::addTrackingArea)
+};
+
+}  // namespace appkit

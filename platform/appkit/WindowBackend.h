@@ -1,0 +1,76 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "appkit/Cursor.h"
+#include "appkit/Event.h"
+#include "appkit/Geometry.h"
+#include "foundation/TimeInterval.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace appkit {
+
+// The one interface between the portable window code and a window system. A backend is chosen
+// once per process (see WindowBackend::shared()); the portable side owns each window's pixels in
+// an image surface and hands finished frames to the backend.
+//
+// Threads: everything here belongs to the main thread. A backend delivers window-system events
+// (pointer, exposure) to its windows' clients on the main thread, from the main run loop: through
+// a descriptor it registered with RunLoop::main() or a block on the main queue, never by polling.
+
+// The main screen, in points with the origin at the bottom left of the whole desktop.
+struct ScreenDescription {
+  Rect frame;
+  Rect visibleFrame;
+  double backingScaleFactor = 1;
+};
+
+// What a backend window reports to the portable window that owns it.
+class BackendWindowClient {
+ public:
+  virtual ~BackendWindowClient() = default;
+  // A pointer event; its location is in the window's points (origin at its bottom left).
+  // Entered/exited here mean the pointer entering or leaving the whole window.
+  virtual void backendMouseEvent(const Event& event) = 0;
+  // `rect` (window points) must be presented again (it was uncovered).
+  virtual void backendExpose(Rect rect) = 0;
+};
+
+// One window of the window system.
+class BackendWindow {
+ public:
+  virtual ~BackendWindow() = default;
+  // Moves or resizes the window to `frame` (screen points).
+  virtual void setFrame(Rect frame) = 0;
+  // Shows the window above the others, without taking the keyboard focus or activating anything.
+  virtual void orderFront() = 0;
+  virtual void orderOut() = 0;
+  virtual void setAlpha(double alpha) = 0;
+  virtual void setCursor(Cursor::Kind kind) = 0;
+  // Shows `damage` (device pixels, origin at the bottom left) of `frame`: an ARGB32 premultiplied
+  // image surface of the window's size in device pixels, drawn by the portable side.
+  virtual void present(cairo_surface_t* frame, PixelRect damage) = 0;
+};
+
+class WindowBackend {
+ public:
+  virtual ~WindowBackend() = default;
+
+  // The process's backend, chosen at first use and said once in the log. Main thread.
+  static WindowBackend& shared();
+  // Replaces the shared backend (tests); null restores the choice at next use. Main thread.
+  static void setSharedForTesting(std::unique_ptr<WindowBackend> backend);
+
+  virtual std::string name() const = 0;
+  virtual ScreenDescription mainScreen() const = 0;
+  // The time between two frames of the display (animation steps).
+  virtual foundation::TimeInterval refreshInterval() const = 0;
+  // A window of `frame` (screen points) at `scale`, hidden; it reports to `client`, which must
+  // outlive it.
+  virtual std::unique_ptr<BackendWindow> createWindow(Rect frame, double scale,
+                                                      BackendWindowClient& client) = 0;
+};
+
+}  // namespace appkit
