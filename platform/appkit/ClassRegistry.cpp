@@ -49,6 +49,16 @@ const ClassDescription::PropertySetter* ClassRegistry::findProperty(std::string_
   return findInChain(className, key, &ClassDescription::properties);
 }
 
+const ClassDescription::Attribute* ClassRegistry::findAttribute(std::string_view className,
+                                                               std::string_view key) const {
+  return findInChain(className, key, &ClassDescription::attributes);
+}
+
+const ClassDescription::OutletAdder* ClassRegistry::findOutletCollection(
+    std::string_view className, std::string_view name) const {
+  return findInChain(className, name, &ClassDescription::outletCollections);
+}
+
 const ClassDescription::OutletSetter* ClassRegistry::findOutlet(std::string_view className,
                                                                 std::string_view name) const {
   return findInChain(className, name, &ClassDescription::outlets);
