@@ -1,12 +1,20 @@
 #include "appkit/ClassRegistry.h"
 
+#include "appkit/Control.h"
+
 #include "foundation/Log.h"
 
 namespace appkit {
 
 ClassRegistry& ClassRegistry::shared() {
   // Deliberately leaked: registrars run during static initialisation, lookups until exit.
-  static ClassRegistry* s_registry = new ClassRegistry();
+  // appkit's own classes are registered here: appkit is a static library, whose file-scope
+  // registrars a linker would drop.
+  static ClassRegistry* s_registry = [] {
+    auto* registry = new ClassRegistry();
+    Control::registerLayoutClasses(*registry);
+    return registry;
+  }();
   return *s_registry;
 }
 
@@ -50,7 +58,7 @@ const ClassDescription::PropertySetter* ClassRegistry::findProperty(std::string_
 }
 
 const ClassDescription::Attribute* ClassRegistry::findAttribute(std::string_view className,
-                                                               std::string_view key) const {
+                                                                std::string_view key) const {
   return findInChain(className, key, &ClassDescription::attributes);
 }
 
