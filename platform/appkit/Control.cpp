@@ -10,7 +10,6 @@ Control::Control() { setOwnedCell(std::make_unique<Cell>()); }
 Control::Control(Rect frame) : View(frame) { setOwnedCell(std::make_unique<Cell>()); }
 
 Control::~Control() {
-  *_alive = false;
   if (_cellAreaId) removeTrackingArea(_cellAreaId);
   if (_cell) _cell->_control = nullptr;
   _cell = nullptr;
@@ -65,8 +64,6 @@ void Control::cellWillBeDestroyed(Cell& cell) {
   _tracking = false;
   _cell->_control = nullptr;
   _cell = nullptr;
-  // The dying cell may still own the tracking area: drop it before the cell is gone.
-  updateCellTrackingArea();
   if (_ownCell.get() != &cell) attach(_ownCell.get());
 }
 
@@ -180,7 +177,7 @@ void Control::mouseUp(const Event& event) {
     cell->setState(next);
     // Bindings copy the new state out before the action runs; an observer may close the window.
     didChangeValueForKey("value");
-    if (alive.expired() || !*alive.lock()) return;
+    if (alive.expired()) return;
   }
   sendAction();
 }

@@ -249,6 +249,16 @@ TEST(ControlCell, TrackingAreaExistsExactlyWhileTheCellShowsItsBorderOnlyWhileIn
   ASSERT_NE(button.cell(), nullptr);
   button.setTitle("still usable");
   EXPECT_EQ(button.title(), "still usable");
+
+  // A button destroyed first leaves its layout cell without a control view.
+  auto survivor = std::make_unique<RecordingCell>();
+  {
+    Button shortLived;
+    shortLived.setCell(survivor.get());
+    EXPECT_EQ(survivor->controlView(), &shortLived);
+  }
+  EXPECT_EQ(survivor->controlView(), nullptr);
+  survivor->setBackgroundColor(appkit::Color::redColor());
 }
 
 // --- Pixels -------------------------------------------------------------------------------------
