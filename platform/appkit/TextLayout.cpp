@@ -63,7 +63,9 @@ class DeviceContexts {
   static PangoContext* makeContext() {
     PangoContext* context = pango_font_map_create_context(fontMap());
     cairo_font_options_t* options = cairo_font_options_create();
-    // Unhinted metrics and unrounded positions: a size in points is the same at every scale.
+    // Unhinted metrics (an X11 screen asks for hinted ones): a size in points is the same at
+    // every scale. Positions are not rounded to whole points, which at scale 2 would space glyphs
+    // by whole pairs of pixels.
     cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
     pango_cairo_context_set_font_options(context, options);
     cairo_font_options_destroy(options);
