@@ -180,28 +180,13 @@ void BezierPath::stroke() const {
     width = std::hypot(dx, dy);
   }
   cairo_set_line_width(cairo, width);
-  switch (_cap) {
-    case LineCapStyle::Butt:
-      cairo_set_line_cap(cairo, CAIRO_LINE_CAP_BUTT);
-      break;
-    case LineCapStyle::Round:
-      cairo_set_line_cap(cairo, CAIRO_LINE_CAP_ROUND);
-      break;
-    case LineCapStyle::Square:
-      cairo_set_line_cap(cairo, CAIRO_LINE_CAP_SQUARE);
-      break;
-  }
-  switch (_join) {
-    case LineJoinStyle::Miter:
-      cairo_set_line_join(cairo, CAIRO_LINE_JOIN_MITER);
-      break;
-    case LineJoinStyle::Round:
-      cairo_set_line_join(cairo, CAIRO_LINE_JOIN_ROUND);
-      break;
-    case LineJoinStyle::Bevel:
-      cairo_set_line_join(cairo, CAIRO_LINE_JOIN_BEVEL);
-      break;
-  }
+  // In the order of the enumerations.
+  static constexpr cairo_line_cap_t kCaps[] = {CAIRO_LINE_CAP_BUTT, CAIRO_LINE_CAP_ROUND,
+                                               CAIRO_LINE_CAP_SQUARE};
+  static constexpr cairo_line_join_t kJoins[] = {CAIRO_LINE_JOIN_MITER, CAIRO_LINE_JOIN_ROUND,
+                                                 CAIRO_LINE_JOIN_BEVEL};
+  cairo_set_line_cap(cairo, kCaps[static_cast<int>(_cap)]);
+  cairo_set_line_join(cairo, kJoins[static_cast<int>(_join)]);
   gc->useColor(gc->strokeColor());
   cairo_stroke(cairo);
   cairo_restore(cairo);
