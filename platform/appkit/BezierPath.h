@@ -8,6 +8,11 @@ typedef struct _cairo cairo_t;
 
 namespace appkit {
 
+// How the open ends of a stroked path and the corners between its segments are drawn. Also
+// spelt BezierPath::LineCapStyle and BezierPath::LineJoinStyle.
+enum class LineCapStyle { Butt, Round, Square };
+enum class LineJoinStyle { Miter, Round, Bevel };
+
 // A path of straight and cubic curved segments recorded in points, replayed into the current
 // graphics context when it is filled, stroked or made the clip. A plain value; drawing is for the
 // main thread and does nothing without a current context.
@@ -16,8 +21,8 @@ namespace appkit {
 // rest of the frame).
 class BezierPath {
  public:
-  enum class LineCapStyle { Butt, Round, Square };
-  enum class LineJoinStyle { Miter, Round, Bevel };
+  using LineCapStyle = appkit::LineCapStyle;
+  using LineJoinStyle = appkit::LineJoinStyle;
 
   BezierPath() = default;
 
