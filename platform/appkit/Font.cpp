@@ -1,0 +1,65 @@
+#include "appkit/Font.h"
+
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "appkit/PangoText.h"
+
+namespace appkit {
+
+struct Font::Description {
+  Description(double size, bool bold) : size(size), bold(bold) {
+    pango = pango_font_description_new();
+    pango_font_description_set_family_static(pango, "Sans");
+    pango_font_description_set_weight(pango, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_absolute_size(pango, size * PANGO_SCALE);
+  }
+  ~Description() { pango_font_description_free(pango); }
+  Description(const Description&) = delete;
+  Description& operator=(const Description&) = delete;
+
+  double size;
+  bool bold;
+  PangoFontDescription* pango;
+};
+
+namespace {
+
+double usableSize(double points) {
+  if (!std::isfinite(points) || points <= 0) return Font::kSystemFontSize;
+  return std::min(points, Font::kMaximumSize);
+}
+
+}  // namespace
+
+Font::Font(std::shared_ptr<const Description> description) : _description(std::move(description)) {}
+
+Font Font::systemFontOfSize(double points) { return shared(usableSize(points), false); }
+
+Font Font::boldSystemFontOfSize(double points) { return shared(usableSize(points), true); }
+
+double Font::pointSize() const { return _description->size; }
+bool Font::isBold() const { return _description->bold; }
+
+bool Font::operator==(const Font& other) const {
+  return _description == other._description || (_description->size == other._description->size &&
+                                                _description->bold == other._description->bold);
+}
+
+const PangoFontDescription* FontAccess::pangoDescription(const Font& font) {
+  return font._description->pango;
+}
+
+Font Font::shared(double size, bool bold) {
+  // A program uses a handful of sizes: the cache is never trimmed.
+  static std::mutex mutex;
+  static auto* cache = new std::map<std::pair<double, bool>, std::shared_ptr<const Description>>;
+  std::lock_guard lock(mutex);
+  auto& slot = (*cache)[{size, bold}];
+  if (!slot) slot = std::make_shared<const Description>(size, bold);
+  return Font(slot);
+}
+
+}  // namespace appkit

@@ -1,0 +1,335 @@
+#include "appkit/TextLayout.h"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <utility>
+
+#include "appkit/GraphicsContext.h"
+#include "appkit/MainThreadCheck.h"
+#include "appkit/PangoText.h"
+
+namespace appkit {
+namespace {
+
+// Widths beyond this many points do not fit pango's integer units and wrap nothing anyway.
+constexpr double kMaximumWidth = 1e6;
+
+// The font map of the main thread, made once and kept for the process.
+PangoFontMap* fontMap() {
+  static PangoFontMap* map = pango_cairo_font_map_new();
+  return map;
+}
+
+// A pango context for one device: a transform (without its translation) and the font options of
+// a target surface. Shared by every layout drawn to that device; never changed once made, so the
+// layouts made on it stay valid.
+class DeviceContexts {
+ public:
+  // The context for the device `cairo` draws to, with its current transform.
+  PangoContext* forCairo(cairo_t* cairo) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cairo, &m);
+    cairo_font_options_t* options = cairo_font_options_create();
+    cairo_surface_get_font_options(cairo_get_target(cairo), options);
+    for (const Entry& entry : _entries) {
+      if (entry.xx == m.xx && entry.yx == m.yx && entry.xy == m.xy && entry.yy == m.yy &&
+          cairo_font_options_equal(entry.options, options)) {
+        cairo_font_options_destroy(options);
+        return entry.context;
+      }
+    }
+    PangoContext* context = makeContext();
+    pango_cairo_update_context(cairo, context);
+    remember(Entry{m.xx, m.yx, m.xy, m.yy, options, context});
+    return context;
+  }
+
+  // The context used before any drawing: one point to one device unit, default font options.
+  PangoContext* unscaled() {
+    if (!_unscaled) _unscaled = makeContext();
+    return _unscaled;
+  }
+
+ private:
+  struct Entry {
+    double xx, yx, xy, yy;
+    cairo_font_options_t* options;
+    PangoContext* context;
+  };
+  // A handful of devices at a time; more means transforms in motion, whose contexts are let go.
+  static constexpr std::size_t kCapacity = 8;
+
+  static PangoContext* makeContext() {
+    PangoContext* context = pango_font_map_create_context(fontMap());
+    cairo_font_options_t* options = cairo_font_options_create();
+    // Unhinted metrics (an X11 screen asks for hinted ones): a size in points is the same at
+    // every scale. Positions are not rounded to whole points, which at scale 2 would space glyphs
+    // by whole pairs of pixels.
+    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(context, options);
+    cairo_font_options_destroy(options);
+    pango_context_set_round_glyph_positions(context, FALSE);
+    return context;
+  }
+
+  void remember(Entry entry) {
+    if (_entries.size() == kCapacity) {
+      // Layouts built on it keep their own reference.
+      cairo_font_options_destroy(_entries.front().options);
+      g_object_unref(_entries.front().context);
+      _entries.pop_front();
+    }
+    _entries.push_back(entry);
+  }
+
+  std::deque<Entry> _entries;
+  PangoContext* _unscaled = nullptr;
+};
+
+DeviceContexts& deviceContexts() {
+  static auto* contexts = new DeviceContexts;
+  return *contexts;
+}
+
+guint16 channel(double component) {
+  return static_cast<guint16>(std::lround(std::clamp(component, 0.0, 1.0) * 65535));
+}
+
+// Pango's attributes for `text`, on byte offsets of its string.
+PangoAttrList* attributesOf(const AttributedString& text) {
+  PangoAttrList* list = pango_attr_list_new();
+  auto insert = [&](PangoAttribute* attribute, const AttributedString::Run& run) {
+    attribute->start_index = static_cast<guint>(run.utf8Begin);
+    attribute->end_index = static_cast<guint>(run.utf8End);
+    pango_attr_list_insert(list, attribute);
+  };
+  for (const AttributedString::Run& run : text.runs()) {
+    if (run.foregroundColor) {
+      Color::RGBA c = run.foregroundColor->rgba();
+      insert(pango_attr_foreground_new(channel(c.red), channel(c.green), channel(c.blue)), run);
+      // Pango reads an alpha of 0 as "unset", i.e. opaque: the least it can say is 1/65535.
+      if (c.alpha < 1)
+        insert(pango_attr_foreground_alpha_new(std::max<guint16>(channel(c.alpha), 1)), run);
+    }
+    if (run.font) insert(pango_attr_font_desc_new(FontAccess::pangoDescription(*run.font)), run);
+  }
+  return list;
+}
+
+PangoAlignment pangoAlignment(TextAlignment alignment) {
+  switch (alignment) {
+    case TextAlignment::Center:
+      return PANGO_ALIGN_CENTER;
+    case TextAlignment::Right:
+      return PANGO_ALIGN_RIGHT;
+    case TextAlignment::Left:
+      break;
+  }
+  return PANGO_ALIGN_LEFT;
+}
+
+bool invertible(cairo_t* cairo) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cairo, &m);
+  double determinant = m.xx * m.yy - m.xy * m.yx;
+  return std::isfinite(determinant) && determinant != 0;
+}
+
+}  // namespace
+
+struct TextLayout::Pango {
+  PangoLayout* layout = nullptr;
+  PangoContext* context = nullptr;  // the layout's; referenced by it
+
+  // Builds the layout of `owner` for `context` unless it is built for it already.
+  void build(TextLayout& owner, PangoContext* newContext) {
+    if (layout && context == newContext && !owner._dirty) return;
+    if (context != newContext) {
+      if (layout) g_object_unref(layout);
+      layout = pango_layout_new(newContext);
+      context = newContext;
+    }
+    const AttributedString& text = owner._text;
+    static const Font systemFont = Font::systemFontOfSize(Font::kSystemFontSize);
+    pango_layout_set_font_description(layout, FontAccess::pangoDescription(systemFont));
+    pango_layout_set_text(layout, text.string().data(), static_cast<int>(text.string().size()));
+    PangoAttrList* attributes = attributesOf(text);
+    pango_layout_set_attributes(layout, attributes);
+    pango_attr_list_unref(attributes);
+    pango_layout_set_alignment(layout, pangoAlignment(text.alignment()));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_width(
+        layout, owner._width ? static_cast<int>(std::lround(*owner._width * PANGO_SCALE)) : -1);
+    // Lay it out now, so that the cost is counted here and not at the first query.
+    pango_layout_get_extents(layout, nullptr, nullptr);
+    owner._dirty = false;
+    ++owner._buildCount;
+  }
+};
+
+TextLayout::TextLayout() = default;
+
+TextLayout::~TextLayout() { release(); }
+
+void TextLayout::release() {
+  if (_pango) {
+    if (_pango->layout) g_object_unref(_pango->layout);
+    delete _pango;
+    _pango = nullptr;
+  }
+  _dirty = true;
+}
+
+TextLayout::TextLayout(const TextLayout& other) : _text(other._text), _width(other._width) {}
+
+TextLayout& TextLayout::operator=(const TextLayout& other) {
+  if (this != &other) {
+    setText(other._text);
+    setWidth(other._width);
+  }
+  return *this;
+}
+
+TextLayout::TextLayout(TextLayout&& other) noexcept
+    : _text(std::move(other._text)),
+      _width(other._width),
+      _dirty(other._dirty),
+      _buildCount(other._buildCount),
+      _pango(std::exchange(other._pango, nullptr)) {}
+
+TextLayout& TextLayout::operator=(TextLayout&& other) noexcept {
+  if (this != &other) {
+    release();
+    _text = std::move(other._text);
+    _width = other._width;
+    _dirty = other._dirty;
+    _buildCount = other._buildCount;
+    _pango = std::exchange(other._pango, nullptr);
+  }
+  return *this;
+}
+
+void TextLayout::setText(const AttributedString& text) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (text == _text) return;
+  _text = text;
+  _dirty = true;
+}
+
+void TextLayout::setWidth(std::optional<double> points) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (points) {
+    if (!std::isfinite(*points)) {
+      points.reset();
+    } else {
+      points = std::clamp(*points, 0.0, kMaximumWidth);
+    }
+  }
+  if (points == _width) return;
+  _width = points;
+  _dirty = true;
+}
+
+namespace {
+
+// Builds `pango` for the device of the current context when there is one (drawn upright, as
+// draw() does), else for the device it was last built for, else for no scale at all.
+PangoContext* contextForQueries(PangoContext* built) {
+  if (GraphicsContext* gc = GraphicsContext::current()) {
+    cairo_t* cairo = gc->cairo();
+    if (cairo_status(cairo) == CAIRO_STATUS_SUCCESS && invertible(cairo)) {
+      cairo_save(cairo);
+      if (!gc->isFlipped()) cairo_scale(cairo, 1, -1);
+      PangoContext* context = deviceContexts().forCairo(cairo);
+      cairo_restore(cairo);
+      return context;
+    }
+  }
+  return built ? built : deviceContexts().unscaled();
+}
+
+}  // namespace
+
+Size TextLayout::size() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!_pango) _pango = new Pango;
+  _pango->build(*this, contextForQueries(_pango->context));
+  PangoRectangle logical;
+  pango_layout_get_extents(_pango->layout, nullptr, &logical);
+  return Size{static_cast<double>(logical.width) / PANGO_SCALE,
+              static_cast<double>(logical.height) / PANGO_SCALE};
+}
+
+double TextLayout::firstBaselineOffset() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!_pango) _pango = new Pango;
+  _pango->build(*this, contextForQueries(_pango->context));
+  return static_cast<double>(pango_layout_get_baseline(_pango->layout)) / PANGO_SCALE;
+}
+
+int TextLayout::unknownGlyphsCount() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!_pango) _pango = new Pango;
+  _pango->build(*this, contextForQueries(_pango->context));
+  return pango_layout_get_unknown_glyphs_count(_pango->layout);
+}
+
+void TextLayout::drawAt(Point topLeft) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  draw(topLeft, nullptr);
+}
+
+void TextLayout::drawInRect(Rect rect) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  GraphicsContext* gc = GraphicsContext::current();
+  if (!gc || rect.isEmpty()) return;
+  draw(Point{rect.minX(), gc->isFlipped() ? rect.minY() : rect.maxY()}, &rect);
+}
+
+void TextLayout::draw(Point topLeft, const Rect* clip) {
+  GraphicsContext* gc = GraphicsContext::current();
+  if (!gc) return;
+  cairo_t* cairo = gc->cairo();
+  if (cairo_status(cairo) != CAIRO_STATUS_SUCCESS || !invertible(cairo)) return;
+  cairo_save(cairo);
+  if (clip) {
+    cairo_new_path(cairo);
+    cairo_rectangle(cairo, clip->minX(), clip->minY(), clip->size.width, clip->size.height);
+    cairo_clip(cairo);
+  }
+  // From here on the origin is the text's top-left corner and y grows downwards, as pango draws.
+  cairo_translate(cairo, topLeft.x, topLeft.y);
+  if (!gc->isFlipped()) cairo_scale(cairo, 1, -1);
+  if (!_pango) _pango = new Pango;
+  _pango->build(*this, deviceContexts().forCairo(cairo));
+  if (clip) {
+    // The lines are aligned within the text's own box, which is aligned within the rect.
+    PangoRectangle logical;
+    pango_layout_get_extents(_pango->layout, nullptr, &logical);
+    double box = _width ? *_width : static_cast<double>(logical.width) / PANGO_SCALE;
+    double room = clip->size.width - box;
+    switch (_text.alignment()) {
+      case TextAlignment::Center:
+        cairo_translate(cairo, room / 2, 0);
+        break;
+      case TextAlignment::Right:
+        cairo_translate(cairo, room, 0);
+        break;
+      case TextAlignment::Left:
+        break;
+    }
+  }
+  cairo_set_source_rgba(cairo, 0, 0, 0, 1);
+  cairo_move_to(cairo, 0, 0);
+  pango_cairo_show_layout(cairo, _pango->layout);
+  cairo_new_path(cairo);
+  cairo_restore(cairo);
+}
+
+}  // namespace appkit
+
+// Fontconfig links the parts of its patterns by offsets rather than pointers, so the leak checker
+// of sanitizer builds takes the patterns that the font map keeps for the process for leaks. The
+// hook is read by that checker alone; other builds never call it.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
