@@ -50,7 +50,7 @@ const ClassDescription::PropertySetter* ClassRegistry::findProperty(std::string_
 }
 
 const ClassDescription::Attribute* ClassRegistry::findAttribute(std::string_view className,
-                                                               std::string_view key) const {
+                                                                std::string_view key) const {
   return findInChain(className, key, &ClassDescription::attributes);
 }
 
