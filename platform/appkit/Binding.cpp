@@ -7,10 +7,8 @@ namespace appkit {
 Binding::Binding(Endpoint source, Endpoint target)
     : _source(std::move(source)), _target(std::move(target)), _alive(std::make_shared<bool>(true)) {
   copy(_target, _source);
-  _sourceObservation =
-      _source.object->addObserver(_source.key, [this] { copy(_source, _target); });
-  _targetObservation =
-      _target.object->addObserver(_target.key, [this] { copy(_target, _source); });
+  _sourceObservation = _source.object->addObserver(_source.key, [this] { copy(_source, _target); });
+  _targetObservation = _target.object->addObserver(_target.key, [this] { copy(_target, _source); });
 }
 
 Binding::~Binding() { *_alive = false; }

@@ -82,8 +82,8 @@ class ClassBuilder {
   template <class Getter, class Setter>
   ClassBuilder& attribute(std::string key, Getter getter, Setter setter) {
     ClassDescription::Attribute attribute;
-    attribute.get = [getter = std::move(getter)](
-                        const Object& self) -> std::optional<foundation::PlistValue> {
+    attribute.get =
+        [getter = std::move(getter)](const Object& self) -> std::optional<foundation::PlistValue> {
       const T* object = dynamic_cast<const T*>(&self);
       if (!object) return std::nullopt;
       return getter(*object);

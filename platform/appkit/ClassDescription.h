@@ -13,8 +13,9 @@
 namespace appkit {
 
 // What the layout loader knows of one class: how to make an instance and the tables of its
-// properties, attributes, outlets, outlet collections and actions by name. The tables hold only the class's own entries; those of
-// its superclass (by name, also registered) are found through the registry. A plain value.
+// properties, attributes, outlets, outlet collections and actions by name. The tables hold only the
+// class's own entries; those of its superclass (by name, also registered) are found through the
+// registry. A plain value.
 struct ClassDescription {
   // Sets a property from its layout value; false when the value does not fit.
   using PropertySetter = std::function<bool(Object& self, const foundation::PlistValue& value)>;

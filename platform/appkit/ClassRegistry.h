@@ -34,7 +34,7 @@ class ClassRegistry {
   const ClassDescription::Attribute* findAttribute(std::string_view className,
                                                    std::string_view key) const;
   const ClassDescription::OutletAdder* findOutletCollection(std::string_view className,
-                                                           std::string_view name) const;
+                                                            std::string_view name) const;
   const ClassDescription::OutletSetter* findOutlet(std::string_view className,
                                                    std::string_view name) const;
   const ClassDescription::ActionMethod* findAction(std::string_view className,

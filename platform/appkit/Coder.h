@@ -15,11 +15,8 @@ namespace appkit {
 class Coder {
  public:
   // `properties` may be null for an entry without properties; it must outlive the coder.
-  Coder(std::string objectId, std::string className,
-        const foundation::PlistDictionary* properties)
-      : _objectId(std::move(objectId)),
-        _className(std::move(className)),
-        _properties(properties) {}
+  Coder(std::string objectId, std::string className, const foundation::PlistDictionary* properties)
+      : _objectId(std::move(objectId)), _className(std::move(className)), _properties(properties) {}
 
   const std::string& objectId() const { return _objectId; }
   const std::string& className() const { return _className; }

@@ -110,8 +110,8 @@ LayoutBuilder::Step LayoutBuilder::createObjects(const PlistValue& objects) {
     const PlistDictionary* properties = nullptr;
     if (auto found = description->find("properties"); found != description->end()) {
       properties = found->second.dictionary();
-      if (!properties) return fail("object '" + *id + "' (" + *className +
-                                   "): properties is not a dictionary");
+      if (!properties)
+        return fail("object '" + *id + "' (" + *className + "): properties is not a dictionary");
     }
     std::unique_ptr<Object> object = cls->factory();
     if (!object) return fail("object '" + *id + "': class '" + *className + "' made no object");
@@ -120,7 +120,8 @@ LayoutBuilder::Step LayoutBuilder::createObjects(const PlistValue& objects) {
     _layout->_byId.emplace(*id, raw);
     _entries.push_back(Entry{*id, *className, description, raw, {}});
     Coder coder(*id, *className, properties);
-    if (!raw->initWithCoder(coder)) return fail(describe(_entries.back()) + ": decoding made no object");
+    if (!raw->initWithCoder(coder))
+      return fail(describe(_entries.back()) + ": decoding made no object");
     _entries.back().decodedKeys = coder.decodedKeys();
   }
   return {};
@@ -277,8 +278,8 @@ LayoutBuilder::Step LayoutBuilder::connectBinding(const PlistDictionary& connect
   to.key = *keyPath;
   if (*targetId == kSharedUserDefaultsController) {
     if (!UserDefaultsController::defaultsKey(*keyPath)) {
-      return fail(where + ": " + describe(*source) + " is bound to " + *targetId + " with keyPath '" +
-                  *keyPath + "', which is not of the form values.<key>");
+      return fail(where + ": " + describe(*source) + " is bound to " + *targetId +
+                  " with keyPath '" + *keyPath + "', which is not of the form values.<key>");
     }
     UserDefaultsController* controller = &UserDefaultsController::shared();
     to.object = controller;

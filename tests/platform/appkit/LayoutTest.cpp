@@ -199,11 +199,13 @@ TEST_F(LayoutTest, ReportsEachKindOfMalformedLayoutAndDestroysWhatItMade) {
       {"unknown entry key", layoutOf({object("v", "TestView", {{"subviews", PlistArray{}}})}),
        "unknown key 'subviews'"},
       {"outlet collection of the wrong class",
-       layoutOf({object("v", "TestView", {{"outlets", PlistDictionary{{"subviews", PlistArray{"b", "d"}}}}}),
+       layoutOf({object("v", "TestView",
+                        {{"outlets", PlistDictionary{{"subviews", PlistArray{"b", "d"}}}}}),
                  object("b", "TestButton"), object("d", "TestDelegate")}),
        "object 'v' (TestView): outlet 'subviews' cannot hold object 'd' (TestDelegate)"},
       {"outlet collection naming a missing object",
-       layoutOf({object("v", "TestView", {{"outlets", PlistDictionary{{"subviews", PlistArray{"x"}}}}})}),
+       layoutOf({object("v", "TestView",
+                        {{"outlets", PlistDictionary{{"subviews", PlistArray{"x"}}}}})}),
        "object 'v' (TestView): outlet 'subviews' names no object 'x'"},
       {"outlet collection not an array",
        layoutOf({object("v", "TestView", {{"outlets", PlistDictionary{{"subviews", "v"}}}})}),
@@ -391,9 +393,9 @@ TEST_F(LayoutTest, BindingToTheDefaultsFollowsThemAtOnceAndWritesTheUsersChangeT
 
 TEST_F(LayoutTest, DefaultsChangedAfterTheLayoutIsGoneReachNothing) {
   foundation::UserDefaults& defaults = foundation::UserDefaults::standard();
-  auto result = loadInline(layoutOf(
-      {object("b", "TestButton")},
-      {{"Connections", PlistArray{bind("b", "title", kDefaults, "values.Caption")}}}));
+  auto result = loadInline(
+      layoutOf({object("b", "TestButton")},
+               {{"Connections", PlistArray{bind("b", "title", kDefaults, "values.Caption")}}}));
   ASSERT_TRUE(result) << result.error().message;
   result = foundation::Error{"destroyed"};
   EXPECT_EQ(TestView::live, 0);

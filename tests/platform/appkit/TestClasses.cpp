@@ -66,20 +66,17 @@ const appkit::ClassRegistrar s_cell(appkit::ClassBuilder<TestCell>("TestCell", "
 const appkit::ClassRegistrar s_button(
     appkit::ClassBuilder<TestButton>("TestButton", "TestView").build());
 
-const appkit::ClassRegistrar s_delegate(appkit::ClassBuilder<TestDelegate>("TestDelegate")
-                                            .outlet("window", &TestDelegate::window)
-                                            .outlet("okButton", &TestDelegate::okButton)
-                                            .action("onOk:", &TestDelegate::onOk)
-                                            .attribute(
-                                                "caption",
-                                                [](const TestDelegate& delegate) {
-                                                  return stringValue(delegate.caption);
-                                                },
-                                                [](TestDelegate& delegate,
-                                                   const foundation::PlistValue& value) {
-                                                  return setString(delegate.caption, value);
-                                                })
-                                            .build());
+const appkit::ClassRegistrar s_delegate(
+    appkit::ClassBuilder<TestDelegate>("TestDelegate")
+        .outlet("window", &TestDelegate::window)
+        .outlet("okButton", &TestDelegate::okButton)
+        .action("onOk:", &TestDelegate::onOk)
+        .attribute(
+            "caption", [](const TestDelegate& delegate) { return stringValue(delegate.caption); },
+            [](TestDelegate& delegate, const foundation::PlistValue& value) {
+              return setString(delegate.caption, value);
+            })
+        .build());
 
 const appkit::ClassRegistrar s_abstract(
     appkit::ClassBuilder<AbstractThing>("AbstractThing").build());
