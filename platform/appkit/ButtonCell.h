@@ -11,6 +11,11 @@ namespace appkit {
 
 class TextLayout;
 
+// The shape of a push button's bezel. The values are the platform's, as layouts store them.
+enum class BezelStyle { Rounded = 1, RegularSquare = 2, ShadowlessSquare = 6, RoundRect = 12 };
+// How a button behaves when clicked: a push button, or a check box (Switch) that toggles.
+enum class ButtonType { MomentaryPushIn = 0, Switch = 3, MomentaryLight = 7 };
+
 // The cell of a push button or a check box.
 //
 // A push button draws a light rounded bezel (filled with the background colour when one is set,
@@ -22,9 +27,8 @@ class TextLayout;
 // redrawing an unchanged title costs no layout. Main thread only.
 class ButtonCell : public Cell {
  public:
-  // The values are the platform's, as layouts store them.
-  enum class BezelStyle { Rounded = 1, RegularSquare = 2, ShadowlessSquare = 6, RoundRect = 12 };
-  enum class ButtonType { MomentaryLight = 7, MomentaryPushIn = 0, Switch = 3 };
+  using BezelStyle = appkit::BezelStyle;
+  using ButtonType = appkit::ButtonType;
 
   // The side of a check box's box, in points.
   static constexpr double kCheckBoxSize = 14;
