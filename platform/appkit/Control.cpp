@@ -23,7 +23,7 @@ void Control::setOwnedCell(std::unique_ptr<Cell> cell) {
   // Switch first, so that the old own cell is unhooked before it is destroyed.
   if (_cell == previousOwn || !_cell) {
     if (_cell) {
-      endTracking();
+      cancelTracking();
       _cell->_control = nullptr;
       _cell = nullptr;
     }
@@ -45,7 +45,7 @@ void Control::setCell(Cell* cell) {
     other->setCell(nullptr);
   }
   if (_cell) {
-    endTracking();
+    cancelTracking();
     _cell->_control = nullptr;
   }
   _cell = nullptr;
@@ -88,7 +88,7 @@ bool Control::isEnabled() const { return _cell && _cell->isEnabled(); }
 void Control::setEnabled(bool enabled) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!_cell) return;
-  if (!enabled) endTracking();
+  if (!enabled) cancelTracking();
   _cell->setEnabled(enabled);
 }
 
@@ -180,6 +180,12 @@ void Control::mouseUp(const Event& event) {
     if (alive.expired()) return;
   }
   sendAction();
+}
+
+void Control::cancelTracking() {
+  if (!_tracking || !_cell) return;
+  _cell->stopTracking(_lastPoint, _lastPoint, this, false);
+  endTracking();
 }
 
 void Control::endTracking() {

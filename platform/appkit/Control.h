@@ -20,8 +20,10 @@ class ClassRegistry;
 // drags, release, all to this control — never in a nested loop. The cell is highlighted while
 // the pointer is inside; a release inside moves the cell to its next state (a check box toggles),
 // announces "value" when the state changed, and sends the action. A disabled control ignores the
-// mouse. While the cell's showsBorderOnlyWhileMouseInside is on, the control keeps a tracking
-// area over its visible rectangle whose owner is the cell. Main thread only.
+// mouse; disabling it or changing its cell while the mouse is pressed ends the tracking (the cell's
+// stopTracking comes with mouseIsUp false) and sends nothing. While the cell's
+// showsBorderOnlyWhileMouseInside is on, the control keeps a tracking area over its visible
+// rectangle whose owner is the cell. Main thread only.
 class Control : public View {
  public:
   Control();
@@ -73,6 +75,8 @@ class Control : public View {
   void attach(Cell* cell);
   void updateCellTrackingArea();
   void cellWillBeDestroyed(Cell& cell);
+  // Ends a tracking in progress without a release: the cell's stopTracking with mouseIsUp false.
+  void cancelTracking();
   void endTracking();
 
   std::unique_ptr<Cell> _ownCell;

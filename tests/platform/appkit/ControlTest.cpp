@@ -150,11 +150,13 @@ TEST(ControlTracking, ADisabledControlNeitherTracksNorSends) {
   EXPECT_TRUE(f.cell.calls.empty());
   EXPECT_EQ(f.actions, 0);
 
-  // Disabled between press and release: the tracking ends and nothing is sent.
+  // Disabled between press and release: the cell hears that the tracking ended (so that a
+  // pressed look is undone) and nothing is sent.
   f.button.setEnabled(true);
   f.press(20, 20);
   f.button.setEnabled(false);
   f.release(20, 20);
+  EXPECT_EQ(f.cell.calls, (std::vector<std::string>{"start in", "stop in>in ended"}));
   EXPECT_FALSE(f.cell.isHighlighted());
   EXPECT_EQ(f.actions, 0);
 }
