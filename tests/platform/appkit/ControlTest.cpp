@@ -434,10 +434,17 @@ TEST(ControlLayout, AButtonTakesItsLayoutCellAndSendsItsAction) {
                   object("label", "TextField",
                          {{"properties",
                            PlistDictionary{{"stringValue", "Hello"}, {"alignment", "center"}}}}),
-                  object("d", "TestDelegate")}},
+                  object("d", "TestDelegate",
+                         {{"properties", PlistDictionary{{"caption", "Do not show again"}}}})}},
       {"Connections",
-       PlistArray{PlistDictionary{
-           {"kind", "action"}, {"source", "box"}, {"target", "d"}, {"selector", "onOk:"}}}}};
+       PlistArray{
+           PlistDictionary{
+               {"kind", "action"}, {"source", "box"}, {"target", "d"}, {"selector", "onOk:"}},
+           PlistDictionary{{"kind", "binding"},
+                           {"source", "box"},
+                           {"binding", "title"},
+                           {"target", "d"},
+                           {"keyPath", "caption"}}}}};
   auto result = appkit::Layout::loadFromValue(PlistValue(root), "controls.layout",
                                               appkit::ClassRegistry::shared());
   ASSERT_TRUE(result) << result.error().message;
@@ -450,6 +457,9 @@ TEST(ControlLayout, AButtonTakesItsLayoutCellAndSendsItsAction) {
   EXPECT_EQ(cell->controlView(), box);
   EXPECT_EQ(cell->bezelStyle(), ButtonCell::BezelStyle::RoundRect);
   EXPECT_EQ(cell->font(), appkit::Font::systemFontOfSize(11));
+  EXPECT_EQ(cell->title(), "Do not show again") << "the bound title reaches the layout's cell";
+  delegate->setCaption("Nie wieder zeigen");
+  EXPECT_EQ(box->title(), "Nie wieder zeigen");
   EXPECT_EQ(label->attributedStringValue().alignment(), appkit::TextAlignment::Center);
   box->setFrame(Rect::make(0, 0, 100, 20));
   box->mouseDown(mouse(EventType::LeftMouseDown, 5, 5));
