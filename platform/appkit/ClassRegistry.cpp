@@ -1,12 +1,19 @@
 #include "appkit/ClassRegistry.h"
 
+#include "appkit/Window.h"
 #include "foundation/Log.h"
 
 namespace appkit {
 
 ClassRegistry& ClassRegistry::shared() {
   // Deliberately leaked: registrars run during static initialisation, lookups until exit.
-  static ClassRegistry* s_registry = new ClassRegistry();
+  // appkit's own classes are registered here: appkit is a static library, whose file-scope
+  // registrars a linker would drop.
+  static ClassRegistry* s_registry = [] {
+    auto* registry = new ClassRegistry();
+    Window::registerLayoutClasses(*registry);
+    return registry;
+  }();
   return *s_registry;
 }
 
