@@ -6,6 +6,7 @@
 #include "appkit/ApplicationDelegate.h"
 #include "appkit/Layout.h"
 #include "appkit/RunLoop.h"
+#include "appkit/Window.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/MainThread.h"
 #include "foundation/Bundle.h"
@@ -33,6 +34,10 @@ foundation::Result<void> Application::finishLaunching(const std::string& layoutP
   _launched = true;
   _layout = std::move(loaded).value();
   _delegate = _layout->applicationDelegate();
+  for (const auto& object : _layout->objects()) {
+    auto* window = dynamic_cast<Window*>(object.get());
+    if (window && window->isVisibleAtLaunch()) window->orderFront();
+  }
   if (_delegate) _delegate->applicationDidFinishLaunching();
   return {};
 }

@@ -1,6 +1,7 @@
 #include "appkit/ClassRegistry.h"
 
 #include "appkit/Control.h"
+#include "appkit/Window.h"
 
 #include "foundation/Log.h"
 
@@ -12,6 +13,7 @@ ClassRegistry& ClassRegistry::shared() {
   // registrars a linker would drop.
   static ClassRegistry* s_registry = [] {
     auto* registry = new ClassRegistry();
+    Window::registerLayoutClasses(*registry);
     Control::registerLayoutClasses(*registry);
     return registry;
   }();

@@ -47,6 +47,8 @@ class BackendWindow {
   // Shows the window above the others, without taking the keyboard focus or activating anything.
   virtual void orderFront() = 0;
   virtual void orderOut() = 0;
+  // The stacking level (Window::Level): a window of a higher level stays above those of lower.
+  virtual void setLevel(int level) = 0;
   virtual void setAlpha(double alpha) = 0;
   virtual void setCursor(Cursor::Kind kind) = 0;
   // Shows `damage` (device pixels, origin at the bottom left) of `frame`: an ARGB32 premultiplied
@@ -58,8 +60,12 @@ class WindowBackend {
  public:
   virtual ~WindowBackend() = default;
 
-  // The process's backend, chosen at first use and said once in the log. Main thread.
+  // The process's backend, chosen at first use (see makeDefault()) and said once in the log.
+  // Main thread.
   static WindowBackend& shared();
+  // A new backend of the first kind that runs here, in order of preference; the build decides
+  // which kinds exist (the off-screen one always does and always runs).
+  static std::unique_ptr<WindowBackend> makeDefault();
   // Replaces the shared backend (tests); null restores the choice at next use. Main thread.
   static void setSharedForTesting(std::unique_ptr<WindowBackend> backend);
 

@@ -1,0 +1,628 @@
+#include "appkit/Window.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "appkit/AnimationContext.h"
+#include "appkit/ClassBuilder.h"
+#include "appkit/ClassRegistry.h"
+#include "appkit/Cursor.h"
+#include "appkit/GraphicsContext.h"
+#include "appkit/LayoutValues.h"
+#include "appkit/MainThreadCheck.h"
+#include "appkit/RunLoop.h"
+#include "appkit/WindowAnimations.h"
+#include "dispatch/MainQueue.h"
+#include "foundation/Log.h"
+#include "foundation/PropertyList.h"
+
+namespace appkit {
+namespace {
+
+// Cairo's limit on an image surface's side.
+constexpr long kMaxPixels = 32767;
+// Nested pointer updates made from entered/exited handlers before the window gives up on them.
+constexpr int kMaxTrackingRounds = 8;
+
+// The window whose backend shows the cursor: the one the pointer is over.
+Window* s_cursorWindow = nullptr;
+int s_snapshotCount = 0;
+
+Rect unionOf(Rect a, Rect b) {
+  if (a.isEmpty()) return b;
+  if (b.isEmpty()) return a;
+  double left = std::min(a.minX(), b.minX());
+  double bottom = std::min(a.minY(), b.minY());
+  double right = std::max(a.maxX(), b.maxX());
+  double top = std::max(a.maxY(), b.maxY());
+  return Rect::make(left, bottom, right - left, top - bottom);
+}
+
+long pixelLength(double points, double scale) {
+  double pixels = std::round(points * scale);
+  if (!(pixels > 0)) return 0;
+  return static_cast<long>(std::min<double>(pixels, kMaxPixels));
+}
+
+Rect sanitized(Rect frame) {
+  auto finite = [](double value) { return std::isfinite(value) ? value : 0.0; };
+  return Rect::make(finite(frame.origin.x), finite(frame.origin.y),
+                    std::max(0.0, finite(frame.size.width)),
+                    std::max(0.0, finite(frame.size.height)));
+}
+
+WindowAnimations::Value valueOf(Rect frame) {
+  return {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height};
+}
+
+}  // namespace
+
+void WindowAnimator::setFrame(Rect frame, bool display) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  AnimationContext* context = AnimationContext::current();
+  if (!context) {
+    _window.setFrame(frame, display);
+    return;
+  }
+  WindowAnimations::animate(*context, _window, WindowAnimations::Property::Frame,
+                            valueOf(sanitized(frame)));
+}
+
+void WindowAnimator::setAlphaValue(double alpha) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  AnimationContext* context = AnimationContext::current();
+  if (!context) {
+    _window.setAlphaValue(alpha);
+    return;
+  }
+  double clamped = alpha > 1 ? 1 : (alpha >= 0 ? alpha : 0);
+  WindowAnimations::animate(*context, _window, WindowAnimations::Property::Alpha,
+                            {clamped, 0, 0, 0});
+}
+
+Window::Window() : Window(Rect{}) {}
+
+Window::Window(Rect contentRect)
+    : _frame(sanitized(contentRect)),
+      _backgroundColor(Color::colorWithCalibratedWhite(0.93, 1)),
+      _self(std::make_shared<Window*>(this)) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  WindowBackend& backend = WindowBackend::shared();
+  _scale = backend.mainScreen().backingScaleFactor;
+  if (!(_scale > 0)) _scale = 1;
+  _backend = backend.createWindow(_frame, _scale, *this);
+}
+
+Window::~Window() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  WindowAnimations::forget(*this);
+  _self.reset();
+  releaseCursor();
+  if (View* content = _contentView) {
+    _contentView = nullptr;
+    content->setNextResponder(nullptr);
+    content->setHost(nullptr);
+  }
+  _backend.reset();
+  if (_surface) cairo_surface_destroy(_surface);
+}
+
+Rect Window::frame() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _frame;
+}
+
+void Window::setFrame(Rect frame, bool display) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  WindowAnimations::cancel(*this, WindowAnimations::Property::Frame);
+  applyFrame(frame);
+  if (display && _visible && !_dirty.isEmpty()) redraw();
+}
+
+void Window::applyFrame(Rect frame) {
+  frame = sanitized(frame);
+  if (frame == _frame) return;
+  bool resized = frame.size != _frame.size;
+  _frame = frame;
+  _backend->setFrame(frame);
+  if (!resized) return;
+  markDirty(bounds());
+  if (_contentView) _contentView->setFrame(bounds());
+  viewTrackingAreasChanged();
+}
+
+View* Window::contentView() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _contentView;
+}
+
+void Window::setContentView(View* view) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (view == _contentView) return;
+  if (View* previous = _contentView) {
+    _contentView = nullptr;
+    previous->setNextResponder(nullptr);
+    previous->setHost(nullptr);
+  }
+  if (view) {
+    view->removeFromSuperview();
+    view->setFrame(bounds());
+    view->setHost(this);
+    view->setNextResponder(this);
+    _contentView = view;
+  }
+  markDirty(bounds());
+  viewTrackingAreasChanged();
+}
+
+int Window::level() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _level;
+}
+
+void Window::setLevel(int level) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _level = level;
+  _backend->setLevel(level);
+}
+
+bool Window::isOpaque() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _opaque;
+}
+
+void Window::setOpaque(bool opaque) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (opaque == _opaque) return;
+  _opaque = opaque;
+  markDirty(bounds());
+}
+
+Color Window::backgroundColor() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _backgroundColor;
+}
+
+void Window::setBackgroundColor(const Color& color) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (color == _backgroundColor) return;
+  _backgroundColor = color;
+  markDirty(bounds());
+}
+
+double Window::alphaValue() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _alpha;
+}
+
+void Window::setAlphaValue(double alpha) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  WindowAnimations::cancel(*this, WindowAnimations::Property::Alpha);
+  applyAlpha(alpha);
+}
+
+void Window::applyAlpha(double alpha) {
+  alpha = alpha > 1 ? 1 : (alpha >= 0 ? alpha : 0);
+  if (alpha == _alpha) return;
+  _alpha = alpha;
+  _backend->setAlpha(alpha);
+}
+
+void Window::orderFront() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _visible = true;
+  // The whole window is drawn before it shows, so that it never shows stale or empty pixels.
+  _dirty = bounds();
+  redraw();
+  _backend->orderFront();
+  std::weak_ptr<Window*> self = _self;
+  RunLoop::main().queue().async([self] {
+    auto alive = self.lock();
+    if (!alive) return;
+    Window& window = **alive;
+    if (window._visible && !WindowAnimations::isBusy(window)) window.cameToRest();
+  });
+}
+
+void Window::orderFrontRegardless() { orderFront(); }
+
+void Window::orderOut() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!_visible) return;
+  _visible = false;
+  _backend->orderOut();
+  if (_pointerInside) pointerMoved(_pointerLocation, false);
+}
+
+bool Window::isVisible() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _visible;
+}
+
+void Window::display() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _dirty = bounds();
+  redraw();
+}
+
+double Window::backingScaleFactor() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _scale;
+}
+
+WindowAnimator Window::animator() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return WindowAnimator(*this);
+}
+
+bool Window::isVisibleAtLaunch() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _visibleAtLaunch;
+}
+
+void Window::setVisibleAtLaunch(bool visible) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _visibleAtLaunch = visible;
+}
+
+cairo_surface_t* Window::surface() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _surface;
+}
+
+BackendWindow* Window::backendWindow() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _backend.get();
+}
+
+// Drawing
+
+void Window::viewNeedsDisplay(Rect rectInWindow) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  markDirty(rectInWindow);
+}
+
+void Window::markDirty(Rect rect) {
+  rect = rect.intersection(bounds());
+  if (rect.isEmpty()) return;
+  _dirty = unionOf(_dirty, rect);
+  scheduleRedraw();
+}
+
+void Window::scheduleRedraw() {
+  if (!_visible || _redrawQueued) return;
+  _redrawQueued = true;
+  std::weak_ptr<Window*> self = _self;
+  RunLoop::main().queue().async([self] {
+    auto alive = self.lock();
+    if (!alive) return;
+    Window& window = **alive;
+    window._redrawQueued = false;
+    if (window._visible && !window._dirty.isEmpty()) window.redraw();
+  });
+}
+
+void Window::resizeSurface() {
+  long width = pixelLength(_frame.size.width, _scale);
+  long height = pixelLength(_frame.size.height, _scale);
+  if (_surface && cairo_image_surface_get_width(_surface) == width &&
+      cairo_image_surface_get_height(_surface) == height)
+    return;
+  if (_surface) cairo_surface_destroy(_surface);
+  _surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(width), int(height));
+  _dirty = bounds();
+}
+
+void Window::redraw() {
+  resizeSurface();
+  Rect dirty = _dirty.intersection(bounds());
+  _dirty = Rect{};
+  if (dirty.isEmpty() || cairo_surface_status(_surface) != CAIRO_STATUS_SUCCESS) return;
+  long width = cairo_image_surface_get_width(_surface);
+  long height = cairo_image_surface_get_height(_surface);
+  PixelRect damage = dirty.pixelRect(_scale);
+  long left = std::clamp(damage.x, 0L, width);
+  long bottom = std::clamp(damage.y, 0L, height);
+  long right = std::clamp(damage.x + damage.width, 0L, width);
+  long top = std::clamp(damage.y + damage.height, 0L, height);
+  if (right <= left || top <= bottom) return;
+  damage = PixelRect{left, bottom, right - left, top - bottom};
+
+  cairo_t* cairo = cairo_create(_surface);
+  // The damage in device space, whose rows count from the top.
+  cairo_rectangle(cairo, double(left), double(height - top), double(right - left),
+                  double(top - bottom));
+  cairo_clip(cairo);
+  Color::RGBA background = _backgroundColor.rgba();
+  cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_rgba(cairo, background.red, background.green, background.blue,
+                        _opaque ? 1.0 : background.alpha);
+  cairo_paint(cairo);
+  cairo_set_operator(cairo, CAIRO_OPERATOR_OVER);
+  // Window points, y up, to device pixels.
+  cairo_translate(cairo, 0, double(height));
+  cairo_scale(cairo, _scale, -_scale);
+  if (_contentView) {
+    GraphicsContext context(cairo, false);
+    GraphicsContext::Scope scope(context);
+    View* content = _contentView;
+    content->displayRect(content->convertRectFromView(dirty, nullptr), context, false);
+  }
+  cairo_destroy(cairo);
+  cairo_surface_flush(_surface);
+  _backend->present(_surface, damage);
+}
+
+void Window::presentAll() {
+  if (!_dirty.isEmpty() || !_surface) {
+    _dirty = bounds();
+    redraw();
+    return;
+  }
+  _backend->present(_surface, Rect{{0, 0}, _frame.size}.pixelRect(_scale));
+}
+
+void Window::backendExpose(Rect rect) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  markDirty(rect);
+}
+
+// Snapshots
+
+void Window::cameToRest() {
+  if (_visible) writeSnapshot();
+}
+
+void Window::writeSnapshot() {
+  const char* folder = std::getenv("PLATFORM_SNAPSHOT_DIR");
+  if (!folder || !*folder) return;
+  if (!_dirty.isEmpty() || !_surface) redraw();
+  if (!_surface) return;
+  static bool s_failureLogged = false;
+  int number = ++s_snapshotCount;
+  std::string path = std::string(folder) + "/" + std::to_string(number) + ".png";
+  std::string partial = std::string(folder) + "/." + std::to_string(number) + ".png.partial";
+
+  int width = cairo_image_surface_get_width(_surface);
+  int height = cairo_image_surface_get_height(_surface);
+  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* cairo = cairo_create(image);
+  cairo_set_source_surface(cairo, _surface, 0, 0);
+  cairo_paint_with_alpha(cairo, _alpha);
+  cairo_destroy(cairo);
+  // Written aside and renamed, so that a reader never sees half a file.
+  cairo_status_t status = cairo_surface_write_to_png(image, partial.c_str());
+  cairo_surface_destroy(image);
+  std::string reason;
+  if (status != CAIRO_STATUS_SUCCESS) {
+    reason = cairo_status_to_string(status);
+  } else if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    reason = "it could not be renamed into place";
+  }
+  if (reason.empty()) return;
+  std::remove(partial.c_str());
+  if (!s_failureLogged) {
+    s_failureLogged = true;
+    foundation::NSLog(
+        "appkit: unable to write the window snapshot %s (%s); further failures are "
+        "not logged",
+        path.c_str(), reason.c_str());
+  }
+}
+
+// Events
+
+void Window::sendEvent(const Event& event) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  Point location = event.locationInWindow;
+  bool inside = bounds().contains(location);
+  switch (event.type) {
+    case EventType::MouseEntered:
+      pointerMoved(location, true);
+      break;
+    case EventType::MouseExited:
+      pointerMoved(location, false);
+      break;
+    case EventType::MouseMoved:
+      pointerMoved(location, inside);
+      break;
+    case EventType::LeftMouseDown: {
+      pointerMoved(location, inside);
+      _pressedView = _contentView ? _contentView->hitTest(location) : nullptr;
+      if (_pressedView) _pressedView->mouseDown(event);
+      break;
+    }
+    case EventType::LeftMouseDragged:
+      pointerMoved(location, inside);
+      if (_pressedView) _pressedView->mouseDragged(event);
+      break;
+    case EventType::LeftMouseUp: {
+      pointerMoved(location, inside);
+      View* pressed = _pressedView;
+      _pressedView = nullptr;
+      if (pressed) pressed->mouseUp(event);
+      break;
+    }
+  }
+}
+
+void Window::backendMouseEvent(const Event& event) { sendEvent(event); }
+
+void Window::pointerMoved(Point location, bool inside) {
+  bool wasInside = _pointerInside;
+  _pointerLocation = location;
+  _pointerInside = inside;
+  if (inside && !wasInside) claimCursor();
+  updateTracking();
+  if (!inside && wasInside && !_pointerInside) releaseCursor();
+}
+
+void Window::viewTrackingAreasChanged() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (_trackingQueued || (!_pointerInside && _hovered.empty())) return;
+  _trackingQueued = true;
+  std::weak_ptr<Window*> self = _self;
+  RunLoop::main().queue().async([self] {
+    auto alive = self.lock();
+    if (!alive) return;
+    (*alive)->_trackingQueued = false;
+    (*alive)->updateTracking();
+  });
+}
+
+void Window::collectHovered(View& view, Rect clip, std::vector<Hover>& hovered) const {
+  if (view.isHidden()) return;
+  Rect visible = view.convertRectToView(view.bounds(), nullptr).intersection(clip);
+  if (visible.isEmpty()) return;
+  for (const TrackingArea& area : view.trackingAreas()) {
+    Rect rect = view.convertRectToView(view.trackingRect(area), nullptr).intersection(visible);
+    if (rect.contains(_pointerLocation)) hovered.push_back(Hover{&view, area.id});
+  }
+  for (View* subview : view.subviews()) collectHovered(*subview, visible, hovered);
+}
+
+void Window::updateTracking() {
+  if (_deliveringTracking) {
+    // A handler moved the pointer: the round under way starts again once it is delivered.
+    _trackingAgain = true;
+    return;
+  }
+  _deliveringTracking = true;
+  for (int round = 0; round < kMaxTrackingRounds; ++round) {
+    _trackingAgain = false;
+    std::vector<Hover> now;
+    if (_pointerInside && _contentView) collectHovered(*_contentView, bounds(), now);
+    for (const Hover& hover : _hovered) {
+      if (std::find(now.begin(), now.end(), hover) == now.end())
+        _trackingEvents.emplace_back(hover, EventType::MouseExited);
+    }
+    for (const Hover& hover : now) {
+      if (std::find(_hovered.begin(), _hovered.end(), hover) == _hovered.end())
+        _trackingEvents.emplace_back(hover, EventType::MouseEntered);
+    }
+    _hovered = std::move(now);
+    while (!_trackingEvents.empty()) {
+      auto [hover, type] = _trackingEvents.front();
+      _trackingEvents.erase(_trackingEvents.begin());
+      // The owner is looked up now: an area removed meanwhile is not told anything.
+      TrackingAreaOwner* owner = nullptr;
+      for (const TrackingArea& area : hover.view->trackingAreas()) {
+        if (area.id == hover.areaId) owner = area.owner;
+      }
+      if (!owner) continue;
+      Event event;
+      event.type = type;
+      event.locationInWindow = _pointerLocation;
+      event.trackingAreaId = hover.areaId;
+      if (type == EventType::MouseEntered) {
+        owner->mouseEntered(event);
+      } else {
+        owner->mouseExited(event);
+      }
+    }
+    if (!_trackingAgain) break;
+  }
+  _deliveringTracking = false;
+}
+
+void Window::viewWillLeaveHost(View& view) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (&view == _contentView) _contentView = nullptr;
+  if (&view == _pressedView) _pressedView = nullptr;
+  std::erase_if(_hovered, [&](const Hover& hover) { return hover.view == &view; });
+  std::erase_if(_trackingEvents, [&](const auto& entry) { return entry.first.view == &view; });
+  if (!_hovered.empty() || _pointerInside) viewTrackingAreasChanged();
+}
+
+void Window::claimCursor() {
+  s_cursorWindow = this;
+  Cursor::setPresenter([](Cursor::Kind kind) {
+    if (s_cursorWindow && s_cursorWindow->_backend) s_cursorWindow->_backend->setCursor(kind);
+  });
+  _backend->setCursor(Cursor::currentKind());
+}
+
+void Window::releaseCursor() {
+  if (s_cursorWindow != this) return;
+  s_cursorWindow = nullptr;
+  Cursor::setPresenter(nullptr);
+}
+
+// Layout classes
+
+void Window::registerLayoutClasses(ClassRegistry& registry) {
+  registry.registerClass(ClassBuilder<View>("View")
+                             .property("frame",
+                                       [](View& view, const foundation::PlistValue& value) {
+                                         std::optional<Rect> frame = layoutRect(value);
+                                         if (frame) view.setFrame(*frame);
+                                         return frame.has_value();
+                                       })
+                             .property("hidden",
+                                       [](View& view, const foundation::PlistValue& value) {
+                                         std::optional<bool> hidden = layoutBool(value);
+                                         if (hidden) view.setHidden(*hidden);
+                                         return hidden.has_value();
+                                       })
+                             .build());
+
+  ClassDescription window =
+      ClassBuilder<Window>("Window")
+          .property("frame",
+                    [](Window& window, const foundation::PlistValue& value) {
+                      std::optional<Rect> frame = layoutRect(value);
+                      if (frame) window.setFrame(*frame, false);
+                      return frame.has_value();
+                    })
+          .property("level",
+                    [](Window& window, const foundation::PlistValue& value) {
+                      std::optional<double> level = layoutNumber(value);
+                      if (!level || *level != std::floor(*level) || std::abs(*level) > 1e9)
+                        return false;
+                      window.setLevel(static_cast<int>(*level));
+                      return true;
+                    })
+          .property("opaque",
+                    [](Window& window, const foundation::PlistValue& value) {
+                      std::optional<bool> opaque = layoutBool(value);
+                      if (opaque) window.setOpaque(*opaque);
+                      return opaque.has_value();
+                    })
+          .property("backgroundColor",
+                    [](Window& window, const foundation::PlistValue& value) {
+                      std::optional<Color> color = layoutColor(value);
+                      if (color) window.setBackgroundColor(*color);
+                      return color.has_value();
+                    })
+          .property("alphaValue",
+                    [](Window& window, const foundation::PlistValue& value) {
+                      std::optional<double> alpha = layoutNumber(value);
+                      if (!alpha || *alpha < 0 || *alpha > 1) return false;
+                      window.setAlphaValue(*alpha);
+                      return true;
+                    })
+          .property("visibleAtLaunch",
+                    [](Window& window, const foundation::PlistValue& value) {
+                      std::optional<bool> visible = layoutBool(value);
+                      if (visible) window.setVisibleAtLaunch(*visible);
+                      return visible.has_value();
+                    })
+          .build();
+  // The content view is set through setContentView, which hosts and sizes it.
+  window.outlets["contentView"] = [](Object& self, Object* target) {
+    auto* owner = dynamic_cast<Window*>(&self);
+    auto* view = dynamic_cast<View*>(target);
+    if (!owner || (target && !view)) return false;
+    owner->setContentView(view);
+    return true;
+  };
+  registry.registerClass(std::move(window));
+}
+
+}  // namespace appkit

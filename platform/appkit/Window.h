@@ -1,0 +1,188 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "appkit/Color.h"
+#include "appkit/Geometry.h"
+#include "appkit/Responder.h"
+#include "appkit/View.h"
+#include "appkit/WindowBackend.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace appkit {
+
+class ClassRegistry;
+class Window;
+
+// What Window::animator() answers: the window's setters, animated inside an animation group (see
+// AnimationContext) and immediate outside one. A plain handle to the window; main thread only.
+class WindowAnimator {
+ public:
+  void setFrame(Rect frame, bool display);
+  void setAlphaValue(double alpha);
+
+ private:
+  friend class Window;
+  explicit WindowAnimator(Window& window) : _window(window) {}
+  Window& _window;
+};
+
+// A borderless window of the window backend showing one view hierarchy, its content view.
+//
+// Pixels: the window draws into its own ARGB32 image surface of its size in device pixels (the
+// frame's size in points times the backing scale, rounded to whole pixels). A frame clears the
+// area to draw to the background colour (transparent when the window is not opaque and the colour
+// is clear), draws the content view's hierarchy there with window points, y up, mapped to device
+// pixels, and hands the frame to the backend. setNeedsDisplay on a view marks an area; every area
+// marked before the next pass of the main run loop is drawn in one frame then.
+//
+// Events: a press goes to the deepest view under the pointer (mouseDown, which passes up the
+// responder chain by default); drags and the release go to the view that took the press, wherever
+// the pointer is. Pointer motion sends mouseEntered/mouseExited to the owners of the tracking
+// areas the pointer crosses, with the area's id in the event; so do areas that appear or vanish
+// under a still pointer (on the next pass) and the pointer's leaving the window. While the pointer
+// is over the window, Cursor::set() shows its cursor through this window.
+//
+// Snapshots: when the environment's PLATFORM_SNAPSHOT_DIR names a folder, the window writes what
+// it shows (its pixels with its alpha applied, RGBA, device pixels) to <folder>/<n>.png, n
+// counting 1, 2, … for the whole process, each time it comes to rest: on the pass after
+// orderFront when no animation of it runs, and after the last frame of an animation group that
+// changed it (before the group's completion).
+//
+// Ownership: the content view is not owned (a layout or the caller owns it); a view that leaves
+// the window, destroyed or removed, is forgotten at once. Main thread only.
+class Window : public Responder, public ViewHost, private BackendWindowClient {
+ public:
+  // Stacking levels: a window stays above windows of lower levels.
+  enum Level : int {
+    NormalWindowLevel = 0,
+    FloatingWindowLevel = 3,
+    StatusWindowLevel = 25,
+    PopUpMenuWindowLevel = 101,
+  };
+
+  // A window of the zero rect, for a layout to set up.
+  Window();
+  // A hidden window whose content (its whole area: it has no border) covers `contentRect`, in
+  // screen points.
+  explicit Window(Rect contentRect);
+  ~Window() override;
+
+  // In screen points, origin at the bottom left of the desktop.
+  Rect frame() const;
+  // Moves or resizes the window at once (stopping an animation of its frame); with `display` a
+  // resized window draws at once instead of on the next pass.
+  void setFrame(Rect frame, bool display);
+
+  View* contentView() const;
+  // Shows `view` (or nothing) filling the window, taking it from its superview; the previous
+  // content view leaves the window.
+  void setContentView(View* view);
+
+  int level() const;
+  void setLevel(int level);
+  bool isOpaque() const;
+  void setOpaque(bool opaque);
+  // White at 0.93 unless set.
+  Color backgroundColor() const;
+  void setBackgroundColor(const Color& color);
+  // 0 (invisible) to 1; other values are clamped. Stops an animation of the alpha value.
+  double alphaValue() const;
+  void setAlphaValue(double alpha);
+
+  // Shows the window above the others of its level. The window never takes the keyboard focus
+  // and never activates the application, so both calls do the same.
+  void orderFront();
+  void orderFrontRegardless();
+  void orderOut();
+  bool isVisible() const;
+
+  // Draws the whole window now and presents it.
+  void display();
+  // Routes a mouse event (location in the window's points) as described above.
+  void sendEvent(const Event& event);
+  // The device pixels per point of the window's surface.
+  double backingScaleFactor() const;
+
+  WindowAnimator animator();
+
+  // Whether a layout's window is ordered front when the application has loaded its layout
+  // (true unless the layout says otherwise).
+  bool isVisibleAtLaunch() const;
+  void setVisibleAtLaunch(bool visible);
+
+  // The window's pixels (premultiplied ARGB32, the first row at the top), up to date after the
+  // last frame drawn; owned by the window and replaced when its pixel size changes. Null before
+  // the first frame. For tests and snapshots.
+  cairo_surface_t* surface() const;
+  // The backend's window (not owned by the caller).
+  BackendWindow* backendWindow() const;
+
+  // Registers the layout classes "Window" and "View" with `registry`.
+  static void registerLayoutClasses(ClassRegistry& registry);
+
+  // ViewHost
+  Window* hostWindow() override { return this; }
+  void viewNeedsDisplay(Rect rectInWindow) override;
+  void viewTrackingAreasChanged() override;
+  void viewWillLeaveHost(View& view) override;
+
+ private:
+  friend class WindowAnimations;
+  struct Hover {
+    View* view;
+    int areaId;
+    bool operator==(const Hover&) const = default;
+  };
+
+  // BackendWindowClient
+  void backendMouseEvent(const Event& event) override;
+  void backendExpose(Rect rect) override;
+
+  Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
+  void applyFrame(Rect frame);
+  void applyAlpha(double alpha);
+  void resizeSurface();
+  void markDirty(Rect rect);
+  void scheduleRedraw();
+  void redraw();
+  void presentAll();
+  void cameToRest();
+  void writeSnapshot();
+  void pointerMoved(Point location, bool inside);
+  void updateTracking();
+  void collectHovered(View& view, Rect clip, std::vector<Hover>& hovered) const;
+  void claimCursor();
+  void releaseCursor();
+
+  Rect _frame;
+  int _level = NormalWindowLevel;
+  bool _opaque = true;
+  Color _backgroundColor;
+  double _alpha = 1;
+  bool _visible = false;
+  bool _visibleAtLaunch = true;
+  double _scale = 1;
+  View* _contentView = nullptr;
+  std::unique_ptr<BackendWindow> _backend;
+  cairo_surface_t* _surface = nullptr;
+
+  Rect _dirty;
+  bool _redrawQueued = false;
+  bool _trackingQueued = false;
+  // Queued blocks hold a weak reference and do nothing once the window is gone.
+  std::shared_ptr<Window*> _self;
+
+  View* _pressedView = nullptr;
+  bool _pointerInside = false;
+  Point _pointerLocation;
+  std::vector<Hover> _hovered;
+  // Entered/exited events being delivered; a view leaving the window is struck from it.
+  std::vector<std::pair<Hover, EventType>> _trackingEvents;
+  bool _deliveringTracking = false;
+  bool _trackingAgain = false;
+};
+
+}  // namespace appkit
