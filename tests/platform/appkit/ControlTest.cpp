@@ -15,7 +15,11 @@
 #include "appkit/Control.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/Layout.h"
+#include "appkit/RunLoop.h"
 #include "appkit/TextField.h"
+#include "appkit/Window.h"
+#include "appkit/headless/HeadlessBackend.h"
+#include "foundation/Clock.h"
 #include "foundation/PropertyList.h"
 
 namespace {
@@ -261,6 +265,42 @@ TEST(ControlCell, TrackingAreaExistsExactlyWhileTheCellShowsItsBorderOnlyWhileIn
   }
   EXPECT_EQ(survivor->controlView(), nullptr);
   survivor->setBackgroundColor(appkit::Color::redColor());
+}
+
+TEST(ControlInWindow, TheWindowsEventsReachTheCellAndAClickSendsOnce) {
+  foundation::ManualClock clock;
+  foundation::ScopedClock scopedClock{clock};
+  appkit::WindowBackend::setSharedForTesting(std::make_unique<appkit::HeadlessBackend>(
+      appkit::ScreenDescription{Rect::make(0, 0, 1440, 900), Rect::make(0, 0, 1440, 900), 1}));
+  {
+    appkit::Window window(Rect::make(0, 0, 200, 100));
+    appkit::View content(Rect::make(0, 0, 200, 100));
+    Button button(Rect::make(10, 10, 100, 30));
+    RecordingCell cell;
+    cell.setShowsBorderOnlyWhileMouseInside(true);
+    content.addSubview(&button);
+    button.setCell(&cell);
+    int actions = 0;
+    button.setAction([&](appkit::Object*) { ++actions; });
+    window.setContentView(&content);
+    window.orderFront();
+    auto send = [&](EventType type, double x, double y) {
+      window.sendEvent(mouse(type, x, y));
+      while (appkit::RunLoop::main().runOnce()) {
+      }
+    };
+    send(EventType::MouseMoved, 20, 20);
+    send(EventType::LeftMouseDown, 20, 20);
+    send(EventType::LeftMouseDragged, 150, 20);
+    send(EventType::LeftMouseDragged, 30, 20);
+    send(EventType::LeftMouseUp, 30, 20);
+    send(EventType::MouseMoved, 150, 80);
+    EXPECT_EQ(cell.calls, (std::vector<std::string>{
+                              "entered", "start in", "exited", "continue in>out dark", "entered",
+                              "continue out>in lit", "stop in>in up", "exited"}));
+    EXPECT_EQ(actions, 1);
+  }
+  appkit::WindowBackend::setSharedForTesting(nullptr);
 }
 
 // --- Pixels -------------------------------------------------------------------------------------
