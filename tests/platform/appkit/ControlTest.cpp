@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Canvas.h"
 #include "TestClasses.h"
 #include "appkit/Button.h"
 #include "appkit/ButtonCell.h"
@@ -305,38 +306,22 @@ TEST(ControlInWindow, TheWindowsEventsReachTheCellAndAClickSendsOnce) {
 
 // --- Pixels -------------------------------------------------------------------------------------
 
-// An image of `width` by `height` points at `scale`, the destination of a window of that size.
+// A window-sized image of `width` by `height` points at `scale`, origin at the bottom left.
 class Snapshot {
  public:
   Snapshot(int width, int height, double scale)
-      : _scale(scale),
-        _surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(width * scale),
-                                            int(height * scale))),
-        _cairo(cairo_create(_surface)) {
-    // Window coordinates: origin at the bottom left, y up.
-    cairo_translate(_cairo, 0, height * scale);
-    cairo_scale(_cairo, scale, -scale);
-  }
-  ~Snapshot() {
-    cairo_destroy(_cairo);
-    cairo_surface_destroy(_surface);
-  }
+      : _canvas(width, height, scale, false), _scale(scale) {}
 
   void draw(appkit::View& view) {
-    appkit::GraphicsContext context(_cairo, false);
+    appkit::GraphicsContext context(_canvas.cairo(), false);
     appkit::GraphicsContext::Scope scope(context);
     view.displayRect(view.bounds(), context, false);
-    cairo_surface_flush(_surface);
   }
 
   // Red, green, blue, alpha (premultiplied) at the point (x, y), window coordinates.
   std::array<int, 4> at(double x, double y) const {
-    int px = int(x * _scale);
-    int py = cairo_image_surface_get_height(_surface) - 1 - int(y * _scale);
-    const unsigned char* row =
-        cairo_image_surface_get_data(_surface) + py * cairo_image_surface_get_stride(_surface);
-    std::uint32_t v = reinterpret_cast<const std::uint32_t*>(row)[px];
-    return {int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF), int(v >> 24)};
+    auto p = _canvas.at(int(x * _scale), _canvas.height() - 1 - int(y * _scale));
+    return {p.red, p.green, p.blue, p.alpha};
   }
 
   // Dark opaque pixels in [x0, x1) × [y0, y1) points: ink of black text.
@@ -351,30 +336,16 @@ class Snapshot {
     return count;
   }
 
-  // Written only when CONTROL_TEST_PNG_DIR names a folder, to look at by hand: enlarged four
-  // times, on pale green so that transparent pixels show.
+  // Written only when CONTROL_TEST_PNG_DIR names a folder, to look at by hand.
   void keep(const std::string& name) const {
-    const char* dir = std::getenv("CONTROL_TEST_PNG_DIR");
-    if (!dir) return;
-    int width = cairo_image_surface_get_width(_surface);
-    int height = cairo_image_surface_get_height(_surface);
-    cairo_surface_t* big = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width * 4, height * 4);
-    cairo_t* cairo = cairo_create(big);
-    cairo_set_source_rgb(cairo, 0.8, 1, 0.8);
-    cairo_paint(cairo);
-    cairo_scale(cairo, 4, 4);
-    cairo_set_source_surface(cairo, _surface, 0, 0);
-    cairo_pattern_set_filter(cairo_get_source(cairo), CAIRO_FILTER_NEAREST);
-    cairo_paint(cairo);
-    cairo_surface_write_to_png(big, (std::string(dir) + "/" + name + ".png").c_str());
-    cairo_destroy(cairo);
-    cairo_surface_destroy(big);
+    if (const char* dir = std::getenv("CONTROL_TEST_PNG_DIR")) {
+      _canvas.writePng((std::string(dir) + "/" + name + ".png").c_str());
+    }
   }
 
  private:
+  testing_support::Canvas _canvas;
   double _scale;
-  cairo_surface_t* _surface;
-  cairo_t* _cairo;
 };
 
 TEST(ButtonCellPixels, CheckBoxIsAWhiteBoxWhenOffAndBlueWithAWhiteTickWhenOn) {
