@@ -1,8 +1,6 @@
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
