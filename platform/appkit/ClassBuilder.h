@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -14,6 +15,7 @@ namespace appkit {
 //   static const appkit::ClassRegistrar s_registrar(
 //       appkit::ClassBuilder<AppDelegate>("AppDelegate")
 //           .outlet("window", &AppDelegate::window)
+//           .attribute("showsCaption", getter, setter)
 //           .action("onOkBtn:", &AppDelegate::onOkBtn)
 //           .build());
 //
@@ -54,6 +56,44 @@ class ClassBuilder {
           T* object = dynamic_cast<T*>(&self);
           return object && setter(*object, value);
         };
+    return *this;
+  }
+
+  // An outlet collection: each object of the layout's array of ids is handed, in order, to
+  // `adder`, a method of T (or of a base of T) taking an object of class U or a subclass; for
+  // example .outletCollection("subviews", &View::addSubview).
+  template <class U, class C>
+  ClassBuilder& outletCollection(std::string name, void (C::*adder)(U*)) {
+    static_assert(std::is_base_of_v<C, T>, "the adder is a method of the class or its base");
+    _description.outletCollections[std::move(name)] = [adder](Object& self, Object* element) {
+      T* object = dynamic_cast<T*>(&self);
+      U* typed = dynamic_cast<U*>(element);
+      if (!object || !typed) return false;
+      (object->*adder)(typed);
+      return true;
+    };
+    return *this;
+  }
+
+  // A key-value attribute, for bindings, and a property of the same name unless the class has a
+  // property by that name. `getter` is std::optional<foundation::PlistValue>(const T&), nullopt
+  // when there is no value; `setter` is bool(T&, const foundation::PlistValue&), false when the
+  // value does not fit. The setter does not announce the change; whoever calls it does.
+  template <class Getter, class Setter>
+  ClassBuilder& attribute(std::string key, Getter getter, Setter setter) {
+    ClassDescription::Attribute attribute;
+    attribute.get =
+        [getter = std::move(getter)](const Object& self) -> std::optional<foundation::PlistValue> {
+      const T* object = dynamic_cast<const T*>(&self);
+      if (!object) return std::nullopt;
+      return getter(*object);
+    };
+    attribute.set = [setter = std::move(setter)](Object& self,
+                                                 const foundation::PlistValue& value) {
+      T* object = dynamic_cast<T*>(&self);
+      return object && setter(*object, value);
+    };
+    _description.attributes[std::move(key)] = std::move(attribute);
     return *this;
   }
 

@@ -1,6 +1,8 @@
 #include "appkit/ClassRegistry.h"
 
+#include "appkit/Control.h"
 #include "appkit/Window.h"
+
 #include "foundation/Log.h"
 
 namespace appkit {
@@ -12,6 +14,7 @@ ClassRegistry& ClassRegistry::shared() {
   static ClassRegistry* s_registry = [] {
     auto* registry = new ClassRegistry();
     Window::registerLayoutClasses(*registry);
+    Control::registerLayoutClasses(*registry);
     return registry;
   }();
   return *s_registry;
@@ -54,6 +57,16 @@ const Entry* ClassRegistry::findInChain(
 const ClassDescription::PropertySetter* ClassRegistry::findProperty(std::string_view className,
                                                                     std::string_view key) const {
   return findInChain(className, key, &ClassDescription::properties);
+}
+
+const ClassDescription::Attribute* ClassRegistry::findAttribute(std::string_view className,
+                                                                std::string_view key) const {
+  return findInChain(className, key, &ClassDescription::attributes);
+}
+
+const ClassDescription::OutletAdder* ClassRegistry::findOutletCollection(
+    std::string_view className, std::string_view name) const {
+  return findInChain(className, name, &ClassDescription::outletCollections);
 }
 
 const ClassDescription::OutletSetter* ClassRegistry::findOutlet(std::string_view className,

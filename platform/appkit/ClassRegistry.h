@@ -31,6 +31,10 @@ class ClassRegistry {
   // has. A missing superclass or a cycle in the chain ends the search.
   const ClassDescription::PropertySetter* findProperty(std::string_view className,
                                                        std::string_view key) const;
+  const ClassDescription::Attribute* findAttribute(std::string_view className,
+                                                   std::string_view key) const;
+  const ClassDescription::OutletAdder* findOutletCollection(std::string_view className,
+                                                            std::string_view name) const;
   const ClassDescription::OutletSetter* findOutlet(std::string_view className,
                                                    std::string_view name) const;
   const ClassDescription::ActionMethod* findAction(std::string_view className,

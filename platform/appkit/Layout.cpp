@@ -1,5 +1,6 @@
 #include "appkit/Layout.h"
 
+#include "appkit/Binding.h"
 #include "appkit/ClassRegistry.h"
 #include "appkit/LayoutBuilder.h"
 #include "appkit/Object.h"
@@ -19,6 +20,9 @@ LayoutResult Layout::loadFromValue(const foundation::PlistValue& root, const std
 }
 
 Layout::~Layout() {
+  // Bindings observe objects that outlive the layout (the shared user-defaults controller) with
+  // closures that point into it: they go first.
+  _bindings.clear();
   while (!_objects.empty()) _objects.pop_back();
 }
 

@@ -15,6 +15,7 @@ class PlistValue;
 namespace appkit {
 
 class ApplicationDelegate;
+class Binding;
 class ClassRegistry;
 class Layout;
 class Object;
@@ -29,16 +30,21 @@ using LayoutResult = foundation::Result<std::unique_ptr<Layout>>;
 //   { Objects = ( { id = "delegate"; class = "AppDelegate";
 //                   properties = { ... }; outlets = { window = "popup"; }; }, ... );
 //     Connections = ( { kind = "action"; source = "ok"; target = "delegate";
-//                       selector = "onOkBtn:"; }, ... );
+//                       selector = "onOkBtn:"; },
+//                     { kind = "binding"; source = "caption"; binding = "value";
+//                       target = "$SharedUserDefaultsController"; keyPath = "values.Caption"; },
+//                     ... );
 //     ApplicationDelegate = "delegate"; }
 //
-// Loading creates every object through the class registry in array order, sets properties,
-// then outlets, then connections, then calls awakeFromLayout() on each object in order. Any
-// error stops the load: the objects made so far are destroyed and nothing is awoken. Malformed
-// input of any kind is reported, never trusted.
+// Loading creates every object through the class registry in array order and calls its
+// initWithCoder(), then sets properties, then outlets, then makes the connections, then calls
+// awakeFromNib() on each object in order. Any error stops the load: the objects made so far are
+// destroyed and nothing is awoken. Malformed input of any kind is reported, never trusted.
 //
-// Not thread-safe: a layout belongs to the main thread. Objects are destroyed in reverse order
-// of creation; their destructors must not use the other objects of the layout.
+// Not thread-safe: a layout belongs to the main thread. Destroying it first undoes its bindings
+// (no observer of it is left on any object, such as the shared user-defaults controller), then
+// destroys the objects in reverse order of creation; their destructors must not use the other
+// objects of the layout.
 class Layout {
  public:
   // Reads and loads the layout file at `path`, with the shared class registry.
@@ -63,6 +69,7 @@ class Layout {
   friend class LayoutBuilder;
 
   std::vector<std::unique_ptr<Object>> _objects;
+  std::vector<std::unique_ptr<Binding>> _bindings;
   std::map<std::string, Object*, std::less<>> _byId;
   ApplicationDelegate* _applicationDelegate = nullptr;
 };

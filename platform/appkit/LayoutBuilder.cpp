@@ -4,8 +4,11 @@
 #include <utility>
 
 #include "appkit/ApplicationDelegate.h"
+#include "appkit/Binding.h"
 #include "appkit/ClassRegistry.h"
+#include "appkit/Coder.h"
 #include "appkit/Object.h"
+#include "appkit/UserDefaultsController.h"
 
 namespace appkit {
 namespace {
@@ -18,6 +21,9 @@ const std::string* stringMember(const PlistDictionary& dictionary, const std::st
   auto it = dictionary.find(key);
   return it == dictionary.end() ? nullptr : it->second.string();
 }
+
+// The target id that names the shared user-defaults controller.
+constexpr std::string_view kSharedUserDefaultsController = "$SharedUserDefaultsController";
 
 }  // namespace
 
@@ -50,7 +56,7 @@ LayoutResult LayoutBuilder::build(const PlistValue& root) {
     _layout.reset();
     return built.error();
   }
-  for (const auto& entry : _entries) entry.object->awakeFromLayout();
+  for (const auto& entry : _entries) entry.object->awakeFromNib();
   return std::move(_layout);
 }
 
@@ -101,12 +107,22 @@ LayoutBuilder::Step LayoutBuilder::createObjects(const PlistValue& objects) {
     if (!cls->factory) {
       return fail("object '" + *id + "': class '" + *className + "' cannot be instantiated");
     }
+    const PlistDictionary* properties = nullptr;
+    if (auto found = description->find("properties"); found != description->end()) {
+      properties = found->second.dictionary();
+      if (!properties)
+        return fail("object '" + *id + "' (" + *className + "): properties is not a dictionary");
+    }
     std::unique_ptr<Object> object = cls->factory();
     if (!object) return fail("object '" + *id + "': class '" + *className + "' made no object");
     Object* raw = object.get();
     _layout->_objects.push_back(std::move(object));
     _layout->_byId.emplace(*id, raw);
-    _entries.push_back(Entry{*id, *className, description, raw});
+    _entries.push_back(Entry{*id, *className, description, raw, {}});
+    Coder coder(*id, *className, properties);
+    if (!raw->initWithCoder(coder))
+      return fail(describe(_entries.back()) + ": decoding made no object");
+    _entries.back().decodedKeys = coder.decodedKeys();
   }
   return {};
 }
@@ -114,12 +130,19 @@ LayoutBuilder::Step LayoutBuilder::createObjects(const PlistValue& objects) {
 LayoutBuilder::Step LayoutBuilder::setProperties(const Entry& entry) {
   auto it = entry.description->find("properties");
   if (it == entry.description->end()) return {};
-  const PlistDictionary* properties = it->second.dictionary();
-  if (!properties) return fail(describe(entry) + ": properties is not a dictionary");
+  const PlistDictionary* properties = it->second.dictionary();  // checked when created
   for (const auto& [key, value] : *properties) {
-    const auto* setter = _registry.findProperty(entry.className, key);
-    if (!setter) return fail(describe(entry) + ": no property '" + key + "'");
-    if (!(*setter)(*entry.object, value)) {
+    bool accepted;
+    if (const auto* setter = _registry.findProperty(entry.className, key)) {
+      accepted = (*setter)(*entry.object, value);
+    } else if (const auto* attribute = _registry.findAttribute(entry.className, key)) {
+      accepted = attribute->set(*entry.object, value);
+    } else if (entry.decodedKeys.count(key)) {
+      continue;  // read by the object's initWithCoder
+    } else {
+      return fail(describe(entry) + ": no property '" + key + "'");
+    }
+    if (!accepted) {
       return fail(describe(entry) + ": property '" + key + "' does not accept the value given");
     }
   }
@@ -133,7 +156,12 @@ LayoutBuilder::Step LayoutBuilder::setOutlets(const Entry& entry) {
   if (!outlets) return fail(describe(entry) + ": outlets is not a dictionary");
   for (const auto& [name, value] : *outlets) {
     const auto* setter = _registry.findOutlet(entry.className, name);
-    if (!setter) return fail(describe(entry) + ": no outlet '" + name + "'");
+    if (!setter) {
+      const auto* adder = _registry.findOutletCollection(entry.className, name);
+      if (!adder) return fail(describe(entry) + ": no outlet '" + name + "'");
+      if (Step added = setOutletCollection(entry, name, value, *adder); !added) return added;
+      continue;
+    }
     const std::string* targetId = value.string();
     if (!targetId) return fail(describe(entry) + ": outlet '" + name + "' is not an id string");
     const Entry* target = entryWithId(*targetId);
@@ -141,6 +169,25 @@ LayoutBuilder::Step LayoutBuilder::setOutlets(const Entry& entry) {
       return fail(describe(entry) + ": outlet '" + name + "' names no object '" + *targetId + "'");
     }
     if (!(*setter)(*entry.object, target->object)) {
+      return fail(describe(entry) + ": outlet '" + name + "' cannot hold " + describe(*target));
+    }
+  }
+  return {};
+}
+
+LayoutBuilder::Step LayoutBuilder::setOutletCollection(const Entry& entry, const std::string& name,
+                                                       const PlistValue& value,
+                                                       const ClassDescription::OutletAdder& adder) {
+  const foundation::PlistArray* ids = value.array();
+  if (!ids) return fail(describe(entry) + ": outlet '" + name + "' is not an array of ids");
+  for (const PlistValue& element : *ids) {
+    const std::string* targetId = element.string();
+    if (!targetId) return fail(describe(entry) + ": outlet '" + name + "' is not an array of ids");
+    const Entry* target = entryWithId(*targetId);
+    if (!target) {
+      return fail(describe(entry) + ": outlet '" + name + "' names no object '" + *targetId + "'");
+    }
+    if (!adder(*entry.object, target->object)) {
       return fail(describe(entry) + ": outlet '" + name + "' cannot hold " + describe(*target));
     }
   }
@@ -158,6 +205,9 @@ LayoutBuilder::Step LayoutBuilder::connect(const PlistValue& connections) {
     if (!kind) return fail(where + " has no kind string");
     if (*kind == "action") {
       Step connected = connectAction(*connection, where);
+      if (!connected) return connected;
+    } else if (*kind == "binding") {
+      Step connected = connectBinding(*connection, where);
       if (!connected) return connected;
     } else {
       return fail(where + ": unknown connection kind '" + *kind + "'");
@@ -191,6 +241,75 @@ LayoutBuilder::Step LayoutBuilder::connectAction(const PlistDictionary& connecti
   if (!source->object->setAction(targetObject, *selector, std::move(action))) {
     return fail(where + ": " + describe(*source) + " sends no actions");
   }
+  return {};
+}
+
+LayoutBuilder::Step LayoutBuilder::connectBinding(const PlistDictionary& connection,
+                                                  const std::string& where) {
+  Step keys = checkKeys(connection, {"kind", "source", "binding", "target", "keyPath"}, where);
+  if (!keys) return keys;
+  const std::string* sourceId = stringMember(connection, "source");
+  const std::string* binding = stringMember(connection, "binding");
+  const std::string* targetId = stringMember(connection, "target");
+  const std::string* keyPath = stringMember(connection, "keyPath");
+  if (!sourceId || !binding || !targetId || !keyPath || binding->empty() || keyPath->empty()) {
+    return fail(where + ": a binding needs source, binding, target and keyPath strings");
+  }
+  const Entry* source = entryWithId(*sourceId);
+  if (!source) return fail(where + ": no source object '" + *sourceId + "'");
+  const auto* sourceAttribute = _registry.findAttribute(source->className, *binding);
+  if (!sourceAttribute) {
+    return fail(where + ": binding to a missing key: " + describe(*source) + " has no attribute '" +
+                *binding + "'");
+  }
+  Object* sourceObject = source->object;
+  Binding::Endpoint from;
+  from.object = sourceObject;
+  from.key = *binding;
+  from.description = describe(*source) + " '" + *binding + "'";
+  from.get = [get = sourceAttribute->get, sourceObject] { return get(*sourceObject); };
+  from.set = [set = sourceAttribute->set, sourceObject, key = *binding](const PlistValue& value) {
+    if (!set(*sourceObject, value)) return false;
+    sourceObject->didChangeValueForKey(key);
+    return true;
+  };
+
+  Binding::Endpoint to;
+  to.key = *keyPath;
+  if (*targetId == kSharedUserDefaultsController) {
+    if (!UserDefaultsController::defaultsKey(*keyPath)) {
+      return fail(where + ": " + describe(*source) + " is bound to " + *targetId +
+                  " with keyPath '" + *keyPath + "', which is not of the form values.<key>");
+    }
+    UserDefaultsController* controller = &UserDefaultsController::shared();
+    to.object = controller;
+    to.description = *targetId + " '" + *keyPath + "'";
+    to.get = [controller, key = *keyPath] { return controller->valueForKeyPath(key); };
+    // The controller announces the change itself, through the defaults' change hook.
+    to.set = [controller, key = *keyPath](const PlistValue& value) {
+      return controller->setValueForKeyPath(key, value);
+    };
+  } else {
+    const Entry* target = entryWithId(*targetId);
+    if (!target) {
+      return fail(where + ": " + describe(*source) + " is bound to no object '" + *targetId + "'");
+    }
+    const auto* targetAttribute = _registry.findAttribute(target->className, *keyPath);
+    if (!targetAttribute) {
+      return fail(where + ": binding to a missing key: " + describe(*target) +
+                  " has no attribute '" + *keyPath + "'");
+    }
+    Object* targetObject = target->object;
+    to.object = targetObject;
+    to.description = describe(*target) + " '" + *keyPath + "'";
+    to.get = [get = targetAttribute->get, targetObject] { return get(*targetObject); };
+    to.set = [set = targetAttribute->set, targetObject, key = *keyPath](const PlistValue& value) {
+      if (!set(*targetObject, value)) return false;
+      targetObject->didChangeValueForKey(key);
+      return true;
+    };
+  }
+  _layout->_bindings.push_back(std::make_unique<Binding>(std::move(from), std::move(to)));
   return {};
 }
 

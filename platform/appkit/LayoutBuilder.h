@@ -1,9 +1,11 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "appkit/ClassDescription.h"
 #include "appkit/Layout.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Result.h"
@@ -24,6 +26,7 @@ class LayoutBuilder {
     std::string className;
     const foundation::PlistDictionary* description;
     Object* object;
+    std::set<std::string> decodedKeys;  // properties that initWithCoder read
   };
 
   using Step = foundation::Result<void>;
@@ -38,6 +41,10 @@ class LayoutBuilder {
   Step setOutlets(const Entry& entry);
   Step connect(const foundation::PlistValue& connections);
   Step connectAction(const foundation::PlistDictionary& connection, const std::string& where);
+  Step connectBinding(const foundation::PlistDictionary& connection, const std::string& where);
+  Step setOutletCollection(const Entry& entry, const std::string& name,
+                           const foundation::PlistValue& value,
+                           const ClassDescription::OutletAdder& adder);
   Step designateDelegate(const foundation::PlistValue& id);
   const Entry* entryWithId(const std::string& id) const;
   static std::string describe(const Entry& entry);

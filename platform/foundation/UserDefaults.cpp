@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "Bundle.h"
 #include "DirectoryStream.h"
@@ -234,9 +235,36 @@ struct UserDefaults::State {
   }
 
   void change(std::string_view key, std::optional<PlistValue> value) {
-    std::lock_guard<std::mutex> guard(mutex);
-    pending.insert_or_assign(std::string(key), Change{std::move(value), ++generation});
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      pending.insert_or_assign(std::string(key), Change{std::move(value), ++generation});
+    }
+    notify(key);
   }
+
+  // Calls every change observer with `key`, holding only each observer's own call lock.
+  void notify(std::string_view key) {
+    std::vector<std::shared_ptr<Observer>> current;
+    {
+      std::lock_guard<std::mutex> guard(observersMutex);
+      if (observers.empty()) return;
+      current.reserve(observers.size());
+      for (const auto& [id, observer] : observers) current.push_back(observer);
+    }
+    for (const auto& observer : current) {
+      std::lock_guard<std::recursive_mutex> calling(observer->callMutex);
+      if (!observer->removed) observer->function(key);
+    }
+  }
+
+  // A change observer. `callMutex` is held while it runs, so that removing it waits for calls in
+  // progress on other threads; recursive, so that it can remove itself.
+  struct Observer {
+    explicit Observer(ChangeObserver f) : function(std::move(f)) {}
+    ChangeObserver function;
+    std::recursive_mutex callMutex;
+    bool removed = false;  // guarded by callMutex
+  };
 
   const std::string path;
   std::string domain;
@@ -254,6 +282,10 @@ struct UserDefaults::State {
   std::uint64_t generation = 0;
   bool reportedProblem = false;
   FileStamp reportedStamp;
+
+  std::mutex observersMutex;  // guards the two below; never held while an observer runs
+  std::map<ChangeObserverId, std::shared_ptr<Observer>> observers;
+  ChangeObserverId nextObserverId = 0;
 };
 
 UserDefaults& UserDefaults::standard() {
@@ -445,6 +477,27 @@ bool UserDefaults::synchronize() {
     state.adopt(std::move(written));
   }
   return true;
+}
+
+UserDefaults::ChangeObserverId UserDefaults::addChangeObserver(ChangeObserver observer) {
+  auto entry = std::make_shared<State::Observer>(std::move(observer));
+  std::lock_guard<std::mutex> guard(_state->observersMutex);
+  ChangeObserverId id = ++_state->nextObserverId;
+  _state->observers.emplace(id, std::move(entry));
+  return id;
+}
+
+void UserDefaults::removeChangeObserver(ChangeObserverId id) {
+  std::shared_ptr<State::Observer> entry;
+  {
+    std::lock_guard<std::mutex> guard(_state->observersMutex);
+    auto found = _state->observers.find(id);
+    if (found == _state->observers.end()) return;
+    entry = std::move(found->second);
+    _state->observers.erase(found);
+  }
+  std::lock_guard<std::recursive_mutex> calling(entry->callMutex);
+  entry->removed = true;
 }
 
 PlistDictionary UserDefaults::dictionaryRepresentation() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -77,6 +78,21 @@ class UserDefaults {
 
   // Every key and value as a read would see them now.
   PlistDictionary dictionaryRepresentation() const;
+
+  // Called with the key after each set or removal made through this object (setObject, the typed
+  // setters and removeObjectForKey, but not a refused value), on the thread that made it, after
+  // the value is visible to reads and with no lock of this object held. Changes that other
+  // objects or processes make to the file are not reported.
+  using ChangeObserver = std::function<void(std::string_view key)>;
+  using ChangeObserverId = std::uint64_t;
+
+  // Any thread. Adds `observer`; the id removes it.
+  ChangeObserverId addChangeObserver(ChangeObserver observer);
+  // Any thread. Once this returns, the observer is not running on another thread and is never
+  // called again (a call on this thread that is removing it from inside itself finishes normally).
+  // An observer may remove itself but must not remove another observer, which could deadlock with
+  // a thread removing it in turn. Unknown ids are ignored.
+  void removeChangeObserver(ChangeObserverId id);
 
  private:
   struct State;

@@ -14,6 +14,7 @@
 #include "support/StderrCapture.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
+#include "support/TestSync.h"
 
 using namespace foundation;
 using testing_support::HomeTest;
@@ -137,6 +138,67 @@ TEST_F(UserDefaultsTest, ReadsSeeThisObjectsChangesBeforeSynchronize) {
   EXPECT_EQ(other.integerForKey("a"), 10);
   EXPECT_FALSE(other.objectForKey("b"));
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"a", std::int64_t{10}}}));
+}
+
+// --- change observers
+
+TEST_F(UserDefaultsTest, ChangeObserversHearEachChangeMadeThroughTheObjectOnceItIsReadable) {
+  UserDefaults defaults(prefs());
+  UserDefaults other(prefs());
+  std::vector<std::string> heard;
+  UserDefaults::ChangeObserverId id = defaults.addChangeObserver([&](std::string_view key) {
+    heard.push_back(std::string(key) + "=" + defaults.stringForKey(key).value_or("-"));
+  });
+  defaults.setString("a", "1");
+  defaults.setInteger("b", 2);
+  defaults.removeObjectForKey("a");
+  EXPECT_FALSE(defaults.setDate("far", Date{1e12}));  // refused: no change to hear
+  other.setString("c", "3");
+  ASSERT_TRUE(other.synchronize());
+  ASSERT_TRUE(defaults.synchronize());
+  defaults.removeChangeObserver(id);
+  defaults.setString("a", "after");
+  EXPECT_EQ(heard, (std::vector<std::string>{"a=1", "b=-", "a=-"}));
+
+  int calls = 0;
+  UserDefaults::ChangeObserverId self = 0;
+  self = defaults.addChangeObserver([&](std::string_view) {
+    ++calls;
+    defaults.removeChangeObserver(self);  // from inside its own call
+  });
+  defaults.setBool("k", false);
+  defaults.setBool("k", true);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(UserDefaultsTest, RemovingAChangeObserverWaitsForItsCallOnAnotherThread) {
+  UserDefaults defaults(prefs());
+  testing_support::Counter entered;
+  testing_support::Gate release;
+  std::atomic<bool> running{false};
+  UserDefaults::ChangeObserverId id = defaults.addChangeObserver([&](std::string_view) {
+    running = true;
+    entered.increment();
+    release.waitOpen();
+    running = false;
+  });
+  std::thread writer([&] { defaults.setBool("k", true); });
+  ASSERT_TRUE(entered.waitFor(1));
+  std::atomic<bool> removed{false};
+  std::thread remover([&] {
+    defaults.removeChangeObserver(id);
+    removed = true;
+  });
+  bool settled = testing_support::waitUntilOtherThreadsSleep();
+  EXPECT_FALSE(removed) << "the observer was removed while its call was running";
+  release.open();
+  writer.join();
+  remover.join();
+  EXPECT_TRUE(settled);
+  EXPECT_TRUE(removed);
+  EXPECT_FALSE(running);
+  defaults.setBool("k", false);
+  EXPECT_EQ(entered.value(), 1);
 }
 
 TEST_F(UserDefaultsTest, AValueNoFileCanHoldIsRefused) {

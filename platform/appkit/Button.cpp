@@ -1,0 +1,21 @@
+#include "appkit/Button.h"
+
+#include <memory>
+
+namespace appkit {
+
+Button::Button() { setOwnedCell(std::make_unique<ButtonCell>()); }
+
+Button::Button(Rect frame) : Control(frame) { setOwnedCell(std::make_unique<ButtonCell>()); }
+
+ButtonCell* Button::buttonCell() const { return dynamic_cast<ButtonCell*>(cell()); }
+
+void Button::setButtonType(ButtonCell::ButtonType type) {
+  if (ButtonCell* cell = buttonCell()) cell->setButtonType(type);
+}
+
+void Button::setBezelStyle(ButtonCell::BezelStyle style) {
+  if (ButtonCell* cell = buttonCell()) cell->setBezelStyle(style);
+}
+
+}  // namespace appkit

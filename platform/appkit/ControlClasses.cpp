@@ -1,0 +1,240 @@
+// The layout classes of the controls: Control, Button, ButtonCell and TextField, with their
+// properties, the "cell" outlet and the attributes that bindings use.
+
+#include <string>
+
+#include "appkit/Button.h"
+#include "appkit/ButtonCell.h"
+#include "appkit/ClassBuilder.h"
+#include "appkit/ClassRegistry.h"
+#include "appkit/Control.h"
+#include "appkit/LayoutValues.h"
+#include "appkit/TextField.h"
+#include "foundation/PropertyList.h"
+
+namespace appkit {
+namespace {
+
+using foundation::PlistValue;
+
+std::optional<int> stateValue(const PlistValue& value) {
+  if (auto flag = layoutBool(value)) return *flag ? Cell::On : Cell::Off;
+  auto number = layoutNumber(value);
+  if (!number || *number != static_cast<int>(*number)) return std::nullopt;
+  return static_cast<int>(*number);
+}
+
+std::optional<ButtonCell::ButtonType> buttonTypeValue(const PlistValue& value) {
+  const std::string* name = value.string();
+  if (!name) return std::nullopt;
+  if (*name == "switch") return ButtonCell::ButtonType::Switch;
+  if (*name == "momentaryPushIn") return ButtonCell::ButtonType::MomentaryPushIn;
+  if (*name == "momentaryLight") return ButtonCell::ButtonType::MomentaryLight;
+  return std::nullopt;
+}
+
+// A name ("rounded", "roundRect", ...) or the platform's number for it.
+std::optional<ButtonCell::BezelStyle> bezelStyleValue(const PlistValue& value) {
+  using Style = ButtonCell::BezelStyle;
+  if (const std::string* name = value.string()) {
+    if (*name == "rounded") return Style::Rounded;
+    if (*name == "regularSquare") return Style::RegularSquare;
+    if (*name == "shadowlessSquare") return Style::ShadowlessSquare;
+    if (*name == "roundRect") return Style::RoundRect;
+    return std::nullopt;
+  }
+  auto number = layoutNumber(value);
+  if (!number) return std::nullopt;
+  for (Style style :
+       {Style::Rounded, Style::RegularSquare, Style::ShadowlessSquare, Style::RoundRect}) {
+    if (*number == static_cast<int>(style)) return style;
+  }
+  return std::nullopt;
+}
+
+std::optional<TextAlignment> alignmentValue(const PlistValue& value) {
+  const std::string* name = value.string();
+  if (!name) return std::nullopt;
+  if (*name == "left") return TextAlignment::Left;
+  if (*name == "center") return TextAlignment::Center;
+  if (*name == "right") return TextAlignment::Right;
+  return std::nullopt;
+}
+
+std::optional<double> fontSizeValue(const PlistValue& value) {
+  auto size = layoutNumber(value);
+  if (!size || *size <= 0 || *size > Font::kMaximumSize) return std::nullopt;
+  return size;
+}
+
+// The properties a control and a cell share, for a class T with the cell's accessors.
+template <class T>
+ClassBuilder<T>& addCellProperties(ClassBuilder<T>& builder) {
+  return builder
+      .property("title",
+                [](T& self, const PlistValue& value) {
+                  if (!value.string()) return false;
+                  self.setTitle(*value.string());
+                  return true;
+                })
+      .property("enabled",
+                [](T& self, const PlistValue& value) {
+                  auto enabled = layoutBool(value);
+                  if (!enabled) return false;
+                  self.setEnabled(*enabled);
+                  return true;
+                })
+      .property("state", [](T& self, const PlistValue& value) {
+        auto state = stateValue(value);
+        if (!state) return false;
+        self.setState(*state);
+        return true;
+      });
+}
+
+template <class T>
+ClassBuilder<T>& addButtonCellProperties(ClassBuilder<T>& builder, ButtonCell* (*cellOf)(T& self)) {
+  return builder
+      .property("bezelStyle",
+                [cellOf](T& self, const PlistValue& value) {
+                  auto style = bezelStyleValue(value);
+                  ButtonCell* cell = cellOf(self);
+                  if (!style || !cell) return false;
+                  cell->setBezelStyle(*style);
+                  return true;
+                })
+      .property("buttonType",
+                [cellOf](T& self, const PlistValue& value) {
+                  auto type = buttonTypeValue(value);
+                  ButtonCell* cell = cellOf(self);
+                  if (!type || !cell) return false;
+                  cell->setButtonType(*type);
+                  return true;
+                })
+      .property("fontSize",
+                [cellOf](T& self, const PlistValue& value) {
+                  auto size = fontSizeValue(value);
+                  ButtonCell* cell = cellOf(self);
+                  if (!size || !cell) return false;
+                  cell->setFont(Font::systemFontOfSize(*size));
+                  return true;
+                })
+      .property("backgroundColor", [cellOf](T& self, const PlistValue& value) {
+        auto color = layoutColor(value);
+        ButtonCell* cell = cellOf(self);
+        if (!color || !cell) return false;
+        cell->setBackgroundColor(*color);
+        return true;
+      });
+}
+
+ClassDescription controlDescription() {
+  ClassBuilder<Control> builder("Control", "View");
+  addCellProperties(builder);
+  ClassDescription description = builder.build();
+  // A setter rather than a member: the control unhooks its previous cell.
+  description.outlets["cell"] = [](Object& self, Object* target) {
+    auto* control = dynamic_cast<Control*>(&self);
+    auto* cell = dynamic_cast<Cell*>(target);
+    if (!control || (target && !cell)) return false;
+    control->setCell(cell);
+    return true;
+  };
+  return description;
+}
+
+ClassDescription buttonDescription() {
+  ClassBuilder<Button> builder("Button", "Control");
+  addButtonCellProperties<Button>(builder, [](Button& self) { return self.buttonCell(); });
+  builder.attribute(
+      "title", [](const Button& self) -> std::optional<PlistValue> { return self.title(); },
+      [](Button& self, const PlistValue& value) {
+        if (!value.string()) return false;
+        self.setTitle(*value.string());
+        return true;
+      });
+  builder.attribute(
+      "value",
+      [](const Button& self) -> std::optional<PlistValue> {
+        return PlistValue(static_cast<std::int64_t>(self.state()));
+      },
+      [](Button& self, const PlistValue& value) {
+        auto state = stateValue(value);
+        if (!state) return false;
+        self.setState(*state);
+        return true;
+      });
+  return builder.build();
+}
+
+ClassDescription buttonCellDescription() {
+  ClassBuilder<ButtonCell> builder("ButtonCell");
+  addCellProperties(builder);
+  addButtonCellProperties<ButtonCell>(builder, [](ButtonCell& self) { return &self; });
+  return builder.build();
+}
+
+ClassDescription textFieldDescription() {
+  ClassBuilder<TextField> builder("TextField", "Control");
+  builder
+      .property("fontSize",
+                [](TextField& self, const PlistValue& value) {
+                  auto size = fontSizeValue(value);
+                  if (!size) return false;
+                  self.setFont(Font::systemFontOfSize(*size));
+                  return true;
+                })
+      .property("alignment",
+                [](TextField& self, const PlistValue& value) {
+                  auto alignment = alignmentValue(value);
+                  if (!alignment) return false;
+                  self.setAlignment(*alignment);
+                  return true;
+                })
+      .property("textColor",
+                [](TextField& self, const PlistValue& value) {
+                  auto color = layoutColor(value);
+                  if (!color) return false;
+                  self.setTextColor(*color);
+                  return true;
+                })
+      .property("drawsBackground",
+                [](TextField& self, const PlistValue& value) {
+                  auto draws = layoutBool(value);
+                  if (!draws) return false;
+                  self.setDrawsBackground(*draws);
+                  return true;
+                })
+      .property("backgroundColor",
+                [](TextField& self, const PlistValue& value) {
+                  auto color = layoutColor(value);
+                  if (!color) return false;
+                  self.setBackgroundColor(*color);
+                  return true;
+                })
+      .property("stringValue", [](TextField& self, const PlistValue& value) {
+        if (!value.string()) return false;
+        self.setStringValue(*value.string());
+        return true;
+      });
+  builder.attribute(
+      "value",
+      [](const TextField& self) -> std::optional<PlistValue> { return self.stringValue(); },
+      [](TextField& self, const PlistValue& value) {
+        if (!value.string()) return false;
+        self.setStringValue(*value.string());
+        return true;
+      });
+  return builder.build();
+}
+
+}  // namespace
+
+void Control::registerLayoutClasses(ClassRegistry& registry) {
+  registry.registerClass(controlDescription());
+  registry.registerClass(buttonDescription());
+  registry.registerClass(buttonCellDescription());
+  registry.registerClass(textFieldDescription());
+}
+
+}  // namespace appkit
