@@ -134,9 +134,7 @@ bool ColorButtonCell::startTrackingAt(appkit::Point, appkit::View*) {
   return true;
 }
 
-bool ColorButtonCell::continueTracking(appkit::Point, appkit::Point, appkit::View*) {
-  return true;
-}
+bool ColorButtonCell::continueTracking(appkit::Point, appkit::Point, appkit::View*) { return true; }
 
 void ColorButtonCell::stopTracking(appkit::Point, appkit::Point, appkit::View*, bool) {
   setBackgroundColor(_norColor);

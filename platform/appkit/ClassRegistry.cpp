@@ -1,6 +1,7 @@
 #include "appkit/ClassRegistry.h"
 
 #include "appkit/Control.h"
+#include "appkit/ViewController.h"
 #include "appkit/Window.h"
 
 #include "foundation/Log.h"
@@ -15,6 +16,7 @@ ClassRegistry& ClassRegistry::shared() {
     auto* registry = new ClassRegistry();
     Window::registerLayoutClasses(*registry);
     Control::registerLayoutClasses(*registry);
+    ViewController::registerLayoutClasses(*registry);
     return registry;
   }();
   return *s_registry;

@@ -63,7 +63,7 @@ class Control : public View {
   // The tracking area kept for the cell, or 0 when there is none.
   int cellTrackingAreaId() const { return _cellAreaId; }
 
-  // Registers Control, Button, ButtonCell and TextField with `registry`.
+  // Registers NSControl, NSButton, NSButtonCell and NSTextField with `registry`.
   static void registerLayoutClasses(ClassRegistry& registry);
 
  protected:

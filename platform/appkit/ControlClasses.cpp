@@ -129,7 +129,7 @@ ClassBuilder<T>& addButtonCellProperties(ClassBuilder<T>& builder, ButtonCell* (
 }
 
 ClassDescription controlDescription() {
-  ClassBuilder<Control> builder("Control", "View");
+  ClassBuilder<Control> builder("NSControl", "NSView");
   addCellProperties(builder);
   ClassDescription description = builder.build();
   // A setter rather than a member: the control unhooks its previous cell.
@@ -144,7 +144,7 @@ ClassDescription controlDescription() {
 }
 
 ClassDescription buttonDescription() {
-  ClassBuilder<Button> builder("Button", "Control");
+  ClassBuilder<Button> builder("NSButton", "NSControl");
   addButtonCellProperties<Button>(builder, [](Button& self) { return self.buttonCell(); });
   builder.attribute(
       "title", [](const Button& self) -> std::optional<PlistValue> { return self.title(); },
@@ -168,14 +168,14 @@ ClassDescription buttonDescription() {
 }
 
 ClassDescription buttonCellDescription() {
-  ClassBuilder<ButtonCell> builder("ButtonCell");
+  ClassBuilder<ButtonCell> builder("NSButtonCell");
   addCellProperties(builder);
   addButtonCellProperties<ButtonCell>(builder, [](ButtonCell& self) { return &self; });
   return builder.build();
 }
 
 ClassDescription textFieldDescription() {
-  ClassBuilder<TextField> builder("TextField", "Control");
+  ClassBuilder<TextField> builder("NSTextField", "NSControl");
   builder
       .property("fontSize",
                 [](TextField& self, const PlistValue& value) {

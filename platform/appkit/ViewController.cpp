@@ -1,5 +1,7 @@
 #include "appkit/ViewController.h"
 
+#include "appkit/ClassBuilder.h"
+#include "appkit/ClassRegistry.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/View.h"
 
@@ -22,6 +24,12 @@ void ViewController::loadView() {
 void ViewController::setRepresentedObject(Object* representedObject) {
   APPKIT_ASSERT_MAIN_THREAD();
   _representedObject = representedObject;
+}
+
+void ViewController::registerLayoutClasses(ClassRegistry& registry) {
+  registry.registerClass(ClassBuilder<ViewController>("NSViewController")
+                             .outlet("view", &ViewController::_view)
+                             .build());
 }
 
 }  // namespace appkit

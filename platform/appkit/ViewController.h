@@ -4,6 +4,7 @@
 
 namespace appkit {
 
+class ClassRegistry;
 class View;
 
 // Manages one view of a window layout. loadView() takes the view the layout connected (outlet
@@ -21,6 +22,9 @@ class ViewController : public Responder {
 
   Object* representedObject() const { return _representedObject; }
   virtual void setRepresentedObject(Object* representedObject);
+
+  // Registers NSViewController (outlet "view") with `registry`.
+  static void registerLayoutClasses(ClassRegistry& registry);
 
  private:
   View* _view = nullptr;

@@ -557,7 +557,7 @@ void Window::releaseCursor() {
 // Layout classes
 
 void Window::registerLayoutClasses(ClassRegistry& registry) {
-  registry.registerClass(ClassBuilder<View>("View")
+  registry.registerClass(ClassBuilder<View>("NSView")
                              .property("frame",
                                        [](View& view, const foundation::PlistValue& value) {
                                          std::optional<Rect> frame = layoutRect(value);
@@ -570,10 +570,11 @@ void Window::registerLayoutClasses(ClassRegistry& registry) {
                                          if (hidden) view.setHidden(*hidden);
                                          return hidden.has_value();
                                        })
+                             .outletCollection("subviews", &View::addSubview)
                              .build());
 
   ClassDescription window =
-      ClassBuilder<Window>("Window")
+      ClassBuilder<Window>("NSWindow")
           .property("frame",
                     [](Window& window, const foundation::PlistValue& value) {
                       std::optional<Rect> frame = layoutRect(value);

@@ -120,7 +120,7 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   // The backend's window (not owned by the caller).
   BackendWindow* backendWindow() const;
 
-  // Registers the layout classes "Window" and "View" with `registry`.
+  // Registers the layout classes "NSWindow" and "NSView" with `registry`.
   static void registerLayoutClasses(ClassRegistry& registry);
 
   // ViewHost

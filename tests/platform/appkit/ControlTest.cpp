@@ -434,13 +434,13 @@ PlistDictionary object(const char* id, const char* className, PlistDictionary ex
 TEST(ControlLayout, AButtonTakesItsLayoutCellAndSendsItsAction) {
   PlistDictionary root{
       {"Objects",
-       PlistArray{object("box", "Button", {{"outlets", PlistDictionary{{"cell", "boxCell"}}}}),
-                  object("boxCell", "ButtonCell",
+       PlistArray{object("box", "NSButton", {{"outlets", PlistDictionary{{"cell", "boxCell"}}}}),
+                  object("boxCell", "NSButtonCell",
                          {{"properties", PlistDictionary{{"buttonType", "switch"},
                                                          {"title", "Never show again"},
                                                          {"bezelStyle", 12},
                                                          {"fontSize", 11}}}}),
-                  object("label", "TextField",
+                  object("label", "NSTextField",
                          {{"properties",
                            PlistDictionary{{"stringValue", "Hello"}, {"alignment", "center"}}}}),
                   object("d", "TestDelegate",
@@ -477,7 +477,7 @@ TEST(ControlLayout, AButtonTakesItsLayoutCellAndSendsItsAction) {
   EXPECT_EQ(delegate->calls, (std::vector<std::string>{"onOk"}));
 
   PlistDictionary bad{
-      {"Objects", PlistArray{object("b", "Button",
+      {"Objects", PlistArray{object("b", "NSButton",
                                     {{"properties", PlistDictionary{{"buttonType", "radio"}}}})}}};
   EXPECT_FALSE(appkit::Layout::loadFromValue(PlistValue(bad), "bad.layout",
                                              appkit::ClassRegistry::shared()));

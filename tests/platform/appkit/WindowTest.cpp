@@ -460,7 +460,7 @@ constexpr const char* kWindowLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
 	<array>
 		<dict>
 			<key>id</key><string>popup</string>
-			<key>class</key><string>Window</string>
+			<key>class</key><string>NSWindow</string>
 			<key>properties</key>
 			<dict>
 				<key>frame</key><array><integer>10</integer><integer>20</integer><real>360</real><integer>180</integer></array>
@@ -474,11 +474,11 @@ constexpr const char* kWindowLayout = R"(<?xml version="1.0" encoding="UTF-8"?>
 		</dict>
 		<dict>
 			<key>id</key><string>shown</string>
-			<key>class</key><string>Window</string>
+			<key>class</key><string>NSWindow</string>
 		</dict>
 		<dict>
 			<key>id</key><string>background</string>
-			<key>class</key><string>View</string>
+			<key>class</key><string>NSView</string>
 			<key>properties</key>
 			<dict>
 				<key>frame</key><array><integer>0</integer><integer>0</integer><integer>1</integer><integer>1</integer></array>
