@@ -15,6 +15,9 @@ namespace {
 // Widths beyond this many points do not fit pango's integer units and wrap nothing anyway.
 constexpr double kMaximumWidth = 1e6;
 
+// Every layout build of the process, for benchmarks (main thread).
+std::uint64_t s_totalBuildCount = 0;
+
 // The font map of the main thread, made once and kept for the process.
 PangoFontMap* fontMap() {
   static PangoFontMap* map = pango_cairo_font_map_new();
@@ -165,8 +168,11 @@ struct TextLayout::Pango {
     pango_layout_get_extents(layout, nullptr, nullptr);
     owner._dirty = false;
     ++owner._buildCount;
+    ++s_totalBuildCount;
   }
 };
+
+std::uint64_t TextLayout::totalBuildCount() { return s_totalBuildCount; }
 
 TextLayout::TextLayout() = default;
 

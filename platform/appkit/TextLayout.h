@@ -54,6 +54,8 @@ class TextLayout {
 
   // How many times the layout has been built: for tests and benchmarks of the cache.
   std::uint64_t buildCount() const { return _buildCount; }
+  // How many times any layout of the process has been built (main thread).
+  static std::uint64_t totalBuildCount();
 
  private:
   struct Pango;
