@@ -244,6 +244,22 @@ LayoutBuilder::Step LayoutBuilder::connectAction(const PlistDictionary& connecti
   return {};
 }
 
+Binding::Endpoint LayoutBuilder::attributeEndpoint(const Entry& entry, const std::string& key,
+                                                   const ClassDescription::Attribute& attribute) {
+  Object* object = entry.object;
+  Binding::Endpoint endpoint;
+  endpoint.object = object;
+  endpoint.key = key;
+  endpoint.description = describe(entry) + " '" + key + "'";
+  endpoint.get = [get = attribute.get, object] { return get(*object); };
+  endpoint.set = [set = attribute.set, object, key](const PlistValue& value) {
+    if (!set(*object, value)) return false;
+    object->didChangeValueForKey(key);
+    return true;
+  };
+  return endpoint;
+}
+
 LayoutBuilder::Step LayoutBuilder::connectBinding(const PlistDictionary& connection,
                                                   const std::string& where) {
   Step keys = checkKeys(connection, {"kind", "source", "binding", "target", "keyPath"}, where);
@@ -262,20 +278,9 @@ LayoutBuilder::Step LayoutBuilder::connectBinding(const PlistDictionary& connect
     return fail(where + ": binding to a missing key: " + describe(*source) + " has no attribute '" +
                 *binding + "'");
   }
-  Object* sourceObject = source->object;
-  Binding::Endpoint from;
-  from.object = sourceObject;
-  from.key = *binding;
-  from.description = describe(*source) + " '" + *binding + "'";
-  from.get = [get = sourceAttribute->get, sourceObject] { return get(*sourceObject); };
-  from.set = [set = sourceAttribute->set, sourceObject, key = *binding](const PlistValue& value) {
-    if (!set(*sourceObject, value)) return false;
-    sourceObject->didChangeValueForKey(key);
-    return true;
-  };
+  Binding::Endpoint from = attributeEndpoint(*source, *binding, *sourceAttribute);
 
   Binding::Endpoint to;
-  to.key = *keyPath;
   if (*targetId == kSharedUserDefaultsController) {
     if (!UserDefaultsController::defaultsKey(*keyPath)) {
       return fail(where + ": " + describe(*source) + " is bound to " + *targetId +
@@ -283,6 +288,7 @@ LayoutBuilder::Step LayoutBuilder::connectBinding(const PlistDictionary& connect
     }
     UserDefaultsController* controller = &UserDefaultsController::shared();
     to.object = controller;
+    to.key = *keyPath;
     to.description = *targetId + " '" + *keyPath + "'";
     to.get = [controller, key = *keyPath] { return controller->valueForKeyPath(key); };
     // The controller announces the change itself, through the defaults' change hook.
@@ -299,15 +305,7 @@ LayoutBuilder::Step LayoutBuilder::connectBinding(const PlistDictionary& connect
       return fail(where + ": binding to a missing key: " + describe(*target) +
                   " has no attribute '" + *keyPath + "'");
     }
-    Object* targetObject = target->object;
-    to.object = targetObject;
-    to.description = describe(*target) + " '" + *keyPath + "'";
-    to.get = [get = targetAttribute->get, targetObject] { return get(*targetObject); };
-    to.set = [set = targetAttribute->set, targetObject, key = *keyPath](const PlistValue& value) {
-      if (!set(*targetObject, value)) return false;
-      targetObject->didChangeValueForKey(key);
-      return true;
-    };
+    to = attributeEndpoint(*target, *keyPath, *targetAttribute);
   }
   _layout->_bindings.push_back(std::make_unique<Binding>(std::move(from), std::move(to)));
   return {};

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "appkit/Binding.h"
 #include "appkit/ClassDescription.h"
 #include "appkit/Layout.h"
 #include "foundation/PropertyList.h"
@@ -42,6 +43,9 @@ class LayoutBuilder {
   Step connect(const foundation::PlistValue& connections);
   Step connectAction(const foundation::PlistDictionary& connection, const std::string& where);
   Step connectBinding(const foundation::PlistDictionary& connection, const std::string& where);
+  // The side of a binding that is attribute `key` of `entry`'s object; setting it announces it.
+  static Binding::Endpoint attributeEndpoint(const Entry& entry, const std::string& key,
+                                             const ClassDescription::Attribute& attribute);
   Step setOutletCollection(const Entry& entry, const std::string& name,
                            const foundation::PlistValue& value,
                            const ClassDescription::OutletAdder& adder);
