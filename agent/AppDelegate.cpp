@@ -10,6 +10,8 @@
 #include "appkit/Application.h"
 #include "appkit/ClassBuilder.h"
 #include "appkit/ClassRegistrar.h"
+#include "appkit/TextField.h"
+#include "appkit/Window.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/TimerSource.h"
 #include "foundation/Bundle.h"
@@ -18,7 +20,7 @@
 
 namespace {
 
-const appkit::ClassRegistrar s_registrar(appkit::ClassBuilder<AppDelegate>("AppDelegate").build());
+const appkit::ClassRegistrar s_registrar(AppDelegate::layoutDescription());
 
 constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
 constexpr std::int64_t kDefaultSiteID = 101;
@@ -61,7 +63,34 @@ std::int64_t integerValue(std::string_view text) {
 
 }  // namespace
 
+appkit::ClassDescription AppDelegate::layoutDescription() {
+  return appkit::ClassBuilder<AppDelegate>("AppDelegate")
+      .outlet("window", &AppDelegate::window)
+      .outlet("_textFieldContent", &AppDelegate::_textFieldContent)
+      .action("onOkBtn:", &AppDelegate::onOkBtn)
+      .action("onCancelBtn:", &AppDelegate::onCancelBtn)
+      .action("onClickNeverPopCheckBox:", &AppDelegate::onClickNeverPopCheckBox)
+      .attribute(
+          "neverPopFlag",
+          [](const AppDelegate& self) -> std::optional<foundation::PlistValue> {
+            return foundation::PlistValue(self.neverPopFlag());
+          },
+          [](AppDelegate& self, const foundation::PlistValue& value) {
+            std::optional<bool> flag = value.boolValue();
+            if (!flag) return false;
+            self.setNeverPopFlag(*flag);
+            return true;
+          })
+      .build();
+}
+
 AppDelegate::AppDelegate() : _application(&appkit::Application::shared()) {}
+
+void AppDelegate::setNeverPopFlag(bool flag) {
+  if (flag == _neverPopFlag) return;
+  _neverPopFlag = flag;
+  didChangeValueForKey("neverPopFlag");
+}
 
 AppDelegate::~AppDelegate() { releaseTimerAndDeviceType(); }
 
@@ -88,7 +117,7 @@ void AppDelegate::applicationDidFinishLaunching() {
       version && version->string() ? std::optional<std::string>(*version->string()) : std::nullopt);
   KVLogManager->setLanguageID(1033);
 
-  neverPopFlag = ServiceConfig::isNeverPopDialog();
+  setNeverPopFlag(ServiceConfig::isNeverPopDialog());
 
   const std::vector<std::string> arguments = foundation::ProcessInfo::arguments();
   for (const std::string& argument : arguments) {
@@ -143,11 +172,6 @@ void AppDelegate::installService() {
 void AppDelegate::startTaskRunloop() {
   // The periodic check arrives with the check loop; until then run mode stays idle, as a job
   // waiting for its first check would.
-}
-
-void AppDelegate::needPopDialog(std::int64_t style) {
-  // The pop-up window arrives with the window code; until then the request is only recorded.
-  windowPopStyle = style;
 }
 
 std::optional<std::string> AppDelegate::deviceType() const {

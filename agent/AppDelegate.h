@@ -9,6 +9,9 @@
 #include <string_view>
 
 #include "appkit/ApplicationDelegate.h"
+#include "appkit/AttributedString.h"
+#include "appkit/ClassDescription.h"
+#include "appkit/Color.h"
 #include "appkit/Object.h"
 
 namespace appkit {
@@ -42,8 +45,32 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
 
   // Run mode: starts the periodic check loop. Main thread, once.
   void startTaskRunloop();
-  // Main thread: shows the pop-up of `style` (0 restore failure, 1 device error).
+
+  // The pop-up window (AppDelegate+PopupWindow.cpp). Main thread.
+  // Shows the pop-up of `style` (0 restore failure, 1 device error): text, slide-in, event.
   void needPopDialog(std::int64_t style);
+  // show: places the window off the right edge and slides it in; otherwise slides it out while
+  // fading, then stores the closing date and orders it out.
+  void animationPopWindow(bool show);
+  // The window's actions: accept opens Mendkit; dismiss hides; the check box stores its choice.
+  void onOkBtn(appkit::Object* sender);
+  void onCancelBtn(appkit::Object* sender);
+  void onClickNeverPopCheckBox(appkit::Object* sender);
+
+  // The pop-up's text (AppDelegate+PopupText.cpp). Main thread.
+  // Chooses the language, publishes its message table to the user defaults and writes the
+  // message of `style` into the text field.
+  void updateWindowString(std::int64_t style);
+  // The language Mendkit's configuration names, if the bundle has it ("en" if not); nullopt when
+  // the configuration names none.
+  std::optional<std::string> mendkitConfigLanguageCode() const;
+  // The first bundle localization found inside the user's first preferred language, else "en".
+  std::string analysizeLanguageCode() const;
+  // A copy of `text` whose first occurrence of `phrase` is in `color` and the 14-point system
+  // font; unchanged when the phrase is missing or does not occur.
+  static appkit::AttributedString attributeString(const appkit::AttributedString& text,
+                                                  const std::optional<std::string>& phrase,
+                                                  const appkit::Color& color);
 
   std::optional<std::string> deviceType() const;
   void setDeviceType(std::optional<std::string> deviceType);
@@ -56,9 +83,17 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   // The application that launched the delegate: the shared one unless a test sets another.
   void setApplication(appkit::Application* application) { _application = application; }
 
+  // The state of the never-show-again check box, bound to it both ways: setting it announces the
+  // change (didChangeValueForKey("neverPopFlag")), so the box follows. Main thread.
+  bool neverPopFlag() const { return _neverPopFlag; }
+  void setNeverPopFlag(bool flag);
+
+  // The layout class "AppDelegate": outlets window and _textFieldContent, the three actions, and
+  // the attribute neverPopFlag.
+  static appkit::ClassDescription layoutDescription();
+
   appkit::Window* window = nullptr;  // outlet: the pop-up window
   std::atomic<bool> windowShow{false};
-  bool neverPopFlag = false;
   std::int64_t windowPopStyle = 0;
 
  private:
@@ -66,6 +101,7 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
 
   std::shared_ptr<dispatch::TimerSource> _timer;
   appkit::TextField* _textFieldContent = nullptr;  // outlet: the pop-up's message field
+  bool _neverPopFlag = false;
   mutable std::mutex _deviceTypeMutex;
   std::optional<std::string> _deviceType;
   appkit::Application* _application;
