@@ -3,6 +3,7 @@
 #include "appkit/Binding.h"
 #include "appkit/ClassRegistry.h"
 #include "appkit/LayoutBuilder.h"
+#include "appkit/MainThreadCheck.h"
 #include "appkit/Object.h"
 #include "foundation/PropertyList.h"
 
@@ -16,6 +17,8 @@ LayoutResult Layout::load(const std::string& path) {
 
 LayoutResult Layout::loadFromValue(const foundation::PlistValue& root, const std::string& source,
                                    const ClassRegistry& registry) {
+  // Layouts make views and windows, which belong to the main thread.
+  APPKIT_ASSERT_MAIN_THREAD();
   return LayoutBuilder(registry, source).build(root);
 }
 
