@@ -335,7 +335,18 @@ void TextLayout::draw(Point topLeft, const Rect* clip) {
 
 }  // namespace appkit
 
+// What the sanitizers must not report of the uninstrumented font libraries the text is drawn
+// with. The hooks live here, in the object file that every program drawing text links, because
+// a linker would leave a file of their own out of the static library. Each is read by its
+// sanitizer's runtime alone; builds without it never call them.
+
 // Fontconfig links the parts of its patterns by offsets rather than pointers, so the leak checker
-// of sanitizer builds takes the patterns that the font map keeps for the process for leaks. The
-// hook is read by that checker alone; other builds never call it.
+// takes the patterns that the font map keeps for the process for leaks.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
+// Pango initialises fontconfig on a thread of its own while the main thread already asks it for
+// fonts; fontconfig guards its configuration with atomics that the thread sanitizer cannot see in
+// an uninstrumented library. Reports from inside fontconfig are left out.
+extern "C" const char* __tsan_default_suppressions() {
+  return "called_from_lib:libfontconfig.so\n";
+}
