@@ -56,6 +56,9 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   void onOkBtn(appkit::Object* sender);
   void onCancelBtn(appkit::Object* sender);
   void onClickNeverPopCheckBox(appkit::Object* sender);
+  // The shell command with which accept opens Mendkit at `path`: "/usr/bin/open "path" --args
+  // 10216 ", the path one shell word whatever it holds (empty when there is none).
+  static std::string openMendkitCommand(const std::optional<std::string>& path);
 
   // The pop-up's text (AppDelegate+PopupText.cpp). Main thread.
   // Chooses the language, publishes its message table to the user defaults and writes the
