@@ -45,11 +45,11 @@ void AppDelegate::animationPopWindow(bool show) {
   windowShow.store(show);
   appkit::Window* popup = window;
   if (show) {
+    if (!popup) return;
     appkit::Size screen{};
     if (appkit::Screen* main = appkit::Screen::mainScreen()) screen = main->frame().size;
-    appkit::Size size = popup ? popup->frame().size : appkit::Size{};
+    appkit::Size size = popup->frame().size;
     appkit::Rect target{{screen.width - size.width, screen.height - size.height}, size};
-    if (!popup) return;
     popup->setFrame(target.offsetBy(size.width, 0), false);
     popup->setOpaque(false);
     popup->setLevel(appkit::Window::StatusWindowLevel);
@@ -74,9 +74,12 @@ void AppDelegate::animationPopWindow(bool show) {
         popup->animator().setFrame(frame.offsetBy(frame.size.width, 0), true);
         popup->animator().setAlphaValue(kHiddenAlpha);
       },
-      [popup] {
+      [this, alive = std::weak_ptr<void>(_lifetime)] {
         ServiceConfig::setPopDialogTime(foundation::Date::now());
-        if (popup) popup->orderOut();
+        // The window goes with the delegate's layout; and a pop-up shown again while this one
+        // slid out stays on the screen.
+        if (alive.expired() || windowShow.load() || !window) return;
+        window->orderOut();
       });
 }
 
