@@ -212,8 +212,9 @@ void AppDelegate::updateWindowString(std::int64_t style) {
 
   std::string message;
   if (!source) {
-    logFaultOnce(std::string("no key ") + keys.format,
-                 std::string("No message table has ") + keys.format + "; the key is shown");
+    logFaultOnce("no key " + language + " " + keys.format,
+                 "Neither the message table for " + language + " nor the English one has " +
+                     keys.format + "; the key is shown");
     message = keys.format;
   } else {
     size_t missing = 0;
