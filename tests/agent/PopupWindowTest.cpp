@@ -146,7 +146,7 @@ TEST_F(PopupWindowTest, TheLayoutMakesAHiddenWindowWhoseCaptionsFollowTheDefault
   EXPECT_EQ(object<appkit::Button>("dismiss")->title(), "Später");
   EXPECT_EQ(object<appkit::Button>("accept")->title(), "Open Mendkit");
   auto* box = object<appkit::Button>("neverShow");
-  EXPECT_EQ(box->title(), "Don't show this again");
+  EXPECT_EQ(box->title(), "Don’t show again");
   foundation::UserDefaults::standard().setString("Never_Show_Again", "Ne plus afficher");
   EXPECT_EQ(box->title(), "Ne plus afficher");
   // The box follows the flag that start-up loads.
