@@ -1,13 +1,99 @@
 // AppDelegate: the pop-up window, its buttons and its events.
 
+#include <cstdint>
+#include <string>
+
 #include "AppDelegate.h"
+#include "ProductLogManager.h"
+#include "Rules.h"
+#include "ServiceConfig.h"
+#include "appkit/AnimationContext.h"
+#include "appkit/Color.h"
+#include "appkit/Screen.h"
+#include "appkit/Window.h"
+#include "foundation/Date.h"
+#include "foundation/Shell.h"
 
-void AppDelegate::needPopDialog(std::int64_t style) { windowPopStyle = style; }
+namespace {
 
-void AppDelegate::animationPopWindow(bool show) { windowShow.store(show); }
+constexpr double kSlideSeconds = 0.8;
+constexpr double kHiddenAlpha = 0.3;
+constexpr int kOpenedFromPopup = 10216;
 
-void AppDelegate::onOkBtn(appkit::Object*) {}
+// The statistics events: the style-0 code, or the next one for any other style.
+enum Event : std::int32_t { kShown = 10210, kAccepted = 10212, kDismissed = 10214 };
 
-void AppDelegate::onCancelBtn(appkit::Object*) {}
+std::int32_t eventCode(Event event, std::int64_t style) { return style == 0 ? event : event + 1; }
 
-void AppDelegate::onClickNeverPopCheckBox(appkit::Object*) {}
+}  // namespace
+
+std::string AppDelegate::openMendkitCommand(const std::optional<std::string>& path) {
+  // The path is one shell word whatever it holds; an ordinary path reads exactly as "path".
+  return "/usr/bin/open " + foundation::shellDoubleQuoted(path.value_or("")) + " --args " +
+         std::to_string(kOpenedFromPopup) + " ";
+}
+
+void AppDelegate::needPopDialog(std::int64_t style) {
+  windowShow.store(true);
+  updateWindowString(style);
+  animationPopWindow(true);
+  windowPopStyle = style;
+  KVLogManager->asyncSendLog(eventCode(kShown, style));
+}
+
+void AppDelegate::animationPopWindow(bool show) {
+  windowShow.store(show);
+  appkit::Window* popup = window;
+  if (show) {
+    if (!popup) return;
+    appkit::Size screen{};
+    if (appkit::Screen* main = appkit::Screen::mainScreen()) screen = main->frame().size;
+    appkit::Size size = popup->frame().size;
+    appkit::Rect target{{screen.width - size.width, screen.height - size.height}, size};
+    popup->setFrame(target.offsetBy(size.width, 0), false);
+    popup->setOpaque(false);
+    popup->setLevel(appkit::Window::StatusWindowLevel);
+    popup->setBackgroundColor(appkit::Color::colorWithCalibratedWhite(1.0, 0.0));
+    // A pop-up shown again after an earlier one faded out starts from full opacity.
+    popup->setAlphaValue(1.0);
+    popup->orderFront();
+    windowShow.store(true);
+    appkit::AnimationContext::runAnimationGroup(
+        [popup, target](appkit::AnimationContext& context) {
+          context.setDuration(foundation::TimeInterval::seconds(kSlideSeconds));
+          popup->animator().setFrame(target, true);
+        },
+        nullptr);
+    return;
+  }
+  appkit::AnimationContext::runAnimationGroup(
+      [popup](appkit::AnimationContext& context) {
+        context.setDuration(foundation::TimeInterval::seconds(kSlideSeconds));
+        if (!popup) return;
+        appkit::Rect frame = popup->frame();
+        popup->animator().setFrame(frame.offsetBy(frame.size.width, 0), true);
+        popup->animator().setAlphaValue(kHiddenAlpha);
+      },
+      [this, alive = std::weak_ptr<void>(_lifetime)] {
+        ServiceConfig::setPopDialogTime(foundation::Date::now());
+        // The window goes with the delegate's layout; and a pop-up shown again while this one
+        // slid out stays on the screen.
+        if (alive.expired() || windowShow.load() || !window) return;
+        window->orderOut();
+      });
+}
+
+void AppDelegate::onOkBtn(appkit::Object*) {
+  foundation::runShellCommand(openMendkitCommand(Rules::mendkitIsRemoved()));
+  KVLogManager->asyncSendLog(eventCode(kAccepted, windowPopStyle));
+  animationPopWindow(false);
+}
+
+void AppDelegate::onCancelBtn(appkit::Object*) {
+  KVLogManager->asyncSendLog(eventCode(kDismissed, windowPopStyle));
+  animationPopWindow(false);
+}
+
+void AppDelegate::onClickNeverPopCheckBox(appkit::Object*) {
+  ServiceConfig::setNeverPopDialog(neverPopFlag());
+}

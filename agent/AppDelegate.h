@@ -56,6 +56,9 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   void onOkBtn(appkit::Object* sender);
   void onCancelBtn(appkit::Object* sender);
   void onClickNeverPopCheckBox(appkit::Object* sender);
+  // The shell command with which accept opens Mendkit at `path`: "/usr/bin/open "path" --args
+  // 10216 ", the path one shell word whatever it holds (empty when there is none).
+  static std::string openMendkitCommand(const std::optional<std::string>& path);
 
   // The pop-up's text (AppDelegate+PopupText.cpp). Main thread.
   // Chooses the language, publishes its message table to the user defaults and writes the
@@ -105,4 +108,6 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   mutable std::mutex _deviceTypeMutex;
   std::optional<std::string> _deviceType;
   appkit::Application* _application;
+  // Expires with the delegate: what the window's animations call back later checks it first.
+  std::shared_ptr<void> _lifetime = std::make_shared<char>();
 };
