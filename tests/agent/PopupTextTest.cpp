@@ -239,6 +239,11 @@ TEST_F(PopupTextTest, OtherStylesShowNoTextButStillPublishTheTable) {
   foundation::UserDefaults defaults(
       foundation::UserDefaults::pathForDomain("com.kelvanoria.Mendkit.agent"));
   EXPECT_EQ(defaults.stringForKey("Never_Show_Again"), "今後表示しない") << "saved to the file";
+
+  AppDelegate bare;  // no layout, so no text field: only the table is published
+  configure("<string>ko</string>");
+  bare.updateWindowString(0);
+  EXPECT_EQ(accept->title(), "Mendkit 열기");
 }
 
 TEST_F(PopupTextTest, PublishingSavesOnceAfterEveryKeyAndCaptionsFollowAtOnce) {
