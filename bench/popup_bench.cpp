@@ -2,8 +2,8 @@
 // tables: the time from needPopDialog (table loading, text, placement) to the first frame
 // presented, and the frames presented during the 0.8 s slide-in, driven by the real clock and the
 // main run loop as the agent runs it. Both are put against the frame budget of a 60 Hz display.
-// Exits non-zero when a pop-up after the process's first takes 30 ms or more to its first frame
-// (the median) or a slide presents fewer than 45 frames; the first pop-up's time is printed.
+// Exits non-zero when the process's first pop-up or the median of the later ones takes 30 ms or
+// more to its first frame, or a slide presents fewer than 45 frames.
 
 #include <algorithm>
 #include <cstdio>
@@ -51,6 +51,10 @@ Run showOnce() {
   appkit::RunLoop& loop = appkit::RunLoop::main();
   foundation::Clock& clock = foundation::Clock::current();
 
+  // As after the application's launch: what the layout queued (the font set-up) runs before any
+  // pop-up request can arrive.
+  while (loop.runOnce()) {
+  }
   int presented = headless.presentCount();
   double start = clock.uptime();
   delegate->needPopDialog(0);
@@ -90,8 +94,8 @@ int main() {
     if (run.firstFrameMs < 0) return 2;
     runs.push_back(run);
   }
-  // The first run pays the process's one-time costs (fonts found and loaded), as the agent's first
-  // pop-up does; the others show what each later pop-up costs.
+  // The first run is the agent's first pop-up, with the fonts set up after launch; the others show
+  // what each later pop-up costs.
   const double cold = runs.front().firstFrameMs;
   std::vector<double> warm;
   int fewestFrames = runs.front().slideFrames;
@@ -117,12 +121,13 @@ int main() {
       fewestFrames, slideSeconds, slideSeconds * 1000 / fewestFrames,
       slideSeconds * 1000 / fewestFrames / kFrameBudgetMs);
   std::printf(
-      "target: a first frame under %.0f ms: %s for the process's first (which sets up the "
-      "fonts), %s for later ones; at least %d frames in the slide: %s\n",
+      "target: a first frame under %.0f ms: %s for the process's first, %s for later ones; at "
+      "least %d frames in the slide: %s\n",
       kFirstFrameTargetMs, cold < kFirstFrameTargetMs ? "met" : "missed",
       median < kFirstFrameTargetMs ? "met" : "missed", kSlideFramesTarget,
       fewestFrames >= kSlideFramesTarget ? "met" : "missed");
-  const bool ok = median < kFirstFrameTargetMs && fewestFrames >= kSlideFramesTarget;
+  const bool ok = cold < kFirstFrameTargetMs && median < kFirstFrameTargetMs &&
+                  fewestFrames >= kSlideFramesTarget;
   foundation::Bundle::setMainForTesting(std::nullopt);
   appkit::WindowBackend::setSharedForTesting(nullptr);
   return ok ? 0 : 1;

@@ -174,6 +174,31 @@ struct TextLayout::Pango {
 
 std::uint64_t TextLayout::totalBuildCount() { return s_totalBuildCount; }
 
+void TextLayout::prepareFonts(double scale) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  static bool s_prepared = false;
+  if (s_prepared || !(scale > 0)) return;
+  s_prepared = true;
+  // A sample in the system font at the sizes of captions and messages, laid out and drawn as a
+  // window would draw it: in points, y up, at the window's scale.
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+  cairo_t* cairo = cairo_create(surface);
+  cairo_translate(cairo, 0, 1);
+  cairo_scale(cairo, scale, -scale);
+  {
+    GraphicsContext context(cairo, false);
+    GraphicsContext::Scope scope(context);
+    AttributedString sample("Aa 0", Font::systemFontOfSize(13), Color::blackColor());
+    sample.setFont(Font::systemFontOfSize(14), TextRange{0, 2});
+    sample.setFont(Font::systemFontOfSize(12), TextRange{3, 1});
+    TextLayout layout;
+    layout.setText(sample);
+    layout.drawAt(Point{0, 0});
+  }
+  cairo_destroy(cairo);
+  cairo_surface_destroy(surface);
+}
+
 TextLayout::TextLayout() = default;
 
 TextLayout::~TextLayout() { release(); }

@@ -57,6 +57,11 @@ class TextLayout {
   // How many times any layout of the process has been built (main thread).
   static std::uint64_t totalBuildCount();
 
+  // Sets up, once per process, what the first text drawn at `scale` would otherwise wait for:
+  // the font configuration, the font map and the system font at the sizes windows use. Main
+  // thread; later calls do nothing.
+  static void prepareFonts(double scale);
+
  private:
   struct Pango;
   void draw(Point topLeft, const Rect* clip);

@@ -17,6 +17,7 @@
 #include "appkit/LayoutValues.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/RunLoop.h"
+#include "appkit/TextLayout.h"
 #include "appkit/WindowAnimations.h"
 #include "dispatch/MainQueue.h"
 #include "foundation/Log.h"
@@ -97,6 +98,10 @@ Window::Window(Rect contentRect)
   _scale = backend.mainScreen().backingScaleFactor;
   if (!(_scale > 0)) _scale = 1;
   _backend = backend.createWindow(_frame, _scale, *this);
+  // A process with windows will draw text: the fonts are set up on the main loop's next pass,
+  // after launch and before the first window is shown, rather than while it is.
+  double scale = _scale;
+  RunLoop::main().queue().async([scale] { TextLayout::prepareFonts(scale); });
 }
 
 Window::~Window() {
