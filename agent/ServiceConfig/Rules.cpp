@@ -257,33 +257,25 @@ LogMemo& logMemo() {
   return *memo;
 }
 
-// The judgement of the log at `path`, from memory while the same file is unchanged.
+// The judgement of the log at `path`, from memory while the same file is unchanged; a log that
+// can't be opened as a regular file shows no failure.
 LogJudgement judgeLog(const std::string& path) {
   const Date now = Date::now();
   foundation::FileDescriptor log = foundation::openRegularFile(path);
-  if (!log) return {};
   struct stat info {};
-  std::optional<LogIdentity> identity;
-  if (::fstat(log.get(), &info) == 0) identity.emplace(info);
-  if (identity) {
-    if (std::optional<LogJudgement> remembered = logMemo().find(path, *identity)) {
-      return *remembered;
-    }
-  }
+  if (!log || ::fstat(log.get(), &info) != 0) return {};
+  const LogIdentity identity(info);
+  if (std::optional<LogJudgement> remembered = logMemo().find(path, identity)) return *remembered;
 
   LogJudgement judgement;
   ++contentReads;
   judgement.noFailure = logShowsNoFailure(log.get());
   if (!judgement.noFailure) {
     ++contentReads;
-    if (identity) {
-      judgement.digest = digestOfOpenFile(log.get(), info.st_size);
-    } else {
-      judgement.digest = Rules::getFileSHA1string(path);
-    }
+    judgement.digest = digestOfOpenFile(log.get(), info.st_size);
   }
-  if (identity && identity->changed() <= now.timeIntervalSince1970 - kSettledChange) {
-    logMemo().remember(path, *identity, judgement);
+  if (identity.changed() <= now.timeIntervalSince1970 - kSettledChange) {
+    logMemo().remember(path, identity, judgement);
   }
   return judgement;
 }

@@ -543,6 +543,26 @@ TEST_F(RepairErrorTest, AnUnchangedLogIsJudgedFromMemoryAndAnyChangeIsReadAgain)
   EXPECT_EQ(occurrences(lines, "The File had been analysize!"), 7u) << lines;
 }
 
+TEST_F(RepairErrorTest, ChecksOnTwoThreadsShareWhatWasLearnt) {
+  std::string log = write(std::string(kIPadFolder) + "/iPadUpdater.log", kFailedLog);
+  clock.setNow(created(log).addingTimeInterval(kDay));
+  ASSERT_TRUE(Rules::rulesForiTunesRepairError(nullptr));
+  const std::uint64_t reads = Rules::logContentReads();
+  auto checks = [] {
+    int reported = 0;
+    for (int i = 0; i < 20; ++i) {
+      std::optional<std::string> device;
+      reported += Rules::rulesForiTunesRepairError(&device) ? 1 : 0;
+      if (device != "iPad") return -1;
+    }
+    return reported;
+  };
+  auto other = std::async(std::launch::async, checks);
+  EXPECT_EQ(checks(), 0);
+  EXPECT_EQ(other.get(), 0);
+  EXPECT_EQ(Rules::logContentReads(), reads);
+}
+
 TEST_F(RepairErrorTest, FifosInPlaceOfLogFoldersLogsAndWorkFoldersAnswerNoAtOnce) {
   std::filesystem::create_directories(sandbox.inHome("Library/Logs"));
   std::filesystem::create_directories(sandbox.inHome(kIPodFolder));
