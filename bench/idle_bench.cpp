@@ -31,6 +31,7 @@ extern char** environ;
 namespace {
 
 constexpr double kSteadyFrom = 2;
+constexpr double kSampleBeforeEnd = 0.3;  // the last sample, before sleep ends
 constexpr double kCpuLimitMsPerMinute = 5;
 constexpr double kRssLimitMB = 12;
 
@@ -166,9 +167,9 @@ int main(int argc, char** argv) {
   }
   std::this_thread::sleep_until(at(kSteadyFrom));
   Sample agentFrom = sample(running), sleepFrom = sample(sleeper);
-  std::this_thread::sleep_until(at(seconds - 0.3));
+  std::this_thread::sleep_until(at(seconds - kSampleBeforeEnd));
   Sample agentTo = sample(running), sleepTo = sample(sleeper);
-  const double window = seconds - 0.3 - kSteadyFrom;
+  const double window = seconds - kSampleBeforeEnd - kSteadyFrom;
 
   Life agentLife = reap(running);
   std::this_thread::sleep_until(at(seconds + 0.5));
@@ -189,7 +190,7 @@ int main(int argc, char** argv) {
               sleepCpu * 60 / window, kCpuLimitMsPerMinute);
   std::printf("  steady voluntary sw.    %12ld %12ld %10.1f  (checks every 10 s: %.0f)\n",
               agentSwitches, sleepSwitches, ratio(agentSwitches, sleepSwitches),
-              std::floor(seconds / 10) - std::floor(kSteadyFrom / 10));
+              std::floor((seconds - kSampleBeforeEnd) / 10) - std::floor(kSteadyFrom / 10));
   std::printf("  VmRSS at the end (MB)   %12.2f %12.2f %10.1f  limit %.0f\n",
               agentTo.rssKiB * 1024 / 1e6, sleepTo.rssKiB * 1024 / 1e6,
               ratio(agentTo.rssKiB, sleepTo.rssKiB), kRssLimitMB);
