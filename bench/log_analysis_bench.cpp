@@ -13,6 +13,7 @@
 
 #include "BenchSupport.h"
 #include "ServiceConfig/Rules.h"
+#include "UpdaterLog.h"
 #include "foundation/Clock.h"
 
 namespace {
@@ -20,35 +21,6 @@ namespace {
 constexpr std::size_t kFileSize = std::size_t{1} << 30;
 constexpr int kRuns = 3;
 constexpr long kMemoryLimitKiB = 16 * 1024;
-
-// Lines like an updater's, some with non-ASCII text, the failure about 1 MiB before the end.
-bool writeLog(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  std::string chunk;
-  std::size_t written = 0;
-  bool failureWritten = false;
-  for (unsigned line = 0; written < kFileSize; ++line) {
-    char text[160];
-    int length =
-        std::snprintf(text, sizeof text,
-                      "2026-12-08 01:%02u:%02u.%03u [%u] <Restore Device %p>: step %u "
-                      "— écriture de la partition %u ✓\n",
-                      line / 60 % 60, line % 60, line % 1000, line % 7,
-                      reinterpret_cast<void*>(std::uintptr_t{0x7f00} + line), line % 97, line % 13);
-    chunk.append(text, static_cast<std::size_t>(length));
-    if (!failureWritten && written + chunk.size() > kFileSize - (1 << 20)) {
-      chunk += "Restore completed, status:1602\n";
-      failureWritten = true;
-    }
-    if (chunk.size() >= (1 << 20)) {
-      if (std::fwrite(chunk.data(), 1, chunk.size(), file) != chunk.size()) break;
-      written += chunk.size();
-      chunk.clear();
-    }
-  }
-  return std::fclose(file) == 0 && written >= kFileSize;
-}
 
 long statusKiB(const char* field) {
   std::ifstream status("/proc/self/status");
@@ -81,7 +53,8 @@ bool grepCount(const std::string& path, const char* pattern, long* count) {
 int main() {
   bench::TempFolder temp("log-bench");
   const std::string path = temp.path() + "/iPhoneUpdater.log";
-  if (temp.path().empty() || path.find('\'') != std::string::npos || !writeLog(path)) {
+  if (temp.path().empty() || path.find('\'') != std::string::npos ||
+      !bench::writeFailedUpdaterLog(path, kFileSize)) {
     std::fprintf(stderr, "cannot write the log in the temporary folder\n");
     return 1;
   }

@@ -1,14 +1,18 @@
 #include "Rules.h"
 
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "SHAex.h"
@@ -59,6 +63,9 @@ constexpr std::string_view kDiskImageEnding = "dmg";
 constexpr double kYoungWorkFolder = 10;
 constexpr foundation::TimeInterval kYoungWorkFolderWait = foundation::TimeInterval::seconds(5);
 constexpr double kOldWorkFolder = 600;
+
+// A log changed this recently may change again without its change time moving.
+constexpr double kSettledChange = 2;
 
 bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -157,6 +164,122 @@ bool logShowsNoFailure(int fd) {
   return !completed;
 }
 
+std::atomic<std::uint64_t> contentReads{0};
+
+// The 40 lower-case hexadecimal digits of the message fed to `sha` so far; finishes it.
+std::string lowerHexDigest(CSHA1& sha) {
+  sha.Final();
+  char report[CSHA1::kReportBufferSize] = {};
+  sha.ReportHash(report, CSHA1::REPORT_HEX_SPACED);
+  std::string digest;
+  for (const char* c = report; *c; ++c) {
+    if (*c != ' ') digest += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+  }
+  return digest;
+}
+
+// The digest of the first `size` bytes of an open file (of fewer when it ends or fails sooner),
+// as getFileSHA1string gives it for the file's path.
+std::string digestOfOpenFile(int fd, off_t size) {
+  CSHA1 sha;
+  std::unique_ptr<uint8_t[]> chunk(new uint8_t[CSHA1::kFileChunkSize]);
+  off_t offset = 0;
+  while (offset < size) {
+    const auto wanted = static_cast<size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size - offset), CSHA1::kFileChunkSize));
+    const ssize_t got = ::pread(fd, chunk.get(), wanted, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    sha.Update(chunk.get(), static_cast<uint32_t>(got));
+    offset += got;
+  }
+  return lowerHexDigest(sha);
+}
+
+// What analyiTunesLogisSuccess and, for a failed log only, getFileSHA1string answer for a log.
+struct LogJudgement {
+  bool noFailure = true;
+  std::string digest;
+};
+
+// Which file a path named and the state of its content when it was judged.
+struct LogIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  time_t changedSeconds = 0;
+  long changedNanoseconds = 0;
+
+  explicit LogIdentity(const struct stat& info)
+      : device(info.st_dev),
+        inode(info.st_ino),
+        size(info.st_size),
+        changedSeconds(info.st_ctim.tv_sec),
+        changedNanoseconds(info.st_ctim.tv_nsec) {}
+  bool operator==(const LogIdentity&) const = default;
+  double changed() const {
+    return static_cast<double>(changedSeconds) + static_cast<double>(changedNanoseconds) / 1e9;
+  }
+};
+
+// The judgements of the last few logs, most recently used first. Thread-safe.
+class LogMemo {
+ public:
+  std::optional<LogJudgement> find(const std::string& path, const LogIdentity& identity) {
+    std::lock_guard lock(_mutex);
+    auto found = std::find_if(_entries.begin(), _entries.end(),
+                              [&](const Entry& entry) { return entry.path == path; });
+    if (found == _entries.end() || !(found->identity == identity)) return std::nullopt;
+    std::rotate(_entries.begin(), found, found + 1);
+    return _entries.front().judgement;
+  }
+
+  void remember(const std::string& path, const LogIdentity& identity, LogJudgement judgement) {
+    std::lock_guard lock(_mutex);
+    std::erase_if(_entries, [&](const Entry& entry) { return entry.path == path; });
+    _entries.insert(_entries.begin(), Entry{path, identity, std::move(judgement)});
+    while (_entries.size() > Rules::kRememberedLogs) _entries.pop_back();
+  }
+
+ private:
+  struct Entry {
+    std::string path;
+    LogIdentity identity;
+    LogJudgement judgement;
+  };
+  std::mutex _mutex;
+  std::vector<Entry> _entries;
+};
+
+LogMemo& logMemo() {
+  // Never destroyed, so that a tick still running at exit finds it whole.
+  static LogMemo* memo = new LogMemo;
+  return *memo;
+}
+
+// The judgement of the log at `path`, from memory while the same file is unchanged; a log that
+// can't be opened as a regular file shows no failure.
+LogJudgement judgeLog(const std::string& path) {
+  const Date now = Date::now();
+  foundation::FileDescriptor log = foundation::openRegularFile(path);
+  struct stat info {};
+  if (!log || ::fstat(log.get(), &info) != 0) return {};
+  const LogIdentity identity(info);
+  if (std::optional<LogJudgement> remembered = logMemo().find(path, identity)) return *remembered;
+
+  LogJudgement judgement;
+  ++contentReads;
+  judgement.noFailure = logShowsNoFailure(log.get());
+  if (!judgement.noFailure) {
+    ++contentReads;
+    judgement.digest = digestOfOpenFile(log.get(), info.st_size);
+  }
+  if (identity.changed() <= now.timeIntervalSince1970 - kSettledChange) {
+    logMemo().remember(path, identity, judgement);
+  }
+  return judgement;
+}
+
 // A log candidate of one folder, ordered by creation time, then name; no time is oldest.
 struct LogEntry {
   std::optional<Date> created;
@@ -196,12 +319,12 @@ bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
   if (deviceType) *deviceType = kLogSources[chosen].deviceWord;
 
   if (!logs[chosen] || !rulesForLogDate(Date{newest})) return false;
-  const std::string& log = *logs[chosen];
-  if (analyiTunesLogisSuccess(log)) return false;
+  LogJudgement judgement = judgeLog(*logs[chosen]);
+  if (judgement.noFailure) return false;
 
   foundation::UserDefaults& defaults = foundation::UserDefaults::standard();
   std::optional<std::string> reported = defaults.stringForKey(kLastFileSha1);
-  std::string digest = getFileSHA1string(log);
+  const std::string& digest = judgement.digest;
   if (reported && *reported == digest) {
     foundation::NSLog("The File had been analysize!");
     return false;
@@ -247,15 +370,10 @@ bool Rules::analyiTunesLogisSuccess(const std::string& logPath) {
 std::string Rules::getFileSHA1string(const std::string& path) {
   CSHA1 sha;
   sha.HashFile(FileManager::fileSystemRepresentationWithPath(path).c_str());
-  sha.Final();
-  char report[CSHA1::kReportBufferSize] = {};
-  sha.ReportHash(report, CSHA1::REPORT_HEX_SPACED);
-  std::string digest;
-  for (const char* c = report; *c; ++c) {
-    if (*c != ' ') digest += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
-  }
-  return digest;
+  return lowerHexDigest(sha);
 }
+
+std::uint64_t Rules::logContentReads() { return contentReads.load(); }
 
 bool Rules::mendkitIsRunning() {
   for (const appkit::RunningApplication& application : appkit::Workspace::runningApplications()) {
@@ -274,7 +392,9 @@ std::optional<std::string> Rules::mendkitIsRemoved() {
 
   std::string config = foundation::expandTildeInPath(kConfigFile);
   if (!FileManager::fileExistsAtPath(config)) return std::nullopt;
-  std::optional<foundation::PlistValue> plist = foundation::readPropertyListFile(config);
+  std::optional<std::string> bytes = foundation::readRegularFile(config, kMaxConfigSize);
+  if (!bytes) return std::nullopt;
+  std::optional<foundation::PlistValue> plist = foundation::parsePropertyList(*bytes);
   if (!plist || !plist->dictionary()) return std::nullopt;
   const foundation::PlistValue* value = plist->objectForKey(kBundlePathKey);
   if (!value || !value->string()) return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,8 +9,9 @@
 #include "foundation/Date.h"
 
 // Detection from what lies on disk and runs on the machine: whether iTunes has just failed to
-// restore a device, and the state of Mendkit and iTunes. No state of its own beyond "LastFileSha1"
-// in the standard user defaults. Every operation may be called from any thread and blocks its
+// restore a device, and the state of Mendkit and iTunes. Its only stored state is "LastFileSha1"
+// in the standard user defaults; in memory it keeps what it learnt of the last few logs judged
+// (see rulesForiTunesRepairError). Every operation may be called from any thread and blocks its
 // caller while it reads; none reports an error other than by its negative answer.
 class Rules {
  public:
@@ -20,7 +22,18 @@ class Rules {
   // not null, receives the judged log's device word ("iPhone", "iPod" or "iPad") once the gate of
   // probes has passed and a log was found, whatever the answer. May block for 5 s or more (see
   // iTunesRepairNow).
+  //
+  // The judgement of a log (failure or not, and its digest) is remembered for the last
+  // kRememberedLogs logs, with the file's device, inode, size and change time; while all of them
+  // are unchanged the log is not read again. A log changed less than 2 s before the call (by the
+  // process's clock) is not remembered, since a change within the file system's timestamp
+  // granularity could leave its change time as it was.
   static bool rulesForiTunesRepairError(std::optional<std::string>* deviceType);
+  static constexpr std::size_t kRememberedLogs = 4;
+
+  // How many times since the process started rulesForiTunesRepairError has read a log's content
+  // (each analysis and each digest counts once), for tests and measurements. Any thread.
+  static std::uint64_t logContentReads();
 
   // The full path of the newest entry of the folder whose name ends with "log" and contains
   // `deviceType`; nullopt when there is none or the folder can't be listed. A leading "~" of the
@@ -48,8 +61,10 @@ class Rules {
   static bool mendkitIsRunning();
   // The installed Mendkit bundle: "/Applications/Mendkit.app", else ~/Desktop/Mendkit.app
   // expanded, else the "MendkitBundlePath" of Mendkit's config file exactly as stored, each only
-  // when the user may enter it; nullopt when none is.
+  // when the user may enter it; nullopt when none is. A config file that is no regular file or is
+  // larger than kMaxConfigSize bytes is not read and counts as none.
   static std::optional<std::string> mendkitIsRemoved();
+  static constexpr std::size_t kMaxConfigSize = std::size_t{1} << 20;
   // YES when a restore work folder ("*.noindex*" in ~/Library/Caches/Cleanup At Startup) no older
   // than 600 s holds a name ending in "dmg". Sleeps 5 s on the process's clock for each such folder
   // younger than 10 s before looking into it.

@@ -10,11 +10,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <vector>
 
 #include "foundation/Clock.h"
 #include "foundation/FileManager.h"
 #include "foundation/PropertyList.h"
 #include "foundation/UserDefaults.h"
+#include "support/Deadline.h"
 #include "support/RunningProgram.h"
 #include "support/StderrCapture.h"
 #include "support/Subprocess.h"
@@ -36,6 +39,23 @@ constexpr char kSucceededLog[] = "start\nRestore completed, status:0\nend\n";
 constexpr char kIPhoneFolder[] = "Library/Logs/iPhone Updater Logs";
 constexpr char kIPodFolder[] = "Library/Logs/iPod Updater Logs";
 constexpr char kIPadFolder[] = "Library/Logs/iPad Updater Logs";
+
+// What `call` answers, run on a thread of its own; the test fails unless it returns within 5 s of
+// real time. A call still blocked then on one of `fifos` is released by opening them for writing.
+template <typename Call>
+auto promptly(Call call, const std::vector<std::string>& fifos) {
+  auto answer = std::async(std::launch::async, call);
+  testing_support::Deadline deadline(5);
+  if (answer.wait_for(std::chrono::milliseconds(deadline.millisecondsLeft())) !=
+      std::future_status::ready) {
+    ADD_FAILURE() << "the call blocked";
+    for (const std::string& fifo : fifos) {
+      int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (fd >= 0) close(fd);
+    }
+  }
+  return answer.get();
+}
 
 // The digest as coreutils computes it, as a peer of our own.
 std::string sha1sum(const std::string& path) {
@@ -184,9 +204,22 @@ TEST_F(MendkitConfigTest, ABrokenConfigGivesNil) {
 TEST_F(MendkitConfigTest, AHugeConfigGivesNil) {
   std::string huge = "<?xml version=\"1.0\"?><plist><dict><key>MendkitBundlePath</key><string>" +
                      bundle() + "</string><key>padding</key><string>";
-  huge.append(std::size_t{100} << 20, 'x');
+  huge.append(Rules::kMaxConfigSize, 'x');
+  huge += "</string></dict></plist>\n";
   writeFile(configPath(), huge);
-  EXPECT_EQ(Rules::mendkitIsRemoved(), std::nullopt);
+  EXPECT_EQ(foundation::readPropertyListFile(configPath())
+                ->objectForKey("MendkitBundlePath")
+                ->string()
+                ->size(),
+            bundle().size())
+      << "the file itself is a valid config";
+  EXPECT_EQ(Rules::mendkitIsRemoved(), std::nullopt) << "but too large to be read on every tick";
+}
+
+TEST_F(MendkitConfigTest, AConfigThatIsAFifoGivesNilAtOnce) {
+  std::filesystem::create_directories(std::filesystem::path(configPath()).parent_path());
+  ASSERT_EQ(mkfifo(configPath().c_str(), 0600), 0);
+  EXPECT_EQ(promptly([] { return Rules::mendkitIsRemoved(); }, {configPath()}), std::nullopt);
 }
 
 // --- mendkitIsRunning ---------------------------------------------------------------------------
@@ -446,6 +479,112 @@ TEST_F(RepairErrorTest, AFreshFailedLogIsReportedOnceUntilItChanges) {
 
   std::string lines = capture.finish();
   EXPECT_EQ(occurrences(lines, "The File had been analysize!"), 1u) << lines;
+}
+
+// Rewrites the file in place with `contents` until its change time has moved, then gives its
+// modification time back: only the change time and the content tell the two apart.
+void rewriteKeepingSizeAndModificationTime(const std::string& path, std::string_view contents) {
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  ASSERT_EQ(contents.size(), static_cast<size_t>(before.st_size));
+  struct stat after {};
+  testing_support::Deadline giveUp(10);
+  do {
+    writeFile(path, contents);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+  } while (after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+           after.st_ctim.tv_nsec == before.st_ctim.tv_nsec && !giveUp.passed());
+  ASSERT_NE(after.st_ctim.tv_nsec + after.st_ctim.tv_sec * 1000000000L,
+            before.st_ctim.tv_nsec + before.st_ctim.tv_sec * 1000000000L);
+  ASSERT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST_F(RepairErrorTest, AnUnchangedLogIsJudgedFromMemoryAndAnyChangeIsReadAgain) {
+  std::string log = write(std::string(kIPodFolder) + "/iPodUpdater.log", kFailedLog);
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  auto readsOf = [&](bool expected) {
+    const std::uint64_t before = Rules::logContentReads();
+    EXPECT_EQ(Rules::rulesForiTunesRepairError(&word), expected);
+    EXPECT_EQ(word, "iPod");
+    EXPECT_EQ(storedDigest(), sha1sum(log));
+    return Rules::logContentReads() - before;
+  };
+
+  // Changed less than 2 s ago: a change in the same tick of the file system's clock could go
+  // unseen, so the log is read every time (analysis and digest).
+  clock.setNow(created(log).addingTimeInterval(1));
+  EXPECT_EQ(readsOf(true), 2u);
+  EXPECT_EQ(readsOf(false), 2u);
+  clock.setNow(created(log).addingTimeInterval(2 * kDay));
+  EXPECT_EQ(readsOf(false), 2u);
+  EXPECT_EQ(readsOf(false), 0u) << "unchanged since it was last read";
+  EXPECT_EQ(readsOf(false), 0u);
+
+  // The same size and modification time, another content: only the change time moved.
+  std::string other = kFailedLog;
+  other.replace(other.find("1602"), 4, "1603");
+  rewriteKeepingSizeAndModificationTime(log, other);
+  EXPECT_EQ(readsOf(true), 2u);
+  EXPECT_EQ(readsOf(false), 0u);
+
+  std::ofstream(log, std::ios::app) << "more lines\n";
+  EXPECT_EQ(readsOf(true), 2u);
+
+  // Another file renamed over the log, with the same content: read again, and already reported.
+  const std::string replacement = sandbox.inHome("replacement.log");
+  std::filesystem::copy_file(log, replacement);
+  ASSERT_EQ(rename(replacement.c_str(), log.c_str()), 0);
+  EXPECT_EQ(readsOf(false), 2u);
+  EXPECT_EQ(readsOf(false), 0u);
+
+  std::string lines = capture.finish();
+  EXPECT_EQ(occurrences(lines, "The File had been analysize!"), 7u) << lines;
+}
+
+TEST_F(RepairErrorTest, ChecksOnTwoThreadsShareWhatWasLearnt) {
+  std::string log = write(std::string(kIPadFolder) + "/iPadUpdater.log", kFailedLog);
+  clock.setNow(created(log).addingTimeInterval(kDay));
+  // Reported before, by an earlier run: what the checks learn of the log, they learn on their
+  // own threads.
+  foundation::UserDefaults::standard().setString("LastFileSha1", sha1sum(log));
+  const std::uint64_t reads = Rules::logContentReads();
+  auto checks = [] {
+    int reported = 0;
+    for (int i = 0; i < 20; ++i) {
+      std::optional<std::string> device;
+      reported += Rules::rulesForiTunesRepairError(&device) ? 1 : 0;
+      if (device != "iPad") return -1;
+    }
+    return reported;
+  };
+  auto first = std::async(std::launch::async, checks);
+  auto second = std::async(std::launch::async, checks);
+  EXPECT_EQ(first.get(), 0);
+  EXPECT_EQ(second.get(), 0);
+  EXPECT_LE(Rules::logContentReads() - reads, 4u) << "at most one reading of each thread";
+}
+
+TEST_F(RepairErrorTest, FifosInPlaceOfLogFoldersLogsAndWorkFoldersAnswerNoAtOnce) {
+  std::filesystem::create_directories(sandbox.inHome("Library/Logs"));
+  std::filesystem::create_directories(sandbox.inHome(kIPodFolder));
+  std::filesystem::create_directories(sandbox.inHome("Library/Caches"));
+  const std::vector<std::string> fifos = {
+      sandbox.inHome(kIPhoneFolder), sandbox.inHome(std::string(kIPodFolder) + "/iPodUpdater.log"),
+      sandbox.inHome("Library/Caches/Cleanup At Startup"), sandbox.inHome(kIPadFolder)};
+  for (const std::string& fifo : fifos) ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0) << fifo;
+  clock.setNow(created(fifos[1]));
+  auto [answer, device] = promptly(
+      [] {
+        std::optional<std::string> device;
+        bool answer = Rules::rulesForiTunesRepairError(&device);
+        return std::pair(answer, device);
+      },
+      fifos);
+  EXPECT_FALSE(answer);
+  EXPECT_EQ(device, "iPod") << "the log that is a FIFO was the one judged";
+  EXPECT_EQ(storedDigest(), std::nullopt);
 }
 
 TEST_F(RepairErrorTest, ALogOlderOrNewerThanSevenDaysIsNotJudgedButNamed) {
