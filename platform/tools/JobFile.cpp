@@ -80,11 +80,9 @@ JobFileResult readJobFile(const std::string& path) {
       job.exitTimeOut = static_cast<int>(*seconds);
     }
   }
-  if (const PlistValue* runAtLoad = plist->objectForKey("RunAtLoad")) {
-    job.runAtLoad = runAtLoad->boolValue().value_or(false);
-  }
   if (const PlistValue* types = plist->objectForKey("LimitLoadToSessionType")) {
-    constexpr const char* kBadTypes = "LimitLoadToSessionType is neither a string nor strings";
+    constexpr const char* kBadTypes =
+        "LimitLoadToSessionType is neither a string nor an array of strings";
     if (types->string()) {
       job.sessionTypes.push_back(*types->string());
     } else if (types->array()) {

@@ -18,9 +18,8 @@ struct JobDescription {
   std::optional<std::string> workingDirectory;
   std::map<std::string, std::string> environment;  // "EnvironmentVariables"
   bool disabled = false;                           // "Disabled", when the database has no entry
-  int exitTimeOut = 20;    // "ExitTimeOut": seconds between SIGTERM and SIGKILL on stop
-  bool runAtLoad = false;  // "RunAtLoad"
-  // "LimitLoadToSessionType", a string or an array of strings; empty when absent.
+  int exitTimeOut = 20;  // "ExitTimeOut": seconds between SIGTERM and SIGKILL on stop
+  // "LimitLoadToSessionType", a string or an array of strings; empty when absent (or empty).
   std::vector<std::string> sessionTypes;
 
   // True when the job may load in a session of `type` ("Aqua" for a graphical login): a job that
