@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the agent's bundle and runs it in a sandbox home and platform root (build/demo-home), so
-# that nothing of the real user's settings or launch agents is touched.
+# that nothing of the real user's settings, launch agents or login entries is touched.
 #   scripts/run.sh            install the agent (-i SITE:42), show what it wrote, then run it (-r)
 #                             in the foreground until Ctrl-C, as its launchd job would
 #   scripts/run.sh ARGS...    run the agent once with ARGS (for example -k, -debug1)
@@ -13,7 +13,7 @@ cmake --build --preset default -j2 --target MendkitAgent launchctl open
 
 sandbox="$PWD/build/demo-home"
 mkdir -p "$sandbox/home" "$sandbox/root"
-export HOME="$sandbox/home" PLATFORM_ROOT="$sandbox/root"
+export HOME="$sandbox/home" PLATFORM_ROOT="$sandbox/root" XDG_CONFIG_HOME="$sandbox/home/.config"
 agent=build/MendkitAgent.app/Contents/MacOS/MendkitAgent
 
 if [ $# -gt 0 ]; then

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -23,6 +25,18 @@ std::optional<std::string> stringFor(const PlistValue& job, const char* key) {
 std::string JobDescription::executable() const {
   if (program) return *program;
   return arguments.empty() ? std::string() : arguments.front();
+}
+
+bool JobDescription::loadsInSessionType(std::string_view type) const {
+  auto same = [&](const std::string& named) {
+    return named.size() == type.size() &&
+           ::strncasecmp(named.data(), type.data(), type.size()) == 0;
+  };
+  if (sessionTypes.empty()) return same("Aqua");
+  for (const std::string& named : sessionTypes) {
+    if (same(named)) return true;
+  }
+  return false;
 }
 
 bool isValidLabel(const std::string& label) {
@@ -64,6 +78,20 @@ JobFileResult readJobFile(const std::string& path) {
   if (const PlistValue* timeout = plist->objectForKey("ExitTimeOut")) {
     if (auto seconds = timeout->integerValue(); seconds && *seconds >= 0 && *seconds <= 3600) {
       job.exitTimeOut = static_cast<int>(*seconds);
+    }
+  }
+  if (const PlistValue* types = plist->objectForKey("LimitLoadToSessionType")) {
+    constexpr const char* kBadTypes =
+        "LimitLoadToSessionType is neither a string nor an array of strings";
+    if (types->string()) {
+      job.sessionTypes.push_back(*types->string());
+    } else if (types->array()) {
+      for (const PlistValue& type : *types->array()) {
+        if (!type.string()) return {std::nullopt, kBadTypes};
+        job.sessionTypes.push_back(*type.string());
+      }
+    } else {
+      return {std::nullopt, kBadTypes};
     }
   }
   return {std::move(job), ""};

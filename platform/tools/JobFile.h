@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace launchd {
@@ -18,6 +19,12 @@ struct JobDescription {
   std::map<std::string, std::string> environment;  // "EnvironmentVariables"
   bool disabled = false;                           // "Disabled", when the database has no entry
   int exitTimeOut = 20;  // "ExitTimeOut": seconds between SIGTERM and SIGKILL on stop
+  // "LimitLoadToSessionType", a string or an array of strings; empty when absent (or empty).
+  std::vector<std::string> sessionTypes;
+
+  // True when the job may load in a session of `type` ("Aqua" for a graphical login): a job that
+  // names no session type loads in "Aqua" sessions only. Compared without regard to case.
+  bool loadsInSessionType(std::string_view type) const;
 
   // The file to execute, before path mapping; empty when the job names none.
   std::string executable() const;

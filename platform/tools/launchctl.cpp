@@ -3,16 +3,35 @@
 //   launchctl load [-w] PATH...     start each job; -w first records it as enabled
 //   launchctl unload [-w] PATH...   stop each job; -w records it as disabled (also when not loaded)
 //   launchctl remove LABEL          stop the job by label, without waiting for it to end
+//   launchctl bootstrap gui/<uid> PATH...
+//                                   what a graphical login runs: start every job of each job file
+//                                   or folder of job files that is not disabled and whose
+//                                   LimitLoadToSessionType allows "Aqua"; jobs limited to other
+//                                   session types (Background, LoginWindow, ...) are left out;
+//                                   a job loaded earlier whose processes have all ended starts anew
+//
+// Every loaded job is started at once, RunAtLoad or not: there is nothing else to start it on.
+//
+// After each load, unload, remove and bootstrap, launchctl brings the login entry in line: one
+// XDG autostart entry that runs `bootstrap gui/<uid> ~/Library/LaunchAgents`, present exactly
+// while a job file there would be loaded by it (see AutostartEntry.h).
 //
 // Exit status: 0 done (also for a load of a job already loaded); 1 a job file could not be read,
-// a job could not be started or the override database could not be written; 3 no such job
-// (unload of a job not loaded, remove of an unknown label); 64 usage error. With several paths,
-// the first failure's status.
+// a job could not be started, the override database or the login entry could not be written, or a
+// bootstrap's domain or folder is wrong; 3 no such job (unload of a job not loaded, remove of an
+// unknown label); 64 usage error. With several paths, the first failure's status; a bootstrap
+// goes on with the other job files after one fails.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "AutostartEntry.h"
 #include "JobFile.h"
 #include "JobLauncher.h"
 #include "JobRegistry.h"
@@ -32,7 +51,8 @@ int usage() {
   std::fputs(
       "usage: launchctl load [-w] <path>...\n"
       "       launchctl unload [-w] <path>...\n"
-      "       launchctl remove <label>\n",
+      "       launchctl remove <label>\n"
+      "       launchctl bootstrap gui/<uid> <path>...\n",
       stderr);
   return kUsage;
 }
@@ -59,6 +79,31 @@ bool recordOverride(const std::string& label, bool disabled) {
   return false;
 }
 
+// Starts `job`, read from the job file at `path` (named `given` in messages), unless it is
+// loaded already. With `againWhenEnded`, a job still loaded whose processes have all ended is
+// started anew: a new login starts what an earlier session of this boot left loaded.
+int start(JobRegistry& registry, const std::string& given, const std::string& path,
+          const JobDescription& job, bool againWhenEnded = false) {
+  if (auto loaded = registry.find(job.label); loaded) {
+    if (!againWhenEnded || isAlive(loaded->process)) {
+      complain(given, "service already loaded");
+      return 0;
+    }
+  }
+  LaunchResult launched = launchJob(launchRequestFor(job, toolsFolder()));
+  if (!launched.process) {
+    complain(given, launched.failure);
+    return kFailed;
+  }
+  if (!registry.add(LoadedJob{job.label, path, *launched.process, job.exitTimeOut})) {
+    // A job we could not record could never be stopped again.
+    stopJob(*launched.process, 0);
+    complain(given, "cannot record the loaded job in " + JobRegistry::stateFolder());
+    return kFailed;
+  }
+  return 0;
+}
+
 int load(JobRegistry& registry, const std::string& given, bool writeOverride) {
   std::string path = jobFilePath(given);
   JobFileResult read = readJobFile(path);
@@ -74,22 +119,8 @@ int load(JobRegistry& registry, const std::string& given, bool writeOverride) {
     complain(given, "service disabled");
     return kFailed;
   }
-  if (registry.find(job.label)) {
-    complain(given, "service already loaded");
-    return status;
-  }
-  LaunchResult launched = launchJob(launchRequestFor(job, toolsFolder()));
-  if (!launched.process) {
-    complain(given, launched.failure);
-    return kFailed;
-  }
-  if (!registry.add(LoadedJob{job.label, path, *launched.process, job.exitTimeOut})) {
-    // A job we could not record could never be stopped again.
-    stopJob(*launched.process, 0);
-    complain(given, "cannot record the loaded job in " + JobRegistry::stateFolder());
-    return kFailed;
-  }
-  return status;
+  int started = start(registry, given, path, job);
+  return status ? status : started;
 }
 
 int unload(JobRegistry& registry, const std::string& given, bool writeOverride) {
@@ -134,6 +165,77 @@ int remove(JobRegistry& registry, const std::string& label) {
   return 0;
 }
 
+// Brings the login entry in line with the job files, after a command that may have changed them;
+// `status` is the command's own.
+int withLoginEntry(int status) {
+  std::string failure = updateAutostartEntry();
+  if (failure.empty()) return status;
+  complain("launchctl", failure);
+  return status ? status : kFailed;
+}
+
+// The user of a "gui/<uid>" domain; nullopt for anything else.
+std::optional<uid_t> graphicalDomainUser(const std::string& domain) {
+  constexpr std::string_view kPrefix = "gui/";
+  if (!domain.starts_with(kPrefix) || domain.size() == kPrefix.size()) return std::nullopt;
+  unsigned long long uid = 0;
+  for (char c : domain.substr(kPrefix.size())) {
+    if (c < '0' || c > '9') return std::nullopt;
+    uid = uid * 10 + static_cast<unsigned>(c - '0');
+    if (uid > static_cast<uid_t>(-1)) return std::nullopt;
+  }
+  return static_cast<uid_t>(uid);
+}
+
+// bootstrap gui/<uid> PATH...: a job file that can't be read or started is reported and the
+// others still load; disabled jobs and jobs for other session types are passed over in silence.
+int bootstrap(JobRegistry& registry, const std::vector<std::string>& arguments) {
+  if (arguments.size() < 2) return usage();
+  const std::string& domain = arguments.front();
+  if (graphicalDomainUser(domain) != ::getuid()) {
+    std::fprintf(stderr,
+                 "launchctl bootstrap: cannot bootstrap domain \"%s\": this user's graphical "
+                 "session is gui/%u\n",
+                 domain.c_str(), static_cast<unsigned>(::getuid()));
+    return kFailed;
+  }
+  if (!registry.lock()) {
+    complain("launchctl", "cannot lock " + JobRegistry::stateFolder());
+    return kFailed;
+  }
+  int status = 0;
+  auto note = [&status](int one) {
+    if (status == 0) status = one;
+  };
+  for (auto given = arguments.begin() + 1; given != arguments.end(); ++given) {
+    std::string path = jobFilePath(*given);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+      complain(*given, std::strerror(errno));
+      note(kFailed);
+      continue;
+    }
+    bool folder = S_ISDIR(info.st_mode);
+    auto files = folder ? jobFilesIn(path) : std::vector<std::string>{path};
+    if (!files) {
+      complain(*given, "cannot read the folder");
+      note(kFailed);
+      continue;
+    }
+    for (const std::string& file : *files) {
+      const std::string& name = folder ? file : *given;
+      JobFileResult read = readJobFile(file);
+      if (!read.job) {
+        complain(name, read.error);
+        note(kFailed);
+      } else if (loadsAtGraphicalLogin(*read.job)) {
+        note(start(registry, name, file, *read.job, true));
+      }
+    }
+  }
+  return withLoginEntry(status);
+}
+
 // load and unload: [-w] PATH...
 int forEachPath(JobRegistry& registry, const std::vector<std::string>& arguments, bool isLoad) {
   bool writeOverride = false;
@@ -160,7 +262,7 @@ int forEachPath(JobRegistry& registry, const std::vector<std::string>& arguments
     int one = isLoad ? load(registry, path, writeOverride) : unload(registry, path, writeOverride);
     if (status == 0) status = one;
   }
-  return status;
+  return withLoginEntry(status);
 }
 
 }  // namespace
@@ -180,8 +282,9 @@ int main(int argc, char** argv) {
       complain("launchctl", "cannot lock " + JobRegistry::stateFolder());
       return kFailed;
     }
-    return remove(registry, arguments.front());
+    return withLoginEntry(remove(registry, arguments.front()));
   }
+  if (subcommand == "bootstrap") return bootstrap(registry, arguments);
   std::fprintf(stderr, "Unrecognized subcommand: %s\n", subcommand.c_str());
   return usage();
 }

@@ -23,7 +23,10 @@ void restoreEnv(const char* name, const std::optional<std::string>& value) {
 
 }  // namespace
 
-TestHome::TestHome() : _oldHome(getEnv("HOME")), _oldRoot(getEnv("PLATFORM_ROOT")) {
+TestHome::TestHome()
+    : _oldHome(getEnv("HOME")),
+      _oldRoot(getEnv("PLATFORM_ROOT")),
+      _oldConfig(getEnv("XDG_CONFIG_HOME")) {
   std::string pattern = (std::filesystem::temp_directory_path() / "mendkit-test-XXXXXX").string();
   char* made = mkdtemp(pattern.data());
   if (!made) {
@@ -37,11 +40,13 @@ TestHome::TestHome() : _oldHome(getEnv("HOME")), _oldRoot(getEnv("PLATFORM_ROOT"
   std::filesystem::create_directories(_root);
   setenv("HOME", _home.c_str(), 1);
   setenv("PLATFORM_ROOT", _root.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (_home + "/.config").c_str(), 1);
 }
 
 TestHome::~TestHome() {
   restoreEnv("HOME", _oldHome);
   restoreEnv("PLATFORM_ROOT", _oldRoot);
+  restoreEnv("XDG_CONFIG_HOME", _oldConfig);
   std::error_code ignored;
   std::filesystem::remove_all(_base, ignored);
 }

@@ -9,7 +9,8 @@
 namespace testing_support {
 
 // A temporary home and platform root for one test: sets HOME and PLATFORM_ROOT to fresh folders
-// under a new temporary directory and restores both (and removes the directory) when destroyed.
+// under a new temporary directory, and XDG_CONFIG_HOME to the home's .config, and restores all
+// three (and removes the directory) when destroyed.
 class TestHome {
  public:
   TestHome();
@@ -27,7 +28,7 @@ class TestHome {
 
  private:
   std::string _base, _home, _root;
-  std::optional<std::string> _oldHome, _oldRoot;
+  std::optional<std::string> _oldHome, _oldRoot, _oldConfig;
 };
 
 // A fixture giving every test its own TestHome.

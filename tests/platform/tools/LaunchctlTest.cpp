@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <list>
+#include <set>
 
 #include "JobProcess.h"
 #include "JobRegistry.h"
@@ -40,11 +42,12 @@ class LaunchctlTest : public ToolsTest {
   }
 
   std::string writeJob(const std::string& label, const std::vector<std::string>& arguments,
-                       PlistDictionary extra = {}) {
+                       PlistDictionary extra = {}, std::string folder = "") {
     PlistArray argv(arguments.begin(), arguments.end());
     extra["Label"] = label;
     extra["ProgramArguments"] = argv;
-    std::string path = sandbox.inHome("Library/LaunchAgents/" + label + ".plist");
+    if (folder.empty()) folder = sandbox.inHome("Library/LaunchAgents");
+    std::string path = folder + "/" + label + ".plist";
     writeFile(path, "");
     EXPECT_TRUE(foundation::writePropertyListFile(path, extra));
     return path;
@@ -52,10 +55,27 @@ class LaunchctlTest : public ToolsTest {
 
   // A job that reports its pid through `reports`, then sleeps as the same process.
   std::string sleeperJob(const std::string& label, PlistDictionary extra = {},
-                         const std::string& before = "") {
+                         const std::string& before = "", const std::string& folder = "") {
     std::string script = before + "{ printf '%s\\0' \"$$\"; printf '\\n'; } > " +
                          shellWord(reports.path()) + "; exec sleep 1000";
-    return writeJob(label, {"/bin/sh", "-c", script}, std::move(extra));
+    return writeJob(label, {"/bin/sh", "-c", script}, std::move(extra), folder);
+  }
+
+  // The names of the files in the autostart folder (a missing folder has none).
+  std::set<std::string> autostartFiles(const std::string& configFolder) {
+    std::set<std::string> names;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(configFolder + "/autostart", error)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  // The pid of the job loaded under `label`, 0 when none is.
+  pid_t loadedPid(const std::string& label) {
+    auto job = launchd::JobRegistry().find(label);
+    return job ? job->process.pid : 0;
   }
 
   Fifo reports{sandbox.base() + "/reports"};
@@ -273,7 +293,9 @@ TEST_F(LaunchctlTest, UsageErrorsExit64) {
                                              {"unload", "-w"},
                                              {"load", "-x", "job"},
                                              {"remove"},
-                                             {"remove", "a", "b"}}) {
+                                             {"remove", "a", "b"},
+                                             {"bootstrap"},
+                                             {"bootstrap", "gui/0"}}) {
     ChildResult result = launchctl(arguments);
     EXPECT_EQ(result.exitStatus, 64) << testing::PrintToString(arguments);
     EXPECT_NE(result.err.find("usage: launchctl"), std::string::npos);
@@ -306,6 +328,195 @@ TEST_F(LaunchctlTest, UsrBinOpenIsThePlatformsOwnOpenOtherwise) {
   // open -W keeps the application in the job: stopping the job stops the application.
   EXPECT_EQ(launchctl({"unload", job}).exitStatus, 0);
   EXPECT_FALSE(isRunning(app));
+}
+
+// --- logging in ---
+
+// A desktop entry's Exec value as a session manager splits it: the key file's escapes undone,
+// then the quoting, then "%%" read as "%". Any other form the rules forbid fails the test.
+std::vector<std::string> execArguments(const std::string& entry) {
+  size_t start = entry.find("\nExec=");
+  if (start == std::string::npos) {
+    ADD_FAILURE() << "no Exec line in\n" << entry;
+    return {};
+  }
+  start += 6;
+  std::string value;
+  for (size_t index = start; index < entry.size() && entry[index] != '\n'; ++index) {
+    if (entry[index] != '\\') {
+      value += entry[index];
+      continue;
+    }
+    char next = ++index < entry.size() ? entry[index] : '\0';
+    std::string_view escapes = "s n t r \\";
+    if (next == '\0' || next == ' ' || escapes.find(next) == std::string_view::npos) {
+      ADD_FAILURE() << "invalid escape in " << entry.substr(start);
+      return {};
+    }
+    value += next == 's'   ? ' '
+             : next == 'n' ? '\n'
+             : next == 't' ? '\t'
+             : next == 'r' ? '\r'
+                           : '\\';
+  }
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false, quoted = false;
+  for (size_t index = 0; index < value.size(); ++index) {
+    char c = value[index];
+    if (quoted) {
+      if (c == '"') {
+        quoted = false;
+      } else if (c == '\\') {
+        char next = ++index < value.size() ? value[index] : '\0';
+        EXPECT_NE(std::string_view("\"`$\\").find(next), std::string_view::npos)
+            << "stray backslash in " << value;
+        word += next;
+      } else {
+        word += c;
+      }
+    } else if (c == ' ') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else if (c == '"' && !inWord) {
+      quoted = inWord = true;
+    } else {
+      EXPECT_EQ(std::string_view("\t\n\"'\\><~|&;$*?#()`").find(c), std::string_view::npos)
+          << "unquoted reserved character in " << value;
+      word += c;
+      inWord = true;
+    }
+  }
+  EXPECT_FALSE(quoted) << "unterminated quote in " << value;
+  if (inWord) words.push_back(word);
+  for (std::string& argument : words) {
+    std::string plain;
+    for (size_t index = 0; index < argument.size(); ++index) {
+      plain += argument[index];
+      if (argument[index] != '%') continue;
+      EXPECT_TRUE(index + 1 < argument.size() && argument[index + 1] == '%')
+          << "field code in " << value;
+      ++index;
+    }
+    argument = plain;
+  }
+  return words;
+}
+
+TEST_F(LaunchctlTest, LoadWWritesALoginEntryThatStartsTheJobAgainAtLogin) {
+  std::string home = sandbox.base() + "/h o'm\"e $HOME `id` \\ 100%\tx\ny";
+  std::string config = sandbox.base() + "/config";
+  setenv("HOME", home.c_str(), 1);  // both restored by the sandbox
+  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  std::string agents = home + "/Library/LaunchAgents";
+  std::string job = sleeperJob("com.example.login", {{"RunAtLoad", true}}, "", agents);
+
+  ASSERT_EQ(launchctl({"load", "-w", job}).exitStatus, 0);
+  pid_t first = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  std::set<std::string> files = autostartFiles(config);
+  ASSERT_EQ(files.size(), 1u);  // no temporary file left beside it
+  std::string name = *files.begin();
+  EXPECT_TRUE(name.ends_with(".desktop")) << name;
+  std::string entry = readFile(config + "/autostart/" + name).value_or("");
+  EXPECT_TRUE(entry.starts_with("[Desktop Entry]\n")) << entry;
+  for (const char* line : {"\nType=Application\n", "\nX-GNOME-Autostart-enabled=true\n"}) {
+    EXPECT_NE(entry.find(line), std::string::npos) << line << " missing in\n" << entry;
+  }
+  EXPECT_NE(entry.find("\nName="), std::string::npos);
+  std::vector<std::string> login = execArguments(entry);
+  EXPECT_EQ(login,
+            (std::vector<std::string>{std::filesystem::canonical(LAUNCHCTL_PATH), "bootstrap",
+                                      "gui/" + std::to_string(getuid()), agents}));
+
+  // The session ends; the job stays enabled, and the next login starts it again.
+  ASSERT_EQ(launchctl({"unload", job}).exitStatus, 0);
+  EXPECT_FALSE(isRunning(first));
+  EXPECT_EQ(autostartFiles(config), files);
+  ASSERT_FALSE(login.empty());
+  ChildResult atLogin = testing_support::runChild(login);
+  EXPECT_EQ(atLogin.exitStatus, 0) << atLogin.err;
+  pid_t second = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  EXPECT_TRUE(isRunning(second));
+
+  ASSERT_EQ(launchctl({"unload", "-w", job}).exitStatus, 0);
+  EXPECT_FALSE(isRunning(second));
+  EXPECT_TRUE(autostartFiles(config).empty());
+}
+
+TEST_F(LaunchctlTest, TheLoginEntryExistsOnlyWhileALoginWouldLoadAJob) {
+  unsetenv("XDG_CONFIG_HOME");  // restored by the sandbox; ~/.config stands in
+  std::string config = sandbox.inHome(".config");
+  std::string first = writeJob("com.example.first", {"/bin/true"});
+  EXPECT_EQ(launchctl({"unload", "-w", first}).exitStatus, 3);
+  std::string background =
+      writeJob("com.example.background", {"/bin/true"}, {{"LimitLoadToSessionType", "Background"}});
+  EXPECT_EQ(launchctl({"load", "-w", background}).exitStatus, 0);
+  std::string marked = writeJob("com.example.marked", {"/bin/true"}, {{"Disabled", true}});
+  EXPECT_EQ(launchctl({"load", marked}).exitStatus, 1);
+  std::string elsewhere = writeJob("com.example.elsewhere", {"/bin/true"}, {}, sandbox.base());
+  EXPECT_EQ(launchctl({"load", "-w", elsewhere}).exitStatus, 0);
+  EXPECT_TRUE(autostartFiles(config).empty());
+
+  std::string second = writeJob("com.example.second", {"/bin/true"});
+  EXPECT_EQ(launchctl({"load", "-w", first, second}).exitStatus, 0);
+  EXPECT_EQ(autostartFiles(config).size(), 1u);
+  EXPECT_EQ(launchctl({"unload", "-w", first}).exitStatus, 0);
+  EXPECT_EQ(autostartFiles(config).size(), 1u);  // the second is still enabled
+
+  // The last enabled job file deleted, as an uninstall does: the next launchctl removes the entry.
+  ASSERT_EQ(::unlink(second.c_str()), 0);
+  EXPECT_EQ(launchctl({"remove", "com.example.second"}).exitStatus, 0);
+  EXPECT_TRUE(autostartFiles(config).empty());
+}
+
+TEST_F(LaunchctlTest, BootstrapStartsTheEnabledGraphicalJobsAndSkipsABadFile) {
+  std::string agents = sandbox.inHome("Library/LaunchAgents");
+  std::string off = sleeperJob("com.example.off");
+  ASSERT_EQ(launchctl({"unload", "-w", off}).exitStatus, 3);
+  sleeperJob("com.example.on", {{"RunAtLoad", true}});
+  sleeperJob("com.example.background", {{"LimitLoadToSessionType", "Background"}});
+  sleeperJob("com.example.both", {{"LimitLoadToSessionType", PlistArray{"LoginWindow", "Aqua"}}});
+  writeFile(agents + "/com.example.broken.plist", "<plist><dict><key>Label");
+  std::string domain = "gui/" + std::to_string(getuid());
+
+  ChildResult result = launchctl({"bootstrap", domain, agents});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, agents + "/com.example.broken.plist: Invalid property list\n");
+  pid_t one = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  pid_t other = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  pid_t on = loadedPid("com.example.on"), both = loadedPid("com.example.both");
+  EXPECT_EQ((std::set<pid_t>{one, other}), (std::set<pid_t>{on, both}));
+  EXPECT_EQ(loadedPid("com.example.off"), 0);
+  EXPECT_EQ(loadedPid("com.example.background"), 0);
+
+  // A second login while they run starts nothing; one after the job ended starts it anew.
+  ASSERT_GT(both, 0);
+  ::kill(-both, SIGKILL);
+  ASSERT_TRUE(waitGone(both));
+  EXPECT_EQ(launchctl({"bootstrap", domain, agents}).exitStatus, 1);
+  pid_t again = reportedPid(reports.readRecord().value_or(std::vector<std::string>{}));
+  EXPECT_EQ(loadedPid("com.example.both"), again);
+  EXPECT_NE(again, both);
+  EXPECT_EQ(loadedPid("com.example.on"), on);
+  EXPECT_TRUE(isRunning(on));
+}
+
+TEST_F(LaunchctlTest, BootstrapRefusesAnotherDomainAndAMissingFolder) {
+  std::string agents = sandbox.inHome("Library/LaunchAgents");
+  sleeperJob("com.example.on", {{"RunAtLoad", true}});
+  for (std::string domain :
+       {"gui/" + std::to_string(getuid() + 1), "user/" + std::to_string(getuid()),
+        std::string("gui/"), std::string("gui/0x"), std::string("system")}) {
+    ChildResult result = launchctl({"bootstrap", domain, agents});
+    EXPECT_EQ(result.exitStatus, 1) << domain;
+    EXPECT_NE(result.err.find("\"" + domain + "\""), std::string::npos) << result.err;
+  }
+  std::string missing = sandbox.inHome("Library/Nowhere");
+  ChildResult result = launchctl({"bootstrap", "gui/" + std::to_string(getuid()), missing});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, missing + ": No such file or directory\n");
+  EXPECT_EQ(loadedPid("com.example.on"), 0);
 }
 
 }  // namespace
