@@ -6,6 +6,7 @@
 
 #include "AppDelegate.h"
 #include "Mendkit/MKDeviceManager.h"
+#include "ProductLogManager.h"
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
 #include "appkit/RunLoop.h"
@@ -32,6 +33,8 @@ class CheckLoopTest : public testing_support::HomeTest {
   };
 
   void SetUp() override {
+    // Pop-ups send no statistics; TearDown waits for those queued before the sandbox goes.
+    _previousLibraries = ProductLogManager::setLibrariesForTesting({});
     _delegate.setApplication(&_application);
     _delegate.setCheckProbes({
         .rulesForiTunesRepairError =
@@ -59,6 +62,8 @@ class CheckLoopTest : public testing_support::HomeTest {
             },
     });
   }
+
+  void TearDown() override { ProductLogManager::setLibrariesForTesting(_previousLibraries); }
 
   void record(std::string call) {
     std::lock_guard<std::mutex> guard(_mutex);
@@ -91,6 +96,7 @@ class CheckLoopTest : public testing_support::HomeTest {
   AppDelegate _delegate;
 
  private:
+  ProductLogManager::Libraries _previousLibraries;
   std::mutex _mutex;
   Calls _calls;
 };
