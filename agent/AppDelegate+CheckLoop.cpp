@@ -47,7 +47,7 @@ bool AppDelegate::deviceIsErrorNow() const {
 }
 
 void AppDelegate::checkTick() {
-  // Step A: a pop-up, when none is up, the offer is wanted and it was not closed today.
+  // A pop-up, when none is up, the offer is wanted and it was not closed or installed today.
   if (!windowShow.load() && !ServiceConfig::isNeverPopDialog() &&
       !ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now())) {
     std::optional<std::string> word;
@@ -61,7 +61,7 @@ void AppDelegate::checkTick() {
     }
   }
 
-  // Step B: the agent ends itself once its job is uninstalled, but never under a pop-up.
+  // The agent ends itself once its job is uninstalled, but never under a pop-up.
   if (windowShow.load()) return;
   if (_probes.launchAgentIsInstall(kAgentLabel)) return;
   _application->performOnMainThread([this] {
