@@ -47,6 +47,7 @@ bool AppDelegate::deviceIsErrorNow() const {
 }
 
 void AppDelegate::checkTick() {
+  bool requested = false;
   // A pop-up, when none is up, the offer is wanted and it was not closed or installed today.
   if (!windowShow.load() && !ServiceConfig::isNeverPopDialog() &&
       !ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now())) {
@@ -55,14 +56,18 @@ void AppDelegate::checkTick() {
       // Stored before the request, which makes the main thread read it.
       setDeviceType(word);
       _application->performOnMainThread([this] { needPopDialog(0); });
+      requested = true;
     } else if (deviceIsErrorNow() && _probes.mendkitIsRemoved() && !_probes.mendkitIsRunning() &&
                !_probes.iTunesRepairNow()) {
       _application->performOnMainThread([this] { needPopDialog(1); });
+      requested = true;
     }
   }
 
-  // The agent ends itself once its job is uninstalled, but never under a pop-up.
-  if (windowShow.load()) return;
+  // The agent ends itself once its job is uninstalled, but never under a pop-up, nor under one
+  // requested just now that the main thread has yet to show: ending then would take the pop-up
+  // and its statistics event away at once.
+  if (requested || windowShow.load()) return;
   if (_probes.launchAgentIsInstall(kAgentLabel)) return;
   _application->performOnMainThread([this] {
     foundation::NSLog("Service will be close!");

@@ -52,7 +52,8 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   // YES when a device is attached and it is in its error state; whetherBlueScreen is asked only
   // with a device. The timer's queue.
   bool deviceIsErrorNow() const;
-  // One check tick: may request a pop-up and may queue the agent's shutdown on the main thread.
+  // One check tick: may request a pop-up or, when its job is gone and no pop-up is up or was just
+  // requested, queue the agent's shutdown on the main thread.
   // The timer's queue; ticks never overlap.
   void checkTick();
 

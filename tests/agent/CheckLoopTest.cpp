@@ -147,7 +147,7 @@ TEST_F(CheckLoopTest, ARestoreFailureWinsAndItsWordIsStoredBeforeTheRequest) {
   answers.restoreFailed = true;
   restoreWord = "iPad";
   answers.device = answers.blueScreen = true;
-  EXPECT_EQ(tick(), (Calls{"rules", kJob})) << "the device is not consulted";
+  EXPECT_EQ(tick(), Calls{"rules"}) << "the device is not consulted";
   EXPECT_EQ(_delegate.deviceType(), "iPad");
   ASSERT_EQ(_queue.pendingCount(), 1u);
   EXPECT_FALSE(_delegate.windowShow.load()) << "the pop-up comes up on the main thread";
@@ -216,6 +216,21 @@ TEST_F(CheckLoopTest, AGoneJobEndsTheAgentOnTheMainThread) {
   EXPECT_EQ(_exitStatus, 0);
   EXPECT_TRUE(timer->isCancelled());
   EXPECT_FALSE(_delegate.checkTimer());
+}
+
+TEST_F(CheckLoopTest, AGoneJobWaitsForAPopUpRequestedInTheSameTick) {
+  answers = {.device = true, .blueScreen = true, .jobInstalled = false};
+  tick();
+  ASSERT_EQ(_queue.pendingCount(), 1u) << "the pop-up only, no shutdown behind it";
+  drainMainQueue();
+  EXPECT_TRUE(_delegate.windowShow.load());
+  EXPECT_EQ(_exitStatus, -1);
+  // Dismissed: the next tick ends the agent.
+  _delegate.windowShow = false;
+  answers.device = false;
+  tick();
+  drainMainQueue();
+  EXPECT_EQ(_exitStatus, 0);
 }
 
 TEST_F(CheckLoopTest, TheDeviceQuestionsGoToTheDeviceManager) {
