@@ -169,11 +169,6 @@ void AppDelegate::installService() {
   });
 }
 
-void AppDelegate::startTaskRunloop() {
-  // The periodic check arrives with the check loop; until then run mode stays idle, as a job
-  // waiting for its first check would.
-}
-
 std::optional<std::string> AppDelegate::deviceType() const {
   std::lock_guard<std::mutex> guard(_deviceTypeMutex);
   return _deviceType;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -43,8 +44,35 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   // template, then terminates the application on the main thread. Returns at once.
   void installService();
 
-  // Run mode: starts the periodic check loop. Main thread, once.
+  // The check loop (AppDelegate+CheckLoop.cpp).
+  // Run mode: starts the periodic check on the global queue, first at once, then every 10 s.
+  // Main thread, once. The timer is cancelled by termination and by the delegate's destruction,
+  // which waits for a running tick, so a tick never outlives the delegate.
   void startTaskRunloop();
+  // YES when a device is attached and it is in its error state; whetherBlueScreen is asked only
+  // with a device. The timer's queue.
+  bool deviceIsErrorNow() const;
+  // One check tick: may request a pop-up or, when its job is gone and no pop-up is up or was just
+  // requested, queue the agent's shutdown on the main thread.
+  // The timer's queue; ticks never overlap.
+  void checkTick();
+
+  // What a check tick asks of the system; each is the named operation of Rules,
+  // MendkitAgentManager or MKDeviceManager unless a test replaces it. Called on the tick's queue.
+  struct CheckProbes {
+    std::function<bool(std::optional<std::string>*)> rulesForiTunesRepairError;
+    std::function<const void*()> deviceHandle;
+    std::function<bool()> whetherBlueScreen;
+    std::function<std::optional<std::string>()> mendkitIsRemoved;
+    std::function<bool()> mendkitIsRunning;
+    std::function<bool()> iTunesRepairNow;
+    std::function<bool(const std::string&)> launchAgentIsInstall;
+  };
+  static CheckProbes systemProbes();
+  // For tests, before the loop starts.
+  void setCheckProbes(CheckProbes probes) { _probes = std::move(probes); }
+  // The check loop's timer while it runs, else null. Main thread.
+  const std::shared_ptr<dispatch::TimerSource>& checkTimer() const { return _timer; }
 
   // The pop-up window (AppDelegate+PopupWindow.cpp). Main thread.
   // Shows the pop-up of `style` (0 restore failure, 1 device error): text, slide-in, event.
@@ -102,7 +130,8 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
  private:
   void releaseTimerAndDeviceType();
 
-  std::shared_ptr<dispatch::TimerSource> _timer;
+  std::shared_ptr<dispatch::TimerSource> _timer;  // main thread only
+  CheckProbes _probes = systemProbes();
   appkit::TextField* _textFieldContent = nullptr;  // outlet: the pop-up's message field
   bool _neverPopFlag = false;
   mutable std::mutex _deviceTypeMutex;

@@ -375,9 +375,26 @@ std::string Rules::getFileSHA1string(const std::string& path) {
 
 std::uint64_t Rules::logContentReads() { return contentReads.load(); }
 
+namespace {
+
+// Whether `application` runs this process's own executable file (this process, or another
+// instance of the same agent): the agent is not Mendkit, however its bundle's path reads.
+bool runsOwnExecutable(const appkit::RunningApplication& application) {
+  if (application.processIdentifier == ::getpid()) return true;
+  struct stat own {};
+  if (::stat("/proc/self/exe", &own) != 0) return false;
+  struct stat other {};
+  std::string link = "/proc/" + std::to_string(application.processIdentifier) + "/exe";
+  return ::stat(link.c_str(), &other) == 0 && other.st_dev == own.st_dev &&
+         other.st_ino == own.st_ino;
+}
+
+}  // namespace
+
 bool Rules::mendkitIsRunning() {
   for (const appkit::RunningApplication& application : appkit::Workspace::runningApplications()) {
-    if (application.executablePath && contains(*application.executablePath, kExecutableMark)) {
+    if (application.executablePath && contains(*application.executablePath, kExecutableMark) &&
+        !runsOwnExecutable(application)) {
       return true;
     }
   }

@@ -57,7 +57,8 @@ class Rules {
   // could be read; of nothing for a missing file).
   static std::string getFileSHA1string(const std::string& path);
 
-  // YES when a running application's executable path contains "MacOS/Mendkit".
+  // YES when a running application's executable path contains "MacOS/Mendkit", this process and
+  // other processes running this process's own executable file excepted.
   static bool mendkitIsRunning();
   // The installed Mendkit bundle: "/Applications/Mendkit.app", else ~/Desktop/Mendkit.app
   // expanded, else the "MendkitBundlePath" of Mendkit's config file exactly as stored, each only

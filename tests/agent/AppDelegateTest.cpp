@@ -44,9 +44,12 @@ class AppDelegateTest : public testing_support::HomeTest {
     setenv("PATH", (bin + ":" + _oldPath).c_str(), 1);
 
     _delegate.setApplication(&_application);
+    // Pop-ups send no statistics; TearDown waits for those queued before the sandbox goes.
+    _previousLibraries = ProductLogManager::setLibrariesForTesting({});
   }
 
   void TearDown() override {
+    ProductLogManager::setLibrariesForTesting(_previousLibraries);
     setenv("PATH", _oldPath.c_str(), 1);
     foundation::Bundle::setMainForTesting(std::nullopt);
   }
@@ -82,6 +85,7 @@ class AppDelegateTest : public testing_support::HomeTest {
   appkit::Application _application{_runLoop, [this](int status) { _exitStatus = status; }};
   AppDelegate _delegate;
   std::string _oldPath;
+  ProductLogManager::Libraries _previousLibraries;
 };
 
 }  // namespace

@@ -128,9 +128,12 @@ TEST_F(InstallerModes, NoModeArgumentExitsAtOnceAndStoresNothing) {
   }
 }
 
-TEST_F(InstallerModes, RunModeStaysRunningUntilStopped) {
+TEST_F(InstallerModes, RunModeStaysRunningWhileItsJobIsInstalled) {
+  auto install = runAgent({"-i"});
+  ASSERT_EQ(install.exitStatus, 0) << install.err;
   auto run = runAgent({"-r"}, 2);
   EXPECT_FALSE(run.exited) << "run mode keeps running as a launchd job would:\n" << run.err;
+  EXPECT_EQ(run.err.find("Service will be close!"), std::string::npos) << run.err;
 }
 
 TEST_F(InstallerModes, HostileHomeRunsNothingInjected) {

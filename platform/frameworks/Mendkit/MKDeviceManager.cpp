@@ -1,11 +1,108 @@
 #include "Mendkit/MKDeviceManager.h"
 
-#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-// Device discovery is not written yet: the manager records that listening started and reports no
-// connected device.
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "foundation/DirectoryStream.h"
+#include "foundation/FileDescriptor.h"
+
 namespace {
+
 std::atomic<bool> s_listening{false};
+
+constexpr unsigned kAppleVendor = 0x05ac;
+
+enum class Mode { Normal, Error };
+
+// The mode of an Apple product id, or nullopt when the product is no mobile device.
+std::optional<Mode> modeOfProduct(unsigned product) {
+  if (product >= 0x1290 && product <= 0x12bf) return Mode::Normal;
+  if (product >= 0x1280 && product <= 0x1283) return Mode::Error;
+  if (product == 0x1227 || product == 0x1222 || product == 0xf014) return Mode::Error;
+  return std::nullopt;
+}
+
+// The four hex digits of the regular file `name` below `folder` (a newline may follow), or
+// nullopt. Never waits: a FIFO or device node is opened without blocking and then refused.
+std::optional<unsigned> readId(int folder, const std::string& name) {
+  foundation::FileDescriptor fd(
+      ::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+  if (!fd) return std::nullopt;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  char text[8];
+  ssize_t length = ::read(fd.get(), text, sizeof text);
+  if (length == 5 && text[4] == '\n') length = 4;
+  if (length != 4) return std::nullopt;
+  unsigned value = 0;
+  for (int i = 0; i < 4; ++i) {
+    char c = text[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+std::string devicesFolder() {
+  const char* root = std::getenv("PLATFORM_ROOT");
+  std::string path = root ? root : "";
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path + "/sys/bus/usb/devices";
+}
+
+struct Found {
+  std::string port;  // the sysfs entry's name; empty when no device is attached
+  Mode mode = Mode::Normal;
+};
+
+// One scan of the devices folder: the attached device the manager holds (see deviceHandle()).
+Found scan() {
+  Found found;
+  foundation::DirectoryStream folder(devicesFolder());
+  if (!folder) return found;
+  const int folderFd = ::dirfd(folder.get());
+  while (const dirent* entry = folder.next()) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name[0] == '.' || name.find(':') != std::string::npos) continue;
+    std::optional<unsigned> vendor = readId(folderFd, name + "/idVendor");
+    if (!vendor || *vendor != kAppleVendor) continue;
+    std::optional<unsigned> product = readId(folderFd, name + "/idProduct");
+    if (!product) continue;
+    std::optional<Mode> mode = modeOfProduct(*product);
+    if (!mode) continue;
+    // Error mode first, then the least port name, so that the answer does not follow listing order.
+    bool better = found.port.empty() || (*mode == Mode::Error && found.mode != Mode::Error) ||
+                  (*mode == found.mode && name < found.port);
+    if (better) found = {name, *mode};
+  }
+  return found;
+}
+
+// A token for `port` that stays the same for the life of the process.
+const void* tokenOfPort(const std::string& port) {
+  static std::mutex s_mutex;
+  static std::set<std::string>* s_ports = new std::set<std::string>();  // never destroyed
+  std::lock_guard<std::mutex> guard(s_mutex);
+  return &*s_ports->insert(port).first;
+}
+
 }  // namespace
 
 MKDeviceManager* MKDeviceManager::shared() {
@@ -15,8 +112,16 @@ MKDeviceManager* MKDeviceManager::shared() {
 
 void MKDeviceManager::startIOSConnectListener() { s_listening.store(true); }
 
-const void* MKDeviceManager::deviceHandle() const { return nullptr; }
+const void* MKDeviceManager::deviceHandle() const {
+  if (!isListening()) return nullptr;
+  Found found = scan();
+  return found.port.empty() ? nullptr : tokenOfPort(found.port);
+}
 
-bool MKDeviceManager::whetherBlueScreen() const { return false; }
+bool MKDeviceManager::whetherBlueScreen() const {
+  if (!isListening()) return false;
+  Found found = scan();
+  return !found.port.empty() && found.mode == Mode::Error;
+}
 
 bool MKDeviceManager::isListening() const { return s_listening.load(); }

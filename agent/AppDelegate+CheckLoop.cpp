@@ -1,0 +1,80 @@
+#include <optional>
+#include <string>
+
+#include "AppDelegate.h"
+#include "Mendkit/MKDeviceManager.h"
+#include "MendkitAgentManager.h"
+#include "Rules.h"
+#include "ServiceConfig.h"
+#include "appkit/Application.h"
+#include "dispatch/GlobalQueue.h"
+#include "dispatch/Time.h"
+#include "dispatch/TimerSource.h"
+#include "foundation/Date.h"
+#include "foundation/Log.h"
+
+namespace {
+
+constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
+constexpr std::int64_t kTickIntervalNanoseconds = 10 * dispatch::kNanosecondsPerSecond;
+
+}  // namespace
+
+AppDelegate::CheckProbes AppDelegate::systemProbes() {
+  return {
+      .rulesForiTunesRepairError = Rules::rulesForiTunesRepairError,
+      .deviceHandle = [] { return MKDeviceManager::shared()->deviceHandle(); },
+      .whetherBlueScreen = [] { return MKDeviceManager::shared()->whetherBlueScreen(); },
+      .mendkitIsRemoved = Rules::mendkitIsRemoved,
+      .mendkitIsRunning = Rules::mendkitIsRunning,
+      .iTunesRepairNow = Rules::iTunesRepairNow,
+      .launchAgentIsInstall = MendkitAgentManager::launchAgentIsInstall,
+  };
+}
+
+void AppDelegate::startTaskRunloop() {
+  _timer = dispatch::TimerSource::create(dispatch::globalQueue());
+  _timer->setTimer(dispatch::Time::now(), kTickIntervalNanoseconds, 0);
+  // The delegate outlives every tick: it lives as long as the layout, and whatever ends it first
+  // cancels the timer, which waits for a running tick.
+  _timer->setEventHandler([this] { checkTick(); });
+  _timer->resume();
+}
+
+bool AppDelegate::deviceIsErrorNow() const {
+  if (!_probes.deviceHandle()) return false;
+  return _probes.whetherBlueScreen();
+}
+
+void AppDelegate::checkTick() {
+  bool requested = false;
+  // A pop-up, when none is up, the offer is wanted and it was not closed or installed today.
+  if (!windowShow.load() && !ServiceConfig::isNeverPopDialog() &&
+      !ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now())) {
+    std::optional<std::string> word;
+    if (_probes.rulesForiTunesRepairError(&word)) {
+      // Stored before the request, which makes the main thread read it.
+      setDeviceType(word);
+      _application->performOnMainThread([this] { needPopDialog(0); });
+      requested = true;
+    } else if (deviceIsErrorNow() && _probes.mendkitIsRemoved() && !_probes.mendkitIsRunning() &&
+               !_probes.iTunesRepairNow()) {
+      _application->performOnMainThread([this] { needPopDialog(1); });
+      requested = true;
+    }
+  }
+
+  // The agent ends itself once its job is uninstalled, but never under a pop-up, nor under one
+  // requested just now that the main thread has yet to show: ending then would take the pop-up
+  // and its statistics event away at once.
+  if (requested || windowShow.load()) return;
+  if (_probes.launchAgentIsInstall(kAgentLabel)) return;
+  _application->performOnMainThread([this] {
+    foundation::NSLog("Service will be close!");
+    if (_timer) {
+      _timer->cancel();
+      _timer.reset();
+    }
+    _application->terminate();
+  });
+}
