@@ -19,39 +19,14 @@ const Color kDefaultBlue = Color::colorWithCalibratedRed(2 / 255.0, 154 / 255.0,
 const Color kDisabledGrey =
     Color::colorWithCalibratedRed(232 / 255.0, 232 / 255.0, 232 / 255.0, 1.0);
 
-// A colour property of the layout.
-template <void (ColorButtonCell::*Setter)(std::optional<Color>)>
-bool setColorProperty(ColorButtonCell& cell, const foundation::PlistValue& value) {
-  std::optional<Color> color = appkit::layoutColor(value);
-  if (!color) return false;
-  (cell.*Setter)(*color);
-  return true;
-}
-
 const appkit::ClassRegistrar s_registrar(
     appkit::ClassBuilder<ColorButtonCell>("ColorButtonCell", "NSButtonCell")
-        .property("bkColor",
-                  [](ColorButtonCell& cell, const foundation::PlistValue& value) {
-                    std::optional<Color> color = appkit::layoutColor(value);
-                    if (!color) return false;
-                    cell.setBkColor(*color);
-                    return true;
-                  })
-        .property("norColor", setColorProperty<&ColorButtonCell::setNorColor>)
-        .property("hotColor", setColorProperty<&ColorButtonCell::setHotColor>)
-        .property("pushColor", setColorProperty<&ColorButtonCell::setPushColor>)
-        .property("borderStyle",
-                  [](ColorButtonCell& cell, const foundation::PlistValue& value) {
-                    std::optional<bool> flag = appkit::layoutBool(value);
-                    if (flag) cell.setBorderStyle(*flag);
-                    return flag.has_value();
-                  })
-        .property("roundedCorner",
-                  [](ColorButtonCell& cell, const foundation::PlistValue& value) {
-                    std::optional<bool> flag = appkit::layoutBool(value);
-                    if (flag) cell.setRoundedCorner(*flag);
-                    return flag.has_value();
-                  })
+        .property("bkColor", appkit::layoutColor, &ColorButtonCell::setBkColor)
+        .property("norColor", appkit::layoutColor, &ColorButtonCell::setNorColor)
+        .property("hotColor", appkit::layoutColor, &ColorButtonCell::setHotColor)
+        .property("pushColor", appkit::layoutColor, &ColorButtonCell::setPushColor)
+        .property("borderStyle", appkit::layoutBool, &ColorButtonCell::setBorderStyle)
+        .property("roundedCorner", appkit::layoutBool, &ColorButtonCell::setRoundedCorner)
         .build());
 
 }  // namespace

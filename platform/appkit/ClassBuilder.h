@@ -59,6 +59,21 @@ class ClassBuilder {
     return *this;
   }
 
+  // A property whose layout value `reader` turns into a value (std::optional<V>(const
+  // foundation::PlistValue&), nullopt for a value that does not fit) that `setter`, a method of T
+  // (or of a base of T), takes; for example .property("hidden", layoutBool, &View::setHidden).
+  template <class Reader, class C, class Arg>
+  ClassBuilder& property(std::string key, Reader reader, void (C::*setter)(Arg)) {
+    static_assert(std::is_base_of_v<C, T>, "the setter is a method of the class or its base");
+    return property(std::move(key), [reader = std::move(reader), setter](
+                                        T& self, const foundation::PlistValue& value) {
+      auto read = reader(value);
+      if (!read) return false;
+      (self.*setter)(std::move(*read));
+      return true;
+    });
+  }
+
   // An outlet collection: each object of the layout's array of ids is handed, in order, to
   // `adder`, a method of T (or of a base of T) taking an object of class U or a subclass; for
   // example .outletCollection("subviews", &View::addSubview).

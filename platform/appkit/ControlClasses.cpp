@@ -2,6 +2,8 @@
 // properties, the "cell" outlet and the attributes that bindings use.
 
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "appkit/Button.h"
 #include "appkit/ButtonCell.h"
@@ -61,71 +63,45 @@ std::optional<TextAlignment> alignmentValue(const PlistValue& value) {
   return std::nullopt;
 }
 
-std::optional<double> fontSizeValue(const PlistValue& value) {
+// A size in points for the system font.
+std::optional<Font> fontValue(const PlistValue& value) {
   auto size = layoutNumber(value);
   if (!size || *size <= 0 || *size > Font::kMaximumSize) return std::nullopt;
-  return size;
+  return Font::systemFontOfSize(*size);
 }
 
 // The properties a control and a cell share, for a class T with the cell's accessors.
 template <class T>
 ClassBuilder<T>& addCellProperties(ClassBuilder<T>& builder) {
-  return builder
-      .property("title",
-                [](T& self, const PlistValue& value) {
-                  if (!value.string()) return false;
-                  self.setTitle(*value.string());
-                  return true;
-                })
-      .property("enabled",
-                [](T& self, const PlistValue& value) {
-                  auto enabled = layoutBool(value);
-                  if (!enabled) return false;
-                  self.setEnabled(*enabled);
-                  return true;
-                })
-      .property("state", [](T& self, const PlistValue& value) {
-        auto state = stateValue(value);
-        if (!state) return false;
-        self.setState(*state);
-        return true;
-      });
+  return builder.property("title", layoutString, &T::setTitle)
+      .property("enabled", layoutBool, &T::setEnabled)
+      .property("state", stateValue, &T::setState);
+}
+
+// A property of the button cell that `cellOf` finds for an object of class T (the object itself,
+// or a button's cell), read by `reader` and handed to `setter`; refused without a cell.
+template <class T, class Reader, class C, class Arg>
+auto buttonCellProperty(ButtonCell* (*cellOf)(T& self), Reader reader, void (C::*setter)(Arg)) {
+  static_assert(std::is_base_of_v<C, ButtonCell>, "the setter is a method of the button cell");
+  return [cellOf, reader, setter](T& self, const PlistValue& value) {
+    auto read = reader(value);
+    ButtonCell* cell = cellOf(self);
+    if (!read || !cell) return false;
+    (cell->*setter)(std::move(*read));
+    return true;
+  };
 }
 
 template <class T>
 ClassBuilder<T>& addButtonCellProperties(ClassBuilder<T>& builder, ButtonCell* (*cellOf)(T& self)) {
   return builder
       .property("bezelStyle",
-                [cellOf](T& self, const PlistValue& value) {
-                  auto style = bezelStyleValue(value);
-                  ButtonCell* cell = cellOf(self);
-                  if (!style || !cell) return false;
-                  cell->setBezelStyle(*style);
-                  return true;
-                })
+                buttonCellProperty(cellOf, bezelStyleValue, &ButtonCell::setBezelStyle))
       .property("buttonType",
-                [cellOf](T& self, const PlistValue& value) {
-                  auto type = buttonTypeValue(value);
-                  ButtonCell* cell = cellOf(self);
-                  if (!type || !cell) return false;
-                  cell->setButtonType(*type);
-                  return true;
-                })
-      .property("fontSize",
-                [cellOf](T& self, const PlistValue& value) {
-                  auto size = fontSizeValue(value);
-                  ButtonCell* cell = cellOf(self);
-                  if (!size || !cell) return false;
-                  cell->setFont(Font::systemFontOfSize(*size));
-                  return true;
-                })
-      .property("backgroundColor", [cellOf](T& self, const PlistValue& value) {
-        auto color = layoutColor(value);
-        ButtonCell* cell = cellOf(self);
-        if (!color || !cell) return false;
-        cell->setBackgroundColor(*color);
-        return true;
-      });
+                buttonCellProperty(cellOf, buttonTypeValue, &ButtonCell::setButtonType))
+      .property("fontSize", buttonCellProperty(cellOf, fontValue, &ButtonCell::setFont))
+      .property("backgroundColor",
+                buttonCellProperty(cellOf, layoutColor, &ButtonCell::setBackgroundColor));
 }
 
 ClassDescription controlDescription() {
@@ -176,47 +152,12 @@ ClassDescription buttonCellDescription() {
 
 ClassDescription textFieldDescription() {
   ClassBuilder<TextField> builder("NSTextField", "NSControl");
-  builder
-      .property("fontSize",
-                [](TextField& self, const PlistValue& value) {
-                  auto size = fontSizeValue(value);
-                  if (!size) return false;
-                  self.setFont(Font::systemFontOfSize(*size));
-                  return true;
-                })
-      .property("alignment",
-                [](TextField& self, const PlistValue& value) {
-                  auto alignment = alignmentValue(value);
-                  if (!alignment) return false;
-                  self.setAlignment(*alignment);
-                  return true;
-                })
-      .property("textColor",
-                [](TextField& self, const PlistValue& value) {
-                  auto color = layoutColor(value);
-                  if (!color) return false;
-                  self.setTextColor(*color);
-                  return true;
-                })
-      .property("drawsBackground",
-                [](TextField& self, const PlistValue& value) {
-                  auto draws = layoutBool(value);
-                  if (!draws) return false;
-                  self.setDrawsBackground(*draws);
-                  return true;
-                })
-      .property("backgroundColor",
-                [](TextField& self, const PlistValue& value) {
-                  auto color = layoutColor(value);
-                  if (!color) return false;
-                  self.setBackgroundColor(*color);
-                  return true;
-                })
-      .property("stringValue", [](TextField& self, const PlistValue& value) {
-        if (!value.string()) return false;
-        self.setStringValue(*value.string());
-        return true;
-      });
+  builder.property("fontSize", fontValue, &TextField::setFont)
+      .property("alignment", alignmentValue, &TextField::setAlignment)
+      .property("textColor", layoutColor, &TextField::setTextColor)
+      .property("drawsBackground", layoutBool, &TextField::setDrawsBackground)
+      .property("backgroundColor", layoutColor, &TextField::setBackgroundColor)
+      .property("stringValue", layoutString, &TextField::setStringValue);
   builder.attribute(
       "value",
       [](const TextField& self) -> std::optional<PlistValue> { return self.stringValue(); },

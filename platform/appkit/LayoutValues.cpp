@@ -21,6 +21,11 @@ std::optional<double> layoutNumber(const foundation::PlistValue& value) {
   return number;
 }
 
+std::optional<std::string> layoutString(const foundation::PlistValue& value) {
+  if (const std::string* string = value.string()) return *string;
+  return std::nullopt;
+}
+
 std::optional<bool> layoutBool(const foundation::PlistValue& value) {
   if (const auto* flag = std::get_if<bool>(&value.storage())) return *flag;
   return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "appkit/Color.h"
 #include "appkit/Geometry.h"
@@ -16,6 +17,8 @@ namespace appkit {
 
 // An integer or a real, finite (booleans are not numbers here).
 std::optional<double> layoutNumber(const foundation::PlistValue& value);
+// A string.
+std::optional<std::string> layoutString(const foundation::PlistValue& value);
 // A boolean.
 std::optional<bool> layoutBool(const foundation::PlistValue& value);
 // An array of four numbers [x, y, width, height], width and height not negative.

@@ -99,9 +99,45 @@ guint16 channel(double component) {
   return static_cast<guint16>(std::lround(std::clamp(component, 0.0, 1.0) * 65535));
 }
 
+bool isHangul(gunichar c) {
+  return (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0x1100 && c <= 0x11FF) ||
+         (c >= 0x3130 && c <= 0x318F) || (c >= 0xA960 && c <= 0xA97F) ||
+         (c >= 0xD7B0 && c <= 0xD7FF);
+}
+
+// Korean wraps between words, as its readers expect, not between syllables as the line-breaking
+// rules allow: each word (a run without spaces) that holds Hangul is kept whole. `utf8` is valid.
+void keepKoreanWordsWhole(const std::string& utf8, PangoAttrList* list) {
+  const char* begin = utf8.data();
+  const char* end = begin + utf8.size();
+  const char* word = nullptr;
+  bool hangul = false;
+  auto close = [&](const char* at) {
+    if (word && hangul) {
+      PangoAttribute* attribute = pango_attr_allow_breaks_new(FALSE);
+      attribute->start_index = static_cast<guint>(word - begin);
+      attribute->end_index = static_cast<guint>(at - begin);
+      pango_attr_list_insert(list, attribute);
+    }
+    word = nullptr;
+    hangul = false;
+  };
+  for (const char* p = begin; p < end; p = g_utf8_next_char(p)) {
+    gunichar c = g_utf8_get_char(p);
+    if (g_unichar_isspace(c)) {
+      close(p);
+      continue;
+    }
+    if (!word) word = p;
+    hangul = hangul || isHangul(c);
+  }
+  close(end);
+}
+
 // Pango's attributes for `text`, on byte offsets of its string.
 PangoAttrList* attributesOf(const AttributedString& text) {
   PangoAttrList* list = pango_attr_list_new();
+  keepKoreanWordsWhole(text.string(), list);
   auto insert = [&](PangoAttribute* attribute, const AttributedString::Run& run) {
     attribute->start_index = static_cast<guint>(run.utf8Begin);
     attribute->end_index = static_cast<guint>(run.utf8End);

@@ -561,20 +561,28 @@ void Window::releaseCursor() {
 
 // Layout classes
 
+namespace {
+
+// A whole number of no more than nine digits.
+std::optional<int> windowLevelValue(const foundation::PlistValue& value) {
+  std::optional<double> level = layoutNumber(value);
+  if (!level || *level != std::floor(*level) || std::abs(*level) > 1e9) return std::nullopt;
+  return static_cast<int>(*level);
+}
+
+// A number from 0 to 1.
+std::optional<double> unitIntervalValue(const foundation::PlistValue& value) {
+  std::optional<double> alpha = layoutNumber(value);
+  if (!alpha || *alpha < 0 || *alpha > 1) return std::nullopt;
+  return alpha;
+}
+
+}  // namespace
+
 void Window::registerLayoutClasses(ClassRegistry& registry) {
   registry.registerClass(ClassBuilder<View>("NSView")
-                             .property("frame",
-                                       [](View& view, const foundation::PlistValue& value) {
-                                         std::optional<Rect> frame = layoutRect(value);
-                                         if (frame) view.setFrame(*frame);
-                                         return frame.has_value();
-                                       })
-                             .property("hidden",
-                                       [](View& view, const foundation::PlistValue& value) {
-                                         std::optional<bool> hidden = layoutBool(value);
-                                         if (hidden) view.setHidden(*hidden);
-                                         return hidden.has_value();
-                                       })
+                             .property("frame", layoutRect, &View::setFrame)
+                             .property("hidden", layoutBool, &View::setHidden)
                              .outletCollection("subviews", &View::addSubview)
                              .build());
 
@@ -586,39 +594,11 @@ void Window::registerLayoutClasses(ClassRegistry& registry) {
                       if (frame) window.setFrame(*frame, false);
                       return frame.has_value();
                     })
-          .property("level",
-                    [](Window& window, const foundation::PlistValue& value) {
-                      std::optional<double> level = layoutNumber(value);
-                      if (!level || *level != std::floor(*level) || std::abs(*level) > 1e9)
-                        return false;
-                      window.setLevel(static_cast<int>(*level));
-                      return true;
-                    })
-          .property("opaque",
-                    [](Window& window, const foundation::PlistValue& value) {
-                      std::optional<bool> opaque = layoutBool(value);
-                      if (opaque) window.setOpaque(*opaque);
-                      return opaque.has_value();
-                    })
-          .property("backgroundColor",
-                    [](Window& window, const foundation::PlistValue& value) {
-                      std::optional<Color> color = layoutColor(value);
-                      if (color) window.setBackgroundColor(*color);
-                      return color.has_value();
-                    })
-          .property("alphaValue",
-                    [](Window& window, const foundation::PlistValue& value) {
-                      std::optional<double> alpha = layoutNumber(value);
-                      if (!alpha || *alpha < 0 || *alpha > 1) return false;
-                      window.setAlphaValue(*alpha);
-                      return true;
-                    })
-          .property("visibleAtLaunch",
-                    [](Window& window, const foundation::PlistValue& value) {
-                      std::optional<bool> visible = layoutBool(value);
-                      if (visible) window.setVisibleAtLaunch(*visible);
-                      return visible.has_value();
-                    })
+          .property("level", windowLevelValue, &Window::setLevel)
+          .property("opaque", layoutBool, &Window::setOpaque)
+          .property("backgroundColor", layoutColor, &Window::setBackgroundColor)
+          .property("alphaValue", unitIntervalValue, &Window::setAlphaValue)
+          .property("visibleAtLaunch", layoutBool, &Window::setVisibleAtLaunch)
           .build();
   // The content view is set through setContentView, which hosts and sizes it.
   window.outlets["contentView"] = [](Object& self, Object* target) {

@@ -115,6 +115,24 @@ TEST(TextLayout, AlignsLinesWithinTheRectsWidth) {
   EXPECT_GE(ink.blackRight, 150 * 2 - 6);
 }
 
+TEST(TextLayout, KoreanWrapsBetweenWordsWhileChineseWrapsBetweenCharacters) {
+  // Wrapped at the width of "first word, space, two syllables": Korean moves the whole second
+  // word down, as its readers expect; Chinese may still break anywhere between characters.
+  auto measure = [](const std::string& utf8, std::optional<double> width) {
+    TextLayout layout;
+    layout.setText(AttributedString(utf8, Font::systemFontOfSize(13), Color::blackColor()));
+    layout.setWidth(width);
+    return layout.size();
+  };
+  appkit::Size line = measure("가나다 라마", std::nullopt);
+  appkit::Size wrapped = measure("가나다 라마바사", line.width + 1);
+  EXPECT_NEAR(wrapped.width, measure("라마바사", std::nullopt).width, 0.5);
+  EXPECT_NEAR(wrapped.height, 2 * line.height, 2);
+
+  appkit::Size chinese = measure("你好世 界你好世", measure("你好世 界你", std::nullopt).width + 1);
+  EXPECT_NEAR(chinese.width, measure("你好世 界你", std::nullopt).width, 0.5);
+}
+
 TEST(TextLayout, RebuildsOnlyWhenTextWidthOrDeviceChange) {
   AttributedString text("Cached text", Font::systemFontOfSize(13), Color::blackColor());
   TextLayout layout;
