@@ -23,17 +23,10 @@ namespace {
 class RunMode : public testing_support::HomeTest {
  protected:
   void SetUp() override {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-      if (const char* value = std::getenv(name)) _saved.emplace_back(name, value);
-      unsetenv(name);
-    }
     std::filesystem::create_directories(sandbox.inRoot("Applications/Mendkit.app/Contents"));
     writeFile(sandbox.inRoot("sys/bus/usb/devices/1-1/idVendor"), "05ac\n");
     writeFile(sandbox.inRoot("sys/bus/usb/devices/1-1/idProduct"), "1281\n");
     writeFile(sandbox.inRoot("sys/bus/usb/devices/1-1:1.0/bInterfaceClass"), "ff\n");
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : _saved) setenv(name.c_str(), value.c_str(), 1);
   }
 
   std::string spool() const {
@@ -41,8 +34,7 @@ class RunMode : public testing_support::HomeTest {
         .value_or("");
   }
 
- private:
-  std::vector<std::pair<std::string, std::string>> _saved;
+  e2e::OffScreen offScreen;
 };
 
 }  // namespace
