@@ -5,13 +5,14 @@
 #
 # Usage: scripts/fuzz.sh [-t SECONDS] [TARGET...]
 #   -t SECONDS   time per target (default: $FUZZ_SECONDS, else 30)
-#   TARGET       plist_read plist_roundtrip strings_table user_defaults updater_log (default: all)
+#   TARGET       plist_read plist_roundtrip strings_table user_defaults updater_log usb_ids
+#                (default: all)
 # Each target first replays the inputs kept in fuzz/regressions/<target>/, then fuzzes from its
 # seeds (fuzz/seeds/) and the corpus it grew in earlier runs (build-fuzz/corpus/<target>/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(plist_read plist_roundtrip strings_table user_defaults updater_log)
+all_targets=(plist_read plist_roundtrip strings_table user_defaults updater_log usb_ids)
 seconds="${FUZZ_SECONDS:-30}"
 if [ "${1:-}" = "-t" ]; then
   seconds="$2"
@@ -25,6 +26,7 @@ seeds_of() {
     plist_read | plist_roundtrip | user_defaults) echo fuzz/seeds/plist ;;
     strings_table) echo fuzz/seeds/strings ;;
     updater_log) echo fuzz/seeds/updater_log ;;
+    usb_ids) echo fuzz/seeds/usb_ids ;;
     *) echo "unknown fuzz target: $1" >&2; return 1 ;;
   esac
 }

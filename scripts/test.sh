@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 # The fuzz targets CI runs, 30 s each (scripts/fuzz.sh runs any of them for longer).
-fuzz_targets=(plist_read plist_roundtrip strings_table user_defaults updater_log)
+fuzz_targets=(plist_read plist_roundtrip strings_table user_defaults updater_log usb_ids)
 
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default asan tsan release fuzz)

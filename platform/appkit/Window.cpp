@@ -17,6 +17,7 @@
 #include "appkit/LayoutValues.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/RunLoop.h"
+#include "appkit/TextField.h"
 #include "appkit/TextLayout.h"
 #include "appkit/WindowAnimations.h"
 #include "dispatch/MainQueue.h"
@@ -384,6 +385,31 @@ void Window::cameToRest() {
   if (_visible) writeSnapshot();
 }
 
+namespace {
+
+// The text of every shown text field of `view` and its subviews, one field a line, back to front.
+void collectShownText(const View& view, std::string& text) {
+  if (view.isHidden()) return;
+  if (const auto* field = dynamic_cast<const TextField*>(&view)) {
+    text += field->stringValue();
+    text += '\n';
+  }
+  for (const View* subview : view.subviews()) collectShownText(*subview, text);
+}
+
+// Writes `text` to `path` through a file beside it, so that a reader never sees half of it.
+bool writeWhole(const std::string& path, const std::string& partial, const std::string& text) {
+  std::FILE* file = std::fopen(partial.c_str(), "we");
+  if (!file) return false;
+  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  written = std::fclose(file) == 0 && written;
+  if (written && std::rename(partial.c_str(), path.c_str()) == 0) return true;
+  std::remove(partial.c_str());
+  return false;
+}
+
+}  // namespace
+
 void Window::writeSnapshot() {
   const char* folder = std::getenv("PLATFORM_SNAPSHOT_DIR");
   if (!folder || !*folder) return;
@@ -393,6 +419,13 @@ void Window::writeSnapshot() {
   int number = ++s_snapshotCount;
   std::string path = std::string(folder) + "/" + std::to_string(number) + ".png";
   std::string partial = std::string(folder) + "/." + std::to_string(number) + ".png.partial";
+
+  // The text goes first, so that it is there once the picture is.
+  std::string text;
+  if (_contentView) collectShownText(*_contentView, text);
+  std::string textPath = std::string(folder) + "/" + std::to_string(number) + ".txt";
+  bool textWritten = writeWhole(
+      textPath, std::string(folder) + "/." + std::to_string(number) + ".txt.partial", text);
 
   int width = cairo_image_surface_get_width(_surface);
   int height = cairo_image_surface_get_height(_surface);
@@ -405,7 +438,9 @@ void Window::writeSnapshot() {
   cairo_status_t status = cairo_surface_write_to_png(image, partial.c_str());
   cairo_surface_destroy(image);
   std::string reason;
-  if (status != CAIRO_STATUS_SUCCESS) {
+  if (!textWritten) {
+    reason = "its text could not be written";
+  } else if (status != CAIRO_STATUS_SUCCESS) {
     reason = cairo_status_to_string(status);
   } else if (std::rename(partial.c_str(), path.c_str()) != 0) {
     reason = "it could not be renamed into place";

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <stdlib.h>
+
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/Subprocess.h"
@@ -16,6 +20,37 @@ inline testing_support::ChildResult runAgent(const std::vector<std::string>& arg
   std::vector<std::string> argv = {MENDKIT_AGENT_EXECUTABLE};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return testing_support::runChild(argv, {.untilOutputCloses = false}, limitSeconds);
+}
+
+// While it lives, DISPLAY and WAYLAND_DISPLAY are unset, so that the agents started meanwhile run
+// off-screen; both are restored when it is destroyed.
+class OffScreen {
+ public:
+  OffScreen() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+      if (const char* value = ::getenv(name)) _saved.emplace_back(name, value);
+      ::unsetenv(name);
+    }
+  }
+  ~OffScreen() {
+    for (const auto& [name, value] : _saved) ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  OffScreen(const OffScreen&) = delete;
+  OffScreen& operator=(const OffScreen&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> _saved;
+};
+
+// Environment entries that start a child under the fake-time library with its wall clock at
+// `moment` (local time, "YYYY-MM-DD hh:mm:ss") and running on at real speed from there; its
+// monotonic clock, which timers and waits follow, stays real. nullopt when the library was not
+// found at build time.
+inline std::optional<std::vector<std::string>> fakeTimeAt(const std::string& moment) {
+  std::string library = FAKETIME_LIBRARY;
+  if (library.empty() || library.ends_with("-NOTFOUND")) return std::nullopt;
+  return std::vector<std::string>{"LD_PRELOAD=" + library, "FAKETIME=@" + moment,
+                                  "FAKETIME_DONT_RESET=1", "FAKETIME_DONT_FAKE_MONOTONIC=1"};
 }
 
 }  // namespace e2e

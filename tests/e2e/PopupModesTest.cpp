@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "BundleRun.h"
 #include "support/Deadline.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
@@ -27,16 +28,6 @@ void PrintTo(const Mode& mode, std::ostream* out) { *out << mode.argument; }
 // A debug mode of the built bundle, off-screen with snapshots, in a sandbox home.
 class PopupModes : public testing_support::HomeTest, public ::testing::WithParamInterface<Mode> {
  protected:
-  void SetUp() override {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-      if (const char* value = std::getenv(name)) _saved.emplace_back(name, value);
-      unsetenv(name);
-    }
-  }
-  void TearDown() override {
-    for (const auto& [name, value] : _saved) setenv(name.c_str(), value.c_str(), 1);
-  }
-
   // The first snapshot, once it is written whole; null after `seconds` without one.
   static cairo_surface_t* awaitSnapshot(const std::string& path, double seconds) {
     Deadline deadline(seconds);
@@ -60,8 +51,7 @@ class PopupModes : public testing_support::HomeTest, public ::testing::WithParam
     return false;
   }
 
- private:
-  std::vector<std::pair<std::string, std::string>> _saved;
+  e2e::OffScreen offScreen;
 };
 
 struct Pixel {

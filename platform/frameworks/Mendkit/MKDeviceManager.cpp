@@ -1,4 +1,5 @@
 #include "Mendkit/MKDeviceManager.h"
+#include "Mendkit/MKUsbId.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,34 +31,19 @@ std::optional<Mode> modeOfProduct(unsigned product) {
   return std::nullopt;
 }
 
-// The four hex digits of the regular file `name` below `folder` (a newline may follow), or
-// nullopt. Never waits: a FIFO or device node is opened without blocking and then refused.
+// The id in the regular file `name` below `folder`, or nullopt. Never waits: a FIFO or device
+// node is opened without blocking and then refused. Reads one byte more than a valid file holds,
+// so that a longer file is refused.
 std::optional<unsigned> readId(int folder, const std::string& name) {
   foundation::FileDescriptor fd(
       ::openat(folder, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
   if (!fd) return std::nullopt;
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  char text[8];
+  char text[6];
   ssize_t length = ::read(fd.get(), text, sizeof text);
-  if (length == 5 && text[4] == '\n') length = 4;
-  if (length != 4) return std::nullopt;
-  unsigned value = 0;
-  for (int i = 0; i < 4; ++i) {
-    char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    value = value * 16 + digit;
-  }
-  return value;
+  if (length < 0) return std::nullopt;
+  return MKUsbIdFromText(std::string_view(text, static_cast<size_t>(length)));
 }
 
 std::string devicesFolder() {
@@ -125,3 +111,23 @@ bool MKDeviceManager::whetherBlueScreen() const {
 }
 
 bool MKDeviceManager::isListening() const { return s_listening.load(); }
+
+std::optional<unsigned> MKUsbIdFromText(std::string_view text) {
+  if (text.size() == 5 && text[4] == '\n') text.remove_suffix(1);
+  if (text.size() != 4) return std::nullopt;
+  unsigned value = 0;
+  for (char c : text) {
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return std::nullopt;
+    }
+    value = value * 16 + digit;
+  }
+  return value;
+}

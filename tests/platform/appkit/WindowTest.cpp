@@ -16,6 +16,7 @@
 #include "appkit/Layout.h"
 #include "appkit/RunLoop.h"
 #include "appkit/Screen.h"
+#include "appkit/TextField.h"
 #include "appkit/headless/HeadlessBackend.h"
 #include "dispatch/MainQueue.h"
 #include "foundation/Clock.h"
@@ -426,6 +427,28 @@ TEST_F(WindowSnapshotTest, WritesNumberedSnapshotsOnlyWhenTheWindowComesToRest) 
   EXPECT_EQ(pixel(png, 0, 79), kRed);
   EXPECT_EQ(pixel(png, 119, 0), 0u);
   cairo_surface_destroy(png);
+}
+
+TEST_F(WindowSnapshotTest, TheTextOfTheShownFieldsLiesBesideEachSnapshot) {
+  Window window(R(100, 100, 200, 100));
+  View content, group;
+  appkit::TextField message(R(0, 50, 200, 40)), hidden(R(0, 0, 100, 20)), nested(R(0, 0, 100, 20));
+  message.setStringValue("Your iPod could not be restored.");
+  hidden.setStringValue("never shown");
+  hidden.setHidden(true);
+  nested.setStringValue("inside a group");
+  group.addSubview(&nested);
+  content.addSubview(&message);
+  content.addSubview(&hidden);
+  content.addSubview(&group);
+  window.setContentView(&content);
+
+  window.orderFront();
+  drain();
+  std::vector<int> written = snapshots();
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(testing_support::readFile(sandbox.base() + "/" + std::to_string(written[0]) + ".txt"),
+            "Your iPod could not be restored.\ninside a group\n");
 }
 
 TEST_F(WindowTest, OffScreenBackendTakesTheScreenFromTheEnvironment) {

@@ -116,9 +116,38 @@ TEST_F(MKDeviceManagerTest, BadIdFilesAreSkippedWithoutWaiting) {
   EXPECT_TRUE(manager->whetherBlueScreen());
 }
 
-TEST_F(MKDeviceManagerTest, DevicesFolderThatIsAFileIsNoDevice) {
+TEST_F(MKDeviceManagerTest, DevicesFolderThatIsAFileOrAFifoIsNoDevice) {
   writeFile(sandbox.inRoot("sys/bus/usb/devices"), "x");
   EXPECT_EQ(manager->deviceHandle(), nullptr);
+  EXPECT_FALSE(manager->whetherBlueScreen());
+  std::filesystem::remove(sandbox.inRoot("sys/bus/usb/devices"));
+  ASSERT_EQ(mkfifo(sandbox.inRoot("sys/bus/usb/devices").c_str(), 0644), 0);
+  EXPECT_EQ(manager->deviceHandle(), nullptr) << "and no wait for a writer";
+  EXPECT_FALSE(manager->whetherBlueScreen());
+}
+
+// As in sysfs, each entry of the folder is a link to the device's own folder. A device unplugged
+// while the folder is read leaves a listed entry whose link leads nowhere, or a folder that has
+// lost its files: both are no device, and the device still attached is found.
+TEST_F(MKDeviceManagerTest, LinkedEntriesAndDevicesVanishingMidScan) {
+  const std::string tree = sandbox.inRoot("sys/devices/pci0000:00/usb1");
+  writeFile(tree + "/1-4/idVendor", "05ac\n");
+  writeFile(tree + "/1-4/idProduct", "12a8\n");
+  writeFile(tree + "/1-6/idVendor", "05ac\n");  // its idProduct already gone
+  std::filesystem::create_directories(device(""));
+  for (const char* port : {"1-4", "1-5", "1-6"}) {
+    std::filesystem::create_directory_symlink(
+        "../../../devices/pci0000:00/usb1/" + std::string(port), device(port));
+  }
+  const void* attached = manager->deviceHandle();
+  EXPECT_NE(attached, nullptr);
+  EXPECT_FALSE(manager->whetherBlueScreen());
+
+  writeFile(tree + "/1-5/idVendor", "05ac\n");  // the unplugged one comes back in recovery
+  writeFile(tree + "/1-5/idProduct", "1281\n");
+  EXPECT_TRUE(manager->whetherBlueScreen());
+  std::filesystem::remove_all(tree + "/1-5");
+  EXPECT_EQ(manager->deviceHandle(), attached);
   EXPECT_FALSE(manager->whetherBlueScreen());
 }
 
