@@ -2,8 +2,9 @@
 // tables: the time from needPopDialog (table loading, text, placement) to the first frame
 // presented, and the frames presented during the 0.8 s slide-in, driven by the real clock and the
 // main run loop as the agent runs it. Both are put against the frame budget of a 60 Hz display.
-// Exits non-zero when the process's first pop-up or the median of the later ones takes 30 ms or
-// more to its first frame, or a slide presents fewer than 45 frames.
+// The process's first pop-up also sets up the fonts (an agent that never shows one keeps their
+// memory). Exits non-zero when that first pop-up takes 250 ms or more to its first frame, the
+// median of the later ones 30 ms or more, or a slide presents fewer than 45 frames.
 
 #include <algorithm>
 #include <cstdio>
@@ -26,6 +27,7 @@ namespace {
 constexpr int kRuns = 20;
 constexpr double kFrameBudgetMs = 1000.0 / 60;
 constexpr double kFirstFrameTargetMs = 30;
+constexpr double kColdFirstFrameTargetMs = 250;
 constexpr int kSlideFramesTarget = 45;
 
 struct Run {
@@ -51,8 +53,8 @@ Run showOnce() {
   appkit::RunLoop& loop = appkit::RunLoop::main();
   foundation::Clock& clock = foundation::Clock::current();
 
-  // As after the application's launch: what the layout queued (the font set-up) runs before any
-  // pop-up request can arrive.
+  // As after the application's launch: what the layout queued runs before any pop-up request
+  // can arrive.
   while (loop.runOnce()) {
   }
   int presented = headless.presentCount();
@@ -94,8 +96,8 @@ int main() {
     if (run.firstFrameMs < 0) return 2;
     runs.push_back(run);
   }
-  // The first run is the agent's first pop-up, with the fonts set up after launch; the others show
-  // what each later pop-up costs.
+  // The first run is the agent's first pop-up, which sets up the fonts before its first frame; the
+  // others show what each later pop-up costs.
   const double cold = runs.front().firstFrameMs;
   std::vector<double> warm;
   int fewestFrames = runs.front().slideFrames;
@@ -121,12 +123,12 @@ int main() {
       fewestFrames, slideSeconds, slideSeconds * 1000 / fewestFrames,
       slideSeconds * 1000 / fewestFrames / kFrameBudgetMs);
   std::printf(
-      "target: a first frame under %.0f ms: %s for the process's first, %s for later ones; at "
-      "least %d frames in the slide: %s\n",
-      kFirstFrameTargetMs, cold < kFirstFrameTargetMs ? "met" : "missed",
-      median < kFirstFrameTargetMs ? "met" : "missed", kSlideFramesTarget,
+      "target: a first frame under %.0f ms for the process's first: %s; under %.0f ms for later "
+      "ones: %s; at least %d frames in the slide: %s\n",
+      kColdFirstFrameTargetMs, cold < kColdFirstFrameTargetMs ? "met" : "missed",
+      kFirstFrameTargetMs, median < kFirstFrameTargetMs ? "met" : "missed", kSlideFramesTarget,
       fewestFrames >= kSlideFramesTarget ? "met" : "missed");
-  const bool ok = cold < kFirstFrameTargetMs && median < kFirstFrameTargetMs &&
+  const bool ok = cold < kColdFirstFrameTargetMs && median < kFirstFrameTargetMs &&
                   fewestFrames >= kSlideFramesTarget;
   foundation::Bundle::setMainForTesting(std::nullopt);
   appkit::WindowBackend::setSharedForTesting(nullptr);

@@ -392,13 +392,10 @@ bool runsOwnExecutable(const appkit::RunningApplication& application) {
 }  // namespace
 
 bool Rules::mendkitIsRunning() {
-  for (const appkit::RunningApplication& application : appkit::Workspace::runningApplications()) {
-    if (application.executablePath && contains(*application.executablePath, kExecutableMark) &&
-        !runsOwnExecutable(application)) {
-      return true;
-    }
-  }
-  return false;
+  return appkit::Workspace::anyApplication([](const appkit::RunningApplication& application) {
+    return application.executablePath && contains(*application.executablePath, kExecutableMark) &&
+           !runsOwnExecutable(application);
+  });
 }
 
 std::optional<std::string> Rules::mendkitIsRemoved() {

@@ -99,10 +99,6 @@ Window::Window(Rect contentRect)
   _scale = backend.mainScreen().backingScaleFactor;
   if (!(_scale > 0)) _scale = 1;
   _backend = backend.createWindow(_frame, _scale, *this);
-  // A process with windows will draw text: the fonts are set up on the main loop's next pass,
-  // after launch and before the first window is shown, rather than while it is.
-  double scale = _scale;
-  RunLoop::main().queue().async([scale] { TextLayout::prepareFonts(scale); });
 }
 
 Window::~Window() {
@@ -223,6 +219,9 @@ void Window::applyAlpha(double alpha) {
 void Window::orderFront() {
   APPKIT_ASSERT_MAIN_THREAD();
   _visible = true;
+  // Fonts are set up only once a window really comes on screen (a process that never shows one
+  // keeps their memory), and before its first frame rather than during an animation.
+  TextLayout::prepareFonts(_scale);
   // The whole window is drawn before it shows, so that it never shows stale or empty pixels.
   _dirty = bounds();
   redraw();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <string_view>
 
 #include "foundation/DirectoryStream.h"
@@ -82,12 +83,15 @@ std::string databaseHome(uid_t uid) {
   return "/";
 }
 
-std::optional<std::string> executableOf(const std::string& procFolder) {
-  std::string target(PATH_MAX, '\0');
-  ssize_t length = ::readlink((procFolder + "/exe").c_str(), target.data(), target.size());
-  if (length <= 0 || static_cast<size_t>(length) >= target.size()) return std::nullopt;
-  target.resize(static_cast<size_t>(length));
-  return target;
+// The executable of the process whose /proc folder is `name` inside the open /proc `proc`;
+// nullopt when it can't be read (another user's process, a kernel thread, a process gone).
+std::optional<std::string> executableOf(int proc, const char* name) {
+  char link[32];
+  std::snprintf(link, sizeof link, "%s/exe", name);
+  char target[PATH_MAX];
+  ssize_t length = ::readlinkat(proc, link, target, sizeof target);
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return std::nullopt;
+  return std::string(target, static_cast<size_t>(length));
 }
 
 std::optional<pid_t> processIdentifier(std::string_view name) {
@@ -97,32 +101,63 @@ std::optional<pid_t> processIdentifier(std::string_view name) {
   return pid;
 }
 
+// Whether a process belongs to this user's session, learnt lazily: the user database is asked
+// only once a process without HOME needs it. One scan's worth, on one thread.
+class Session {
+ public:
+  Session() : _user(::getuid()), _home(withoutTrailingSeparators(foundation::homeDirectory())) {}
+
+  bool contains(const char* name) {
+    const std::string folder = std::string("/proc/") + name;
+    if (realUserOf(folder) != _user) return false;
+    bool readable = false;
+    std::optional<std::string> home = homeOf(folder, &readable);
+    if (!readable) return false;
+    if (home) return *home == _home;
+    if (!_fallbackHome) _fallbackHome = databaseHome(_user);
+    return *_fallbackHome == _home;
+  }
+
+ private:
+  uid_t _user;
+  std::string _home;
+  std::optional<std::string> _fallbackHome;
+};
+
 }  // namespace
 
 std::vector<RunningApplication> Workspace::runningApplications() {
   std::vector<RunningApplication> applications;
   foundation::DirectoryStream proc("/proc");
   if (!proc) return applications;
-
-  const uid_t user = ::getuid();
-  const std::string ourHome = withoutTrailingSeparators(foundation::homeDirectory());
-  const std::string fallbackHome = databaseHome(user);
-
+  Session session;
   while (const dirent* entry = proc.next()) {
     std::optional<pid_t> pid = processIdentifier(entry->d_name);
-    if (!pid) continue;
-    std::string folder = "/proc/" + std::string(entry->d_name);
-    if (realUserOf(folder) != user) continue;
-    bool readable = false;
-    std::optional<std::string> home = homeOf(folder, &readable);
-    if (!readable || home.value_or(fallbackHome) != ourHome) continue;
-    applications.push_back(RunningApplication{*pid, executableOf(folder)});
+    if (!pid || !session.contains(entry->d_name)) continue;
+    applications.push_back(
+        RunningApplication{*pid, executableOf(::dirfd(proc.get()), entry->d_name)});
   }
   std::sort(applications.begin(), applications.end(),
             [](const RunningApplication& a, const RunningApplication& b) {
               return a.processIdentifier < b.processIdentifier;
             });
   return applications;
+}
+
+bool Workspace::anyApplication(const std::function<bool(const RunningApplication&)>& matches) {
+  foundation::DirectoryStream proc("/proc");
+  if (!proc) return false;
+  std::optional<Session> session;
+  while (const dirent* entry = proc.next()) {
+    std::optional<pid_t> pid = processIdentifier(entry->d_name);
+    if (!pid) continue;
+    std::optional<std::string> executable = executableOf(::dirfd(proc.get()), entry->d_name);
+    if (!executable) continue;
+    if (!matches(RunningApplication{*pid, std::move(executable)})) continue;
+    if (!session) session.emplace();
+    if (session->contains(entry->d_name)) return true;
+  }
+  return false;
 }
 
 }  // namespace appkit

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "RunningApplication.h"
@@ -17,6 +18,13 @@ class Workspace {
   // other users, or of the same user under another home (a sandbox), are not listed. A process
   // that ends while being read is left out.
   static std::vector<RunningApplication> runningApplications();
+
+  // Whether some application that runningApplications() would list now, with a known executable
+  // path, satisfies `matches`. Cheaper than the list: `matches` is asked first, for every process
+  // whose executable can be read, and only a process it accepts is then checked for this session;
+  // the first such process ends the scan. A process that ends while being read is skipped.
+  // `matches` runs on the calling thread and must not call back into the workspace.
+  static bool anyApplication(const std::function<bool(const RunningApplication&)>& matches);
 };
 
 }  // namespace appkit

@@ -41,16 +41,16 @@ void GlobalQueue::async(std::function<void()> block) {
     if (_exiting) return;
     _blocks.push_back(std::move(block));
     // Workers already woken but not yet running count as idle until they take a block.
-    if (_idleWorkers >= static_cast<int>(_blocks.size())) {
-      _workAvailable.notify_one();
-    } else if (_workers < _maxWorkers) {
+    if (_idleWorkers < static_cast<int>(_blocks.size()) && _workers < _maxWorkers) {
       ++_workers;
       startWorker = true;
-    } else {
-      _workAvailable.notify_one();
     }
   }
-  if (!startWorker) return;
+  // Notified after the lock is released, so that the worker woken does not block on it at once.
+  if (!startWorker) {
+    _workAvailable.notify_one();
+    return;
+  }
   try {
     std::thread([this] { workerLoop(); }).detach();
   } catch (const std::system_error& error) {

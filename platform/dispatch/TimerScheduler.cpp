@@ -77,9 +77,7 @@ void TimerScheduler::threadMain() {
       _stateChanged.notify_all();
     }
   };
-  auto armedAndIdle = [](const std::shared_ptr<TimerState>& timer) {
-    return timer->armed() && timer->phase == TimerState::Phase::Idle;
-  };
+  auto armed = [](const std::shared_ptr<TimerState>& timer) { return timer->armed(); };
   while (!_exiting) {
     for (auto it = _timers.begin(); it != _timers.end();) {
       if (!(*it)->armed() && (*it)->phase == TimerState::Phase::Idle) {
@@ -97,7 +95,7 @@ void TimerScheduler::threadMain() {
       lock.lock();
       continue;
     }
-    if (std::none_of(_timers.begin(), _timers.end(), armedAndIdle)) {
+    if (std::none_of(_timers.begin(), _timers.end(), armed)) {
       acknowledgePasses();
       _wakeup.wait(lock);
       continue;
@@ -107,12 +105,13 @@ void TimerScheduler::threadMain() {
     const double now = clock.uptime();
     double earliest = std::numeric_limits<double>::infinity();
     for (const auto& timer : _timers) {
-      if (!armedAndIdle(timer)) continue;
-      if (timer->nextDeadline <= now) {
+      if (!timer->armed()) continue;
+      if (timer->nextDeadline > now) {
+        // A tick still queued or running by then wakes the thread when it ends (runTick).
+        earliest = std::min(earliest, timer->nextDeadline);
+      } else if (timer->phase == TimerState::Phase::Idle) {
         fireLocked(timer, now);
         due.push_back(timer);
-      } else {
-        earliest = std::min(earliest, timer->nextDeadline);
       }
     }
     if (!due.empty()) {
@@ -162,7 +161,11 @@ void TimerScheduler::runTick(const std::shared_ptr<TimerState>& timer) {
   timer->phase = TimerState::Phase::Idle;
   timer->runningThread = std::thread::id();
   scheduler._stateChanged.notify_all();
-  scheduler.wake();
+  // The thread already waits for the next deadline of a timer still armed, unless that deadline
+  // passed during the tick; a timer no longer armed is to be let go of.
+  if (!timer->armed() || timer->nextDeadline <= foundation::Clock::current().uptime()) {
+    scheduler.wake();
+  }
 }
 
 }  // namespace dispatch

@@ -63,3 +63,18 @@ TEST_F(WorkspaceTest, AProcessThatEndedIsNoLongerListed) {
 }
 
 }  // namespace
+
+TEST_F(WorkspaceTest, AnyApplicationAcceptsOnlyAMatchOfThisSession) {
+  std::string executable = sandbox.inHome("Disk/Tool.app/Contents/MacOS/Tool");
+  auto runsTool = [&](const RunningApplication& application) {
+    return application.executablePath == executable;
+  };
+  RunningProgram elsewhere(executable, {"HOME=" + sandbox.base()});
+  ASSERT_GT(elsewhere.pid(), 0);
+  EXPECT_FALSE(Workspace::anyApplication(runsTool)) << "a match under another home";
+
+  RunningProgram here(executable);
+  ASSERT_GT(here.pid(), 0);
+  EXPECT_TRUE(Workspace::anyApplication(runsTool));
+  EXPECT_FALSE(Workspace::anyApplication([](const RunningApplication&) { return false; }));
+}
