@@ -12,6 +12,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   openssl
+  p7zip-full
 )
 
 missing=()
