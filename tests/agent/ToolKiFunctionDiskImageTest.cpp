@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 
 #include "ToolKiFunction.h"
 #include "foundation/AppleScript.h"
 #include "foundation/Bundle.h"
+#include "foundation/PropertyList.h"
 #include "foundation/Shell.h"
 #include "support/StderrCapture.h"
 #include "support/Subprocess.h"
@@ -174,6 +176,109 @@ TEST_F(DiskImageTest, EveryArgumentReachesTheScriptsAsOneWordAndNothingIsInjecte
     EXPECT_FALSE(fs::exists(sandbox.inHome(mark))) << "an injected command ran: " << mark;
   }
   EXPECT_FALSE(fs::exists(path));
+}
+
+// --- the bundle's own scripts -------------------------------------------------------------------
+
+// Writes `value` big-endian into the `bytes` bytes of `out` at `at`.
+void put(std::string& out, size_t at, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[at + i] = char(value >> (8 * (bytes - 1 - i)));
+}
+
+// A disk image of one uncompressed partition holding `partition` (whole 512-byte sectors): the
+// partition's data, the property list with its block table, and the 512-byte "koly" trailer.
+std::string udifImage(const std::string& partition) {
+  const std::uint64_t size = partition.size(), sectors = size / 512;
+  std::string table(204 + 2 * 40, '\0');  // the table's header, a chunk of data, the end chunk
+  table.replace(0, 4, "mish");
+  put(table, 4, 1, 4), put(table, 16, sectors, 8), put(table, 200, 2, 4);
+  put(table, 204, 1, 4), put(table, 220, sectors, 8), put(table, 236, size, 8);
+  put(table, 244, 0xffffffff, 4), put(table, 252, sectors, 8), put(table, 268, size, 8);
+  foundation::PlistDictionary entry{{"Name", "test (Apple_HFS : 0)"},
+                                    {"Data", foundation::PlistData(table.begin(), table.end())}};
+  foundation::PlistDictionary blocks{{"blkx", foundation::PlistArray{entry}}};
+  std::string plist =
+      foundation::propertyListXml(foundation::PlistDictionary{{"resource-fork", blocks}})
+          .value_or("");
+  std::string trailer(512, '\0');
+  trailer.replace(0, 4, "koly");
+  put(trailer, 4, 4, 4), put(trailer, 8, 512, 4), put(trailer, 12, 1, 4);
+  put(trailer, 32, size, 8), put(trailer, 56, 1, 4), put(trailer, 60, 1, 4);
+  put(trailer, 216, size, 8), put(trailer, 224, plist.size(), 8);
+  put(trailer, 488, 1, 4), put(trailer, 492, sectors, 8);
+  return partition + plist + trailer;
+}
+
+class BundleScriptsTest : public DiskImageTest {
+ protected:
+  void SetUp() override {
+    DiskImageTest::SetUp();
+    for (const char* script : {"test_attach.sh", "install_script.sh"}) {
+      fs::remove(_resources + "/" + script);
+      fs::create_symlink(std::string(MENDKIT_RESOURCES_DIR) + "/" + script,
+                         _resources + "/" + script);
+    }
+  }
+
+  // A disk image holding the folders `bundles`, each with the executable text `contents`.
+  std::string appImage(const std::string& name, std::initializer_list<std::string> bundles,
+                       const std::string& contents) {
+    std::string folder = sandbox.base() + "/content";
+    fs::remove_all(folder);
+    std::vector<std::string> tar{"/bin/tar", "-C", folder, "-cf", sandbox.base() + "/part.tar"};
+    for (const std::string& bundle : bundles) {
+      writeFile(folder + "/" + bundle + "/Contents/MacOS/App", contents);
+      tar.push_back(bundle);
+    }
+    EXPECT_EQ(testing_support::runChild(tar).exitStatus, 0);
+    std::string path = sandbox.base() + "/" + name;
+    writeFile(path, udifImage(readFile(sandbox.base() + "/part.tar").value_or("")));
+    return path;
+  }
+
+  void SkipWithout7z() {
+    if (foundation::runShellCommand("command -v 7z > /dev/null") != 0) GTEST_SKIP() << "no 7z";
+  }
+};
+
+TEST_F(BundleScriptsTest, OnlyAFileEndingInADiskImageTrailerPassesTheTest) {
+  std::string image = appImage("with trailer.dmg", {"App.app"}, "new");
+  EXPECT_TRUE(ToolKiFunction::attactDmgFile(image));
+  std::string data = readFile(image).value_or("");
+  std::string plain = sandbox.base() + "/plain.dmg";
+  writeFile(plain, data.substr(0, data.size() - 512) + std::string(512, '\0'));
+  EXPECT_FALSE(ToolKiFunction::attactDmgFile(plain));
+  writeFile(plain, data.substr(data.size() - 512) + std::string(512, '\0'));
+  EXPECT_FALSE(ToolKiFunction::attactDmgFile(plain)) << "the trailer is not at the end";
+  EXPECT_FALSE(ToolKiFunction::attactDmgFile(sandbox.base() + "/missing.dmg"));
+}
+
+TEST_F(BundleScriptsTest, TheImagesBundleReplacesAnEarlierCopyWhole) {
+  SkipWithout7z();
+  std::string installed = sandbox.inRoot("Applications/App.app");
+  writeFile(installed + "/Contents/MacOS/Old", "old");
+  std::string image = appImage("new app.dmg", {"App.app"}, "new");
+  EXPECT_EQ(ToolKiFunction::runAppScripteInstallApp(image, true, _completion), 0);
+  EXPECT_EQ(_completionText, "installed /Applications/App.app");
+  EXPECT_EQ(readFile(installed + "/Contents/MacOS/App"), "new");
+  EXPECT_FALSE(fs::exists(installed + "/Contents/MacOS/Old"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.inRoot("Applications")), {}), 1)
+      << "nothing is left beside the bundle";
+  EXPECT_FALSE(fs::exists(image));
+}
+
+TEST_F(BundleScriptsTest, AnImageWithoutExactlyOneBundleFailsAndChangesNothing) {
+  SkipWithout7z();
+  std::string installed = sandbox.inRoot("Applications/App.app");
+  writeFile(installed + "/Contents/MacOS/App", "old");
+  std::string image = appImage("two.dmg", {"App.app", "Other.app"}, "new");
+  StderrCapture capture(sandbox.base() + "/log.txt");
+  EXPECT_EQ(ToolKiFunction::runAppScripteInstallApp(image, true, _completion), -1);
+  std::string log = capture.finish();
+  EXPECT_EQ(occurrences(log, "more than one application bundle"), 1u) << log;
+  EXPECT_EQ(readFile(installed + "/Contents/MacOS/App"), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.inRoot("Applications")), {}), 1);
+  EXPECT_EQ(_completions, 0);
 }
 
 }  // namespace
