@@ -13,6 +13,7 @@ packages=(
   nlohmann-json3-dev
   openssl
   faketime
+  p7zip-full
 )
 
 missing=()

@@ -173,9 +173,9 @@ bool MendkitAgentManager::runComandUseAppleScript(const std::optional<std::strin
   if (!command || command->empty()) return false;
   foundation::AppleScript script(appleScriptSource(*command, ToolKiFunction::isAdministrator()));
   PlistDictionary errorInfo;
-  std::optional<std::string> result = script.executeAndReturnError(&errorInfo);
+  std::optional<foundation::AppleEventDescriptor> result = script.executeAndReturnError(&errorInfo);
   if (result) {
-    foundation::NSLog("Appscript succes %s", result->c_str());
+    foundation::NSLog("Appscript succes %s", result->stringValue().c_str());
     return true;
   }
   foundation::NSLog("Appscript fail! %s",

@@ -136,7 +136,7 @@ bool AppleScript::compileAndReturnError(PlistDictionary* errorInfo) {
   return true;
 }
 
-std::optional<std::string> AppleScript::executeAndReturnError(PlistDictionary* errorInfo) {
+std::optional<AppleEventDescriptor> AppleScript::executeAndReturnError(PlistDictionary* errorInfo) {
   if (!_command && !compileAndReturnError(errorInfo)) return std::nullopt;
   std::string script = withToolPathsMapped(*_command);
 
@@ -168,7 +168,8 @@ std::optional<std::string> AppleScript::executeAndReturnError(PlistDictionary* e
 
   int status = output.status;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    return withoutTrailingNewline(std::move(output.standardOutput));
+    return AppleEventDescriptor::descriptorWithString(
+        withoutTrailingNewline(std::move(output.standardOutput)));
   }
   std::string message = withoutTrailingNewline(std::move(output.standardError));
   std::int64_t number = 0;

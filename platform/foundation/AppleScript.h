@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "AppleEventDescriptor.h"
 #include "PropertyList.h"
 
 namespace foundation {
@@ -33,11 +34,12 @@ class AppleScript {
   bool compileAndReturnError(PlistDictionary* errorInfo);
 
   // Compiles when needed, then runs the command on the caller's thread and waits for it. Answers
-  // its standard output with one trailing newline removed (other line ends kept as written). On
+  // a text descriptor of its standard output with one trailing newline removed (other line ends
+  // kept as written). On
   // failure answers nullopt and sets `errorInfo` (when not null) to the message (the command's
   // standard error, one trailing newline removed) and the number (its exit status, 128 + N when
   // signal N ended it, or one of the facility's numbers above).
-  std::optional<std::string> executeAndReturnError(PlistDictionary* errorInfo);
+  std::optional<AppleEventDescriptor> executeAndReturnError(PlistDictionary* errorInfo);
 
   // The shell text and the form of a compiled script; nullopt / false before compiling.
   const std::optional<std::string>& command() const { return _command; }

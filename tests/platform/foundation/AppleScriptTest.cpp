@@ -71,7 +71,9 @@ class AppleScriptTest : public testing_support::HomeTest {
     std::string source = "do shell script \"" + escaped(command) + "\"";
     if (administrator) source += " with administrator privileges";
     AppleScript script(source);
-    return script.executeAndReturnError(error);
+    std::optional<foundation::AppleEventDescriptor> result = script.executeAndReturnError(error);
+    if (!result) return std::nullopt;
+    return result->stringValue();
   }
 
   std::string _oldPath, _bin;
