@@ -12,6 +12,7 @@ packages=(
   libgtest-dev
   nlohmann-json3-dev
   openssl
+  libx11-dev libxext-dev libxrandr-dev xvfb openbox xdotool x11-utils
 )
 
 missing=()

@@ -119,14 +119,14 @@ VirtualDisplay::VirtualDisplay(Options options) {
   }
 }
 
-VirtualDisplay::~VirtualDisplay() {
-  _windowManager.reset();
-  if (_connection) XCloseDisplay(_connection);
-  killServer();
-}
+VirtualDisplay::~VirtualDisplay() { killServer(); }
 
 void VirtualDisplay::killServer() {
   if (_server <= 0) return;
+  // The test's own connection goes first: Xlib ends a process whose connection breaks.
+  _windowManager.reset();
+  if (_connection) XCloseDisplay(_connection);
+  _connection = nullptr;
   kill(_server, SIGKILL);
   waitForChild(_server, 10);
   _server = -1;

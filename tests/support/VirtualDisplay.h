@@ -43,7 +43,8 @@ class VirtualDisplay {
   cairo_surface_t* screenshot() const;
   // A pixel of an RGB24 or ARGB32 image as 0xRRGGBB.
   static std::uint32_t rgbAt(cairo_surface_t* image, int x, int y);
-  // Ends the server at once, as when the session ends.
+  // Ends the server at once, as when the session ends; the test's connection closes first, and
+  // available() is false from then on.
   void killServer();
 
  private:

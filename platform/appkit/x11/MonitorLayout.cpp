@@ -10,6 +10,8 @@ namespace appkit {
 namespace {
 
 constexpr double kMaxScale = 8;
+// X's limit on a window's side.
+constexpr long long kMaxSide = 32767;
 
 std::optional<double> parseNumber(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -80,17 +82,17 @@ ScreenDescription MonitorLayout::screen() const {
 }
 
 RootRect MonitorLayout::toRoot(Rect frame) const {
-  auto pixel = [this](double points) { return static_cast<long>(std::lround(points * _scale)); };
-  long left = pixel(frame.minX());
-  long right = std::max(pixel(frame.maxX()), left + 1);
-  long top = pixel(frame.maxY());
-  long bottom = std::min(pixel(frame.minY()), top - 1);
-  auto clampInt = [](long value) {
-    return static_cast<int>(std::clamp<long>(value, -(1L << 30), 1L << 30));
+  // The size is rounded on its own, as the window's surface is, so that the two always agree.
+  auto pixels = [this](double points) { return std::llround(points * _scale); };
+  auto clamped = [](long long value, long long low, long long high) {
+    return static_cast<int>(std::clamp(value, low, high));
   };
-  return RootRect{clampInt(_main.x + left), clampInt(_main.y + _main.height - top),
-                  clampInt(std::min(right - left, 32767L)),
-                  clampInt(std::min(top - bottom, 32767L))};
+  constexpr long long kFar = 1LL << 30;
+  int width = clamped(pixels(frame.size.width), 1, kMaxSide);
+  int height = clamped(pixels(frame.size.height), 1, kMaxSide);
+  int left = clamped(_main.x + pixels(frame.minX()), -kFar, kFar);
+  int top = clamped(_main.y + _main.height - pixels(frame.maxY()), -kFar, kFar);
+  return RootRect{left, top, width, height};
 }
 
 }  // namespace appkit

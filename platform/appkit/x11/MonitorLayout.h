@@ -49,8 +49,8 @@ class MonitorLayout {
   const Monitor& main() const { return _main; }
   double scale() const { return _scale; }
   ScreenDescription screen() const;
-  // The pixels of `frame` (screen points): each edge rounded to the nearest pixel, never
-  // narrower or lower than one pixel.
+  // The pixels of `frame` (screen points): its left and top edges and its size each rounded to
+  // the nearest pixel; at least one pixel wide and high.
   RootRect toRoot(Rect frame) const;
 
  private:
