@@ -82,10 +82,28 @@ void X11Connection::dispatchPending() {
   while (!lost && XPending(display) > 0) {
     XEvent event;
     XNextEvent(display, &event);
+    if (event.xany.window == root) {
+      // Another top-level window appeared or moved in the stack: it may cover ours. (Visibility
+      // events cannot tell: the server composites ARGB windows itself.)
+      ::Window other = event.type == MapNotify         ? event.xmap.window
+                       : event.type == ConfigureNotify ? event.xconfigure.window
+                                                       : None;
+      if (other != None && !windows.contains(other)) {
+        for (const auto& [id, window] : windows) window->keepAbove();
+      }
+      continue;
+    }
     auto it = windows.find(event.xany.window);
     if (it != windows.end()) it->second->handle(event);
   }
   noteLoss();
+}
+
+void X11Connection::windowMapped(int change) {
+  int before = mappedWindows;
+  mappedWindows += change;
+  if ((before == 0) != (mappedWindows == 0) && !lost)
+    XSelectInput(display, root, mappedWindows > 0 ? SubstructureNotifyMask : NoEventMask);
 }
 
 void X11Connection::noteLoss() {

@@ -28,6 +28,7 @@ struct X11Connection {
        compositorSelection = 0, pid = 0;
   MonitorLayout layout;
   std::map<::Window, X11Window*> windows;
+  int mappedWindows = 0;  // while any is mapped, the root's stacking changes are watched
   RunLoop::SourceId descriptorSource = 0;
   RunLoop::SourceId beforeWaitingSource = 0;
   std::function<void()> onLost;
@@ -39,6 +40,9 @@ struct X11Connection {
   bool compositorRunning() const;
   // Hands every event Xlib has or can read without blocking to its window.
   void dispatchPending();
+  // Counts a window of ours mapped (+1) or unmapped (-1), watching the other top-level windows
+  // only while one is shown: an idle connection hears of nothing.
+  void windowMapped(int change);
   // After a broken connection: stops watching it and reports the loss, once.
   void noteLoss();
 };

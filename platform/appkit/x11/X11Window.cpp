@@ -47,7 +47,7 @@ X11Window::X11Window(std::shared_ptr<X11Connection> connection, Rect frame, doub
   attributes.border_pixel = 0;
   attributes.background_pixel = 0;
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          EnterWindowMask | LeaveWindowMask | VisibilityChangeMask;
+                          EnterWindowMask | LeaveWindowMask;
   _window = XCreateWindow(
       x.display, x.root, _place.x, _place.y, unsigned(_place.width), unsigned(_place.height), 0,
       x.depth, InputOutput, x.visual,
@@ -80,6 +80,7 @@ X11Window::~X11Window() {
   if (_lastFrame) cairo_surface_destroy(_lastFrame);
   if (!_window) return;
   _connection->windows.erase(_window);
+  if (_mapped) _connection->windowMapped(-1);
   if (_connection->lost) return;
   XDestroyWindow(_connection->display, _window);
   XFlush(_connection->display);
@@ -113,6 +114,7 @@ void X11Window::orderFront() {
   if (!_mapped) {
     XMapRaised(display, _window);
     _mapped = true;
+    _connection->windowMapped(+1);
     // The last frame shows at once; the exposure that follows draws it again.
     paint(0, 0, _place.width, _place.height);
   } else {
@@ -126,6 +128,7 @@ void X11Window::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!usable() || !_mapped) return;
   _mapped = false;
+  _connection->windowMapped(-1);
   XUnmapWindow(_connection->display, _window);
   XFlush(_connection->display);
   _connection->noteLoss();
@@ -251,6 +254,10 @@ void X11Window::updateShape() {
   _shaped = true;
 }
 
+void X11Window::keepAbove() {
+  if (_mapped && usable()) XRaiseWindow(_connection->display, _window);
+}
+
 Point X11Window::toPoints(int x, int y) const {
   // The centre of the pixel, so that every pixel of the window lies inside its bounds.
   return Point{(x + 0.5) / _scale, (_place.height - y - 0.5) / _scale};
@@ -291,11 +298,6 @@ void X11Window::handle(const XEvent& event) {
       break;
     case LeaveNotify:
       deliver(EventType::MouseExited, event.xcrossing.x, event.xcrossing.y, 0);
-      break;
-    case VisibilityNotify:
-      // Another window covers this one: it goes back on top.
-      if (_mapped && event.xvisibility.state != VisibilityUnobscured && usable())
-        XRaiseWindow(_connection->display, _window);
       break;
     default:
       break;

@@ -29,6 +29,8 @@ class X11Window final : public BackendWindow {
 
   // Routes one event of this window to the client.
   void handle(const XEvent& event);
+  // Raises the window again when shown: another top-level window was mapped or restacked.
+  void keepAbove();
 
  private:
   bool usable() const { return _window && !_connection->lost; }
