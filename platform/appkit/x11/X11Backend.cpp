@@ -74,8 +74,8 @@ X11Connection::~X11Connection() {
   XCloseDisplay(display);
 }
 
-bool X11Connection::compositorRunning() const {
-  return !lost && XGetSelectionOwner(display, compositorSelection) != None;
+void X11Connection::refreshCompositing() {
+  if (!lost) composited = XGetSelectionOwner(display, compositorSelection) != None;
 }
 
 void X11Connection::dispatchPending() {
@@ -154,6 +154,7 @@ std::unique_ptr<X11Backend> X11Backend::open(const char* name,
   x.pid = XInternAtom(display, "_NET_WM_PID", False);
   std::string selection = "_NET_WM_CM_S" + std::to_string(x.screen);
   x.compositorSelection = XInternAtom(display, selection.c_str(), False);
+  x.refreshCompositing();
 
   double scale =
       MonitorLayout::scaleFrom(std::getenv("GDK_SCALE"), XResourceManagerString(display));

@@ -32,12 +32,14 @@ struct X11Connection {
   RunLoop::SourceId descriptorSource = 0;
   RunLoop::SourceId beforeWaitingSource = 0;
   std::function<void()> onLost;
-  bool lost = false;  // set by Xlib's I/O error exit handler
+  bool composited = false;  // a compositing manager ran when last asked (see refreshCompositing)
+  bool lost = false;        // set by Xlib's I/O error exit handler
   bool lossReported = false;
 
   ~X11Connection();
-  // Whether a compositing manager owns this screen's _NET_WM_CM_S<n> selection (a round trip).
-  bool compositorRunning() const;
+  // Asks again whether a compositing manager owns this screen's _NET_WM_CM_S<n> selection (a
+  // round trip): before a window shows, as one may have started or ended meanwhile.
+  void refreshCompositing();
   // Hands every event Xlib has or can read without blocking to its window.
   void dispatchPending();
   // Counts a window of ours mapped (+1) or unmapped (-1), watching the other top-level windows

@@ -110,6 +110,7 @@ void X11Window::orderFront() {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!usable()) return;
   Display* display = _connection->display;
+  _connection->refreshCompositing();
   updateShape();
   if (!_mapped) {
     XMapRaised(display, _window);
@@ -220,7 +221,7 @@ void X11Window::paint(int x, int y, int width, int height) {
 
 void X11Window::updateShape() {
   Display* display = _connection->display;
-  if (_connection->compositorRunning() || !_lastFrame) {
+  if (_connection->composited || !_lastFrame) {
     if (_shaped) {
       XShapeCombineMask(display, _window, ShapeBounding, 0, 0, None, ShapeSet);
       _shaped = false;
