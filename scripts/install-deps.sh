@@ -14,6 +14,7 @@ packages=(
   openssl
   faketime
   p7zip-full
+  libx11-dev libxext-dev libxrandr-dev xvfb openbox xdotool x11-utils
 )
 
 missing=()

@@ -58,6 +58,14 @@ RunLoop::SourceId RunLoop::addDescriptor(int fd, std::function<void()> onReadabl
 
 void RunLoop::removeDescriptor(SourceId id) { _descriptors.erase(id); }
 
+RunLoop::SourceId RunLoop::addBeforeWaiting(std::function<void()> beforeWaiting) {
+  SourceId id = _nextId++;
+  _beforeWaiting.emplace(id, std::make_shared<std::function<void()>>(std::move(beforeWaiting)));
+  return id;
+}
+
+void RunLoop::removeBeforeWaiting(SourceId id) { _beforeWaiting.erase(id); }
+
 RunLoop::SourceId RunLoop::addTimer(foundation::TimeInterval delay,
                                     foundation::TimeInterval interval, std::function<void()> fire) {
   SourceId id = _nextId++;
@@ -85,6 +93,16 @@ void RunLoop::stop() {
 }
 
 bool RunLoop::runOnce(foundation::TimeInterval maxWait) {
+  if (!_beforeWaiting.empty()) {
+    std::vector<SourceId> ids;
+    for (const auto& [id, observer] : _beforeWaiting) ids.push_back(id);
+    for (SourceId id : ids) {
+      auto it = _beforeWaiting.find(id);
+      if (it == _beforeWaiting.end()) continue;  // removed by an earlier one of this pass
+      std::shared_ptr<std::function<void()>> observer = it->second;
+      if (*observer) (*observer)();
+    }
+  }
   double wait = maxWait.inSeconds();
   if (!_timers.empty()) {
     double nearest = std::numeric_limits<double>::infinity();

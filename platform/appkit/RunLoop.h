@@ -45,6 +45,13 @@ class RunLoop {
   SourceId addDescriptor(int fd, std::function<void()> onReadable);
   void removeDescriptor(SourceId id);
 
+  // Calls `beforeWaiting` at the start of every pass, before the loop works out how long it may
+  // sleep, until removed: a source that buffers input of its own (a window-system connection
+  // reads events ahead into memory) hands it out there, so nothing read is left waiting while
+  // the loop sleeps. Blocks it queues make that pass wait no longer.
+  SourceId addBeforeWaiting(std::function<void()> beforeWaiting);
+  void removeBeforeWaiting(SourceId id);
+
   // Calls `fire` once `delay` from now and then, if `interval` is positive, on the grid of that
   // interval; deadlines missed while the loop was busy collapse into one call.
   SourceId addTimer(foundation::TimeInterval delay, foundation::TimeInterval interval,
@@ -82,6 +89,7 @@ class RunLoop {
   SourceId _nextId = 1;
   std::map<SourceId, Timer> _timers;
   std::map<SourceId, Descriptor> _descriptors;
+  std::map<SourceId, std::shared_ptr<std::function<void()>>> _beforeWaiting;
 };
 
 }  // namespace appkit

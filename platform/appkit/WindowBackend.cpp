@@ -1,8 +1,14 @@
 #include "appkit/WindowBackend.h"
 
+#include <cstdlib>
+
+#include "appkit/Application.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/headless/HeadlessBackend.h"
 #include "foundation/Log.h"
+#ifdef APPKIT_HAS_X11
+#include "appkit/x11/X11Backend.h"
+#endif
 
 namespace appkit {
 namespace {
@@ -18,6 +24,19 @@ std::unique_ptr<WindowBackend>& sharedSlot() {
 std::unique_ptr<WindowBackend> WindowBackend::makeDefault() {
   // Each backend the build has is tried here in order of preference, before the off-screen one,
   // which always runs.
+#ifdef APPKIT_HAS_X11
+  const char* display = std::getenv("DISPLAY");
+  if (display && *display) {
+    // Without its display the application cannot show anything more: it ends, as when its
+    // session ends.
+    auto x11 = X11Backend::open(display, [] {
+      foundation::NSLog("appkit: the display is gone; the application ends");
+      Application::shared().terminate();
+    });
+    if (x11) return x11;
+    foundation::NSLog("appkit: the X display %s does not open", display);
+  }
+#endif
   return std::make_unique<HeadlessBackend>();
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,6 +116,25 @@ TEST_F(RunLoopTest, CallsBackForReadableDescriptorsUntilRemoved) {
   ASSERT_EQ(write(writeEnd.get(), "more", 4), 4);
   EXPECT_FALSE(loop.runOnce());
   EXPECT_EQ(received, "x11");
+}
+
+TEST_F(RunLoopTest, BeforeWaitingHandsOutBufferedInputSoThePassDoesNotSleep) {
+  // A source whose input already sits in memory: nothing on any descriptor will wake the loop.
+  int buffered = 1, handled = 0;
+  appkit::RunLoop::SourceId id = loop.addBeforeWaiting([&] {
+    if (buffered == 0) return;
+    --buffered;
+    queue.async([&] { ++handled; });
+  });
+  // Were the observer called after the wait, this pass would sleep out its whole bound.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(loop.runOnce(seconds(30)));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(handled, 1);
+  loop.removeBeforeWaiting(id);
+  buffered = 1;
+  loop.runOnce();
+  EXPECT_EQ(buffered, 1) << "called after removal";
 }
 
 TEST_F(RunLoopTest, DropsADescriptorThatIsNotOpenInsteadOfSpinning) {

@@ -1,0 +1,308 @@
+#include "appkit/x11/X11Window.h"
+
+#include <cairo-xlib.h>
+#include <cairo.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "appkit/MainThreadCheck.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+
+namespace appkit {
+namespace {
+
+// Without a compositor a pixel is either shown or cut: those at least half covered are shown.
+bool isKept(std::uint32_t pixel) { return (pixel >> 24) >= 128; }
+
+// A premultiplied pixel at full opacity, its colour divided by its coverage.
+std::uint32_t opaque(std::uint32_t pixel) {
+  std::uint32_t alpha = pixel >> 24;
+  if (alpha == 255) return pixel;
+  if (alpha == 0) return 0xFF000000u;
+  auto channel = [&](int shift) {
+    std::uint32_t value = (pixel >> shift & 0xFF) * 255 / alpha;
+    return std::min<std::uint32_t>(value, 255) << shift;
+  };
+  return 0xFF000000u | channel(16) | channel(8) | channel(0);
+}
+
+}  // namespace
+
+X11Window::X11Window(std::shared_ptr<X11Connection> connection, Rect frame, double scale,
+                     BackendWindowClient& client)
+    : _connection(std::move(connection)), _client(client), _scale(scale > 0 ? scale : 1) {
+  X11Connection& x = *_connection;
+  if (x.lost) return;
+  _place = x.layout.toRoot(frame);
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.colormap = x.colormap;
+  attributes.border_pixel = 0;
+  attributes.background_pixel = 0;
+  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                          EnterWindowMask | LeaveWindowMask;
+  _window = XCreateWindow(
+      x.display, x.root, _place.x, _place.y, unsigned(_place.width), unsigned(_place.height), 0,
+      x.depth, InputOutput, x.visual,
+      CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixel | CWEventMask, &attributes);
+  if (!_window) return;
+  x.windows[_window] = this;
+
+  XChangeProperty(x.display, _window, x.windowType, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&x.notificationType), 1);
+  XChangeProperty(x.display, _window, x.state, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&x.stateAbove), 1);
+  unsigned long pid = static_cast<unsigned long>(getpid());
+  XChangeProperty(x.display, _window, x.pid, XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&pid), 1);
+  XWMHints hints{};
+  hints.flags = InputHint;
+  hints.input = False;
+  XSetWMHints(x.display, _window, &hints);
+  XClassHint classHint{program_invocation_short_name, program_invocation_short_name};
+  XSetClassHint(x.display, _window, &classHint);
+  XStoreName(x.display, _window, program_invocation_short_name);
+  XDefineCursor(x.display, _window, x.arrowCursor);
+
+  _surface = cairo_xlib_surface_create(x.display, _window, x.visual, _place.width, _place.height);
+}
+
+X11Window::~X11Window() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (_surface) cairo_surface_destroy(_surface);
+  if (_lastFrame) cairo_surface_destroy(_lastFrame);
+  if (!_window) return;
+  _connection->windows.erase(_window);
+  if (_mapped) _connection->windowMapped(-1);
+  if (_connection->lost) return;
+  XDestroyWindow(_connection->display, _window);
+  XFlush(_connection->display);
+  _connection->noteLoss();
+}
+
+void X11Window::setFrame(Rect frame) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!usable()) return;
+  RootRect place = _connection->layout.toRoot(frame);
+  if (place == _place) return;
+  bool resized = place.width != _place.width || place.height != _place.height;
+  _place = place;
+  Display* display = _connection->display;
+  if (resized) {
+    XMoveResizeWindow(display, _window, place.x, place.y, unsigned(place.width),
+                      unsigned(place.height));
+    cairo_xlib_surface_set_size(_surface, place.width, place.height);
+  } else {
+    XMoveWindow(display, _window, place.x, place.y);
+  }
+  XFlush(display);
+  _connection->noteLoss();
+}
+
+void X11Window::orderFront() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!usable()) return;
+  Display* display = _connection->display;
+  _connection->refreshCompositing();
+  updateShape();
+  if (!_mapped) {
+    XMapRaised(display, _window);
+    _mapped = true;
+    _connection->windowMapped(+1);
+    // The last frame shows at once; the exposure that follows draws it again.
+    paint(0, 0, _place.width, _place.height);
+  } else {
+    XRaiseWindow(display, _window);
+  }
+  XFlush(display);
+  _connection->noteLoss();
+}
+
+void X11Window::orderOut() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!usable() || !_mapped) return;
+  _mapped = false;
+  _connection->windowMapped(-1);
+  XUnmapWindow(_connection->display, _window);
+  XFlush(_connection->display);
+  _connection->noteLoss();
+}
+
+void X11Window::setLevel(int) {
+  // Every window of this backend is a notification above all others; levels add nothing.
+}
+
+void X11Window::setAlpha(double alpha) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!usable() || alpha == _alpha) return;
+  _alpha = alpha;
+  Display* display = _connection->display;
+  if (alpha >= 1) {
+    XDeleteProperty(display, _window, _connection->opacity);
+  } else {
+    // Read by a compositor; without one the window stays opaque.
+    unsigned long value =
+        static_cast<unsigned long>(std::clamp(alpha, 0.0, 1.0) * double(0xFFFFFFFFu));
+    XChangeProperty(display, _window, _connection->opacity, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(&value), 1);
+  }
+  XFlush(display);
+  _connection->noteLoss();
+}
+
+void X11Window::setCursor(Cursor::Kind kind) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!usable()) return;
+  XDefineCursor(
+      _connection->display, _window,
+      kind == Cursor::Kind::PointingHand ? _connection->handCursor : _connection->arrowCursor);
+  XFlush(_connection->display);
+  _connection->noteLoss();
+}
+
+void X11Window::present(cairo_surface_t* frame, PixelRect damage) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!usable() || !frame) return;
+  if (frame != _lastFrame) {
+    cairo_surface_reference(frame);
+    if (_lastFrame) cairo_surface_destroy(_lastFrame);
+    _lastFrame = frame;
+  }
+  updateShape();
+  if (!_mapped) return;
+  int height = cairo_image_surface_get_height(frame);
+  paint(int(damage.x), int(height - damage.y - damage.height), int(damage.width),
+        int(damage.height));
+  XFlush(_connection->display);
+  _connection->noteLoss();
+}
+
+void X11Window::paint(int x, int y, int width, int height) {
+  if (!_lastFrame || !_surface) return;
+  cairo_surface_flush(_lastFrame);
+  int frameWidth = cairo_image_surface_get_width(_lastFrame);
+  int frameHeight = cairo_image_surface_get_height(_lastFrame);
+  int left = std::max(x, 0), top = std::max(y, 0);
+  int right = std::min(x + width, frameWidth), bottom = std::min(y + height, frameHeight);
+  if (right <= left || bottom <= top) return;
+  cairo_surface_t* source = _lastFrame;
+  if (_shaped) {
+    // Nothing blends the window with what lies below: the edge pixels it keeps show their own
+    // colour at full strength rather than darkened by their coverage.
+    source = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, frameWidth, frameHeight);
+    cairo_surface_flush(source);
+    const unsigned char* from = cairo_image_surface_get_data(_lastFrame);
+    unsigned char* to = cairo_image_surface_get_data(source);
+    int fromStride = cairo_image_surface_get_stride(_lastFrame);
+    int toStride = cairo_image_surface_get_stride(source);
+    for (int row = top; row < bottom; ++row) {
+      const auto* in = reinterpret_cast<const std::uint32_t*>(from + std::size_t(row) * fromStride);
+      auto* out = reinterpret_cast<std::uint32_t*>(to + std::size_t(row) * toStride);
+      for (int column = left; column < right; ++column) out[column] = opaque(in[column]);
+    }
+    cairo_surface_mark_dirty(source);
+  }
+  cairo_t* cairo = cairo_create(_surface);
+  cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_surface(cairo, source, 0, 0);
+  cairo_rectangle(cairo, left, top, right - left, bottom - top);
+  cairo_fill(cairo);
+  cairo_destroy(cairo);
+  if (source != _lastFrame) cairo_surface_destroy(source);
+  cairo_surface_flush(_surface);
+}
+
+void X11Window::updateShape() {
+  Display* display = _connection->display;
+  if (_connection->composited || !_lastFrame) {
+    if (_shaped) {
+      XShapeCombineMask(display, _window, ShapeBounding, 0, 0, None, ShapeSet);
+      _shaped = false;
+      _shapeBits.clear();
+    }
+    return;
+  }
+  cairo_surface_flush(_lastFrame);
+  const unsigned char* data = cairo_image_surface_get_data(_lastFrame);
+  if (!data) return;
+  int width = cairo_image_surface_get_width(_lastFrame);
+  int height = cairo_image_surface_get_height(_lastFrame);
+  int stride = cairo_image_surface_get_stride(_lastFrame);
+  int rowBytes = (width + 7) / 8;
+  // One bit a pixel, least significant first, rows padded to whole bytes: a bitmap's layout.
+  std::vector<std::uint8_t> bits(std::size_t(rowBytes) * std::size_t(height), 0);
+  for (int row = 0; row < height; ++row) {
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + std::size_t(row) * stride);
+    std::uint8_t* out = bits.data() + std::size_t(row) * rowBytes;
+    for (int column = 0; column < width; ++column) {
+      if (isKept(pixels[column])) out[column >> 3] |= std::uint8_t(1u << (column & 7));
+    }
+  }
+  if (_shaped && bits == _shapeBits) return;
+  Pixmap mask = XCreateBitmapFromData(display, _window, reinterpret_cast<const char*>(bits.data()),
+                                      unsigned(width), unsigned(height));
+  if (!mask) return;
+  XShapeCombineMask(display, _window, ShapeBounding, 0, 0, mask, ShapeSet);
+  XFreePixmap(display, mask);
+  _shapeBits = std::move(bits);
+  _shaped = true;
+}
+
+void X11Window::keepAbove() {
+  if (_mapped && usable()) XRaiseWindow(_connection->display, _window);
+}
+
+Point X11Window::toPoints(int x, int y) const {
+  // The centre of the pixel, so that every pixel of the window lies inside its bounds.
+  return Point{(x + 0.5) / _scale, (_place.height - y - 0.5) / _scale};
+}
+
+void X11Window::deliver(EventType type, int x, int y, int clickCount) {
+  Event event;
+  event.type = type;
+  event.locationInWindow = toPoints(x, y);
+  event.clickCount = clickCount;
+  _client.backendMouseEvent(event);
+}
+
+void X11Window::handle(const XEvent& event) {
+  switch (event.type) {
+    case Expose: {
+      const XExposeEvent& expose = event.xexpose;
+      Rect rect = Rect::make(expose.x / _scale, (_place.height - expose.y - expose.height) / _scale,
+                             expose.width / _scale, expose.height / _scale);
+      _client.backendExpose(rect);
+      break;
+    }
+    case ButtonPress:
+      if (event.xbutton.button == Button1)
+        deliver(EventType::LeftMouseDown, event.xbutton.x, event.xbutton.y, 1);
+      break;
+    case ButtonRelease:
+      if (event.xbutton.button == Button1)
+        deliver(EventType::LeftMouseUp, event.xbutton.x, event.xbutton.y, 1);
+      break;
+    case MotionNotify:
+      deliver(
+          event.xmotion.state & Button1Mask ? EventType::LeftMouseDragged : EventType::MouseMoved,
+          event.xmotion.x, event.xmotion.y, 0);
+      break;
+    case EnterNotify:
+      deliver(EventType::MouseEntered, event.xcrossing.x, event.xcrossing.y, 0);
+      break;
+    case LeaveNotify:
+      deliver(EventType::MouseExited, event.xcrossing.x, event.xcrossing.y, 0);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace appkit
