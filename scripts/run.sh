@@ -55,8 +55,13 @@ echo "== defaults read $domain"
 defaults read "$domain"
 
 xvfb_pid=""
+tail_pid=""
 loaded=""
 stop() {
+  if [ -n "$tail_pid" ]; then
+    kill "$tail_pid" 2>/dev/null || true
+    tail_pid=""
+  fi
   if [ -n "$loaded" ]; then
     echo "== launchctl unload -w $job"
     launchctl unload -w "$job" || true
@@ -80,8 +85,10 @@ if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
   mkdir -p "$(dirname "$spool")"
   touch "$spool"
   trap 'echo; exit 0' INT TERM
+  # A background command of a script ignores Ctrl-C, so stop() ends it.
   tail -n +1 -F "$spool" "$opened" &
-  wait $! || true
+  tail_pid=$!
+  wait "$tail_pid" || true
   exit 0
 fi
 
