@@ -6,7 +6,8 @@ packages=(
   cmake g++ make pkg-config
   clang libclang-rt-14-dev
   libplist-dev
-  libcairo2-dev libpango1.0-dev
+  libcairo2-dev libpango1.0-dev libx11-dev
+  xvfb x11-utils
   fonts-dejavu-core fonts-wqy-microhei
   libglib2.0-dev
   libgtest-dev
