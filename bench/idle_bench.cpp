@@ -1,15 +1,18 @@
 // The built agent in run mode, idle, against `sleep` for the same time in the same run. In a
 // temporary home and platform root (no devices, no logs, off-screen), the agent is first installed
 // with -i, which closes the day's pop-up gate and leaves its job file in place; then `MendkitAgent
-// -r` and `sleep SECONDS` (60 unless given) start together. For each: the CPU time and voluntary
-// context switches of its threads from 2 s after the start to the end (start-up and the first
-// check left out; /proc/<pid>/task/*/schedstat and status), its VmRSS at the end, and over its
-// whole life the CPU time, voluntary switches and peak RSS that wait4 reports. Exits non-zero when
-// the agent's steady CPU exceeds 5 ms a minute, its RSS exceeds 12 MB, its threads woke more than
-// twice a check (the timer thread and the worker that runs the check) and once more, or it ends by
-// itself.
+// -r` and `sleep SECONDS` (60 unless given) start together. With a display (DISPLAY set, or
+// --xvfb, which starts a private Xvfb for the run) a second agent, installed the same way in a
+// home of its own, runs beside them with that display, its X connection open all along. For each:
+// the CPU time and voluntary context switches of its threads from 2 s after the start to the end
+// (start-up and the first check left out; /proc/<pid>/task/*/schedstat and status), its VmRSS at
+// the end, and over its whole life the CPU time, voluntary switches and peak RSS that wait4
+// reports. Exits non-zero when an agent's steady CPU exceeds 5 ms a minute, its RSS exceeds 12 MB,
+// its threads woke more than twice a check (the timer thread and the worker that runs the check)
+// and once more, it ends by itself, or the one given a display did not open it.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -20,8 +23,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,7 +43,25 @@ constexpr double kCpuLimitMsPerMinute = 5;
 constexpr double kRssLimitMB = 12;
 constexpr long kSwitchesPerCheck = 2;
 
-pid_t spawn(const std::vector<std::string>& arguments, const std::string& output) {
+// Starts `arguments` with output appended to `output`, in the environment with `environment`
+// ("NAME=value") replacing or adding entries and every name in `removed` taken out; -1 on failure.
+pid_t spawn(const std::vector<std::string>& arguments, const std::string& output,
+            const std::vector<std::string>& environment = {},
+            const std::vector<std::string>& removed = {}) {
+  std::vector<std::string> variables;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string variable = *entry;
+    std::string name = variable.substr(0, variable.find('='));
+    bool replaced = false;
+    for (const std::string& other : removed) replaced |= other == name;
+    for (const std::string& other : environment) replaced |= other.rfind(name + "=", 0) == 0;
+    if (!replaced) variables.push_back(variable);
+  }
+  variables.insert(variables.end(), environment.begin(), environment.end());
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
+
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -49,10 +72,59 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::string& output
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
+
+// A private X server (Xvfb, 1440x900) for the run, killed when destroyed. name() is ":N", or empty
+// when the server did not start within 10 s.
+class PrivateDisplay {
+ public:
+  PrivateDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const char* argv[] = {"Xvfb",        "-displayfd", "3",   "-screen", "0",
+                          "1440x900x24", "-nolisten",  "tcp", nullptr};
+    if (posix_spawnp(&_server, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+      _server = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    std::string text;
+    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (_server > 0 && text.find('\n') == std::string::npos) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          giveUp - std::chrono::steady_clock::now());
+      pollfd entry{fds[0], POLLIN, 0};
+      if (left.count() <= 0 || poll(&entry, 1, int(left.count())) <= 0) break;
+      char buffer[32];
+      ssize_t count = read(fds[0], buffer, sizeof buffer);
+      if (count <= 0) break;
+      text.append(buffer, std::size_t(count));
+    }
+    close(fds[0]);
+    if (text.find('\n') != std::string::npos) _name = ":" + text.substr(0, text.find('\n'));
+  }
+  ~PrivateDisplay() {
+    if (_server <= 0) return;
+    ::kill(_server, SIGTERM);
+    waitpid(_server, nullptr, 0);
+  }
+  PrivateDisplay(const PrivateDisplay&) = delete;
+  PrivateDisplay& operator=(const PrivateDisplay&) = delete;
+
+  const std::string& name() const { return _name; }
+
+ private:
+  pid_t _server = -1;
+  std::string _name;
+};
 
 // What the live threads of a process have used so far.
 struct Sample {
@@ -119,42 +191,121 @@ Life reap(pid_t pid) {
 
 double ratio(double a, double b) { return b > 0 ? a / b : 0; }
 
-}  // namespace
+// One agent of the run: where it lives, the display it is given (none: off-screen) and what was
+// measured of it.
+struct Agent {
+  std::string label;
+  std::string display;
+  std::string home, root, output;
+  pid_t pid = -1;
+  Sample from, to;
+  Life life;
 
-int main(int argc, char** argv) {
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
-  if (seconds < kSteadyFrom + 5) {
-    std::fprintf(stderr, "usage: idle_bench [SECONDS >= 7]\n");
-    return 2;
+  // Its sandbox, and its display or none.
+  std::vector<std::string> environment() const {
+    std::vector<std::string> entries = {"HOME=" + home, "PLATFORM_ROOT=" + root,
+                                        "XDG_CONFIG_HOME=" + home + "/.config"};
+    if (!display.empty()) entries.push_back("DISPLAY=" + display);
+    return entries;
   }
-  bench::TempFolder temp("idle-bench");
-  const std::string home = temp.path() + "/home";
-  const std::string root = temp.path() + "/root";
-  const std::string output = temp.path() + "/agent.log";
+  std::vector<std::string> removed() const {
+    return display.empty() ? std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY"}
+                           : std::vector<std::string>{"WAYLAND_DISPLAY"};
+  }
+};
+
+// Makes the agent's home and root under `folder` and installs it there with -i, off-screen; false
+// after saying why when that fails.
+bool install(Agent& agent, const std::string& folder) {
+  agent.home = folder + "/home";
+  agent.root = folder + "/root";
+  agent.output = folder + "/agent.log";
   std::error_code error;
-  std::filesystem::create_directories(home, error);
-  std::filesystem::create_directories(root + "/sys/bus/usb/devices", error);
-  if (temp.path().empty() || error) {
-    std::fprintf(stderr, "cannot make the temporary home\n");
-    return 1;
+  std::filesystem::create_directories(agent.home, error);
+  std::filesystem::create_directories(agent.root + "/sys/bus/usb/devices", error);
+  if (error) {
+    std::fprintf(stderr, "cannot make the temporary home %s\n", agent.home.c_str());
+    return false;
   }
-  setenv("HOME", home.c_str(), 1);
-  setenv("PLATFORM_ROOT", root.c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (home + "/.config").c_str(), 1);
-  unsetenv("DISPLAY");
-
-  const std::string agent = MENDKIT_AGENT_EXECUTABLE;
-  pid_t installer = spawn({agent, "-i"}, output);
+  pid_t installer = spawn({MENDKIT_AGENT_EXECUTABLE, "-i"}, agent.output, agent.environment(),
+                          {"DISPLAY", "WAYLAND_DISPLAY"});
   int status = 0;
   if (installer < 0 || waitpid(installer, &status, 0) != installer || !WIFEXITED(status) ||
       WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "installing the agent failed\n");
-    return 1;
+    return false;
   }
-  const std::string jobFile = home + "/Library/LaunchAgents/com.kelvanoria.Mendkit.agent.plist";
+  const std::string jobFile =
+      agent.home + "/Library/LaunchAgents/com.kelvanoria.Mendkit.agent.plist";
   if (!std::filesystem::exists(jobFile)) {
     std::fprintf(stderr, "the installer left no job file at %s\n", jobFile.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Whether the agent's log says its windows went to the X11 backend.
+bool openedTheDisplay(const Agent& agent) {
+  std::ifstream log(agent.output);
+  std::string line;
+  while (std::getline(log, line)) {
+    if (line.find("windows go to the X11 backend") != std::string::npos) return true;
+  }
+  return false;
+}
+
+// One line of the table: the agents' values, sleep's, then each agent's ratio to sleep.
+void printRow(const char* label, const std::vector<double>& agents, double sleep,
+              const char* format, const std::string& note = {}) {
+  std::printf("  %-24s", label);
+  for (double value : agents) std::printf(format, value);
+  std::printf(format, sleep);
+  for (double value : agents) std::printf(" %9.1f", ratio(value, sleep));
+  std::printf("%s\n", note.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  double seconds = 60;
+  bool privateDisplay = false;
+  for (int index = 1; index < argc; ++index) {
+    if (std::strcmp(argv[index], "--xvfb") == 0) {
+      privateDisplay = true;
+    } else {
+      seconds = std::atof(argv[index]);
+    }
+  }
+  if (seconds < kSteadyFrom + 5) {
+    std::fprintf(stderr, "usage: idle_bench [SECONDS >= 7] [--xvfb]\n");
+    return 2;
+  }
+  bench::TempFolder temp("idle-bench");
+  if (temp.path().empty()) {
+    std::fprintf(stderr, "cannot make the temporary folder\n");
     return 1;
+  }
+  std::optional<PrivateDisplay> xvfb;
+  std::string display;
+  if (privateDisplay) {
+    xvfb.emplace();
+    display = xvfb->name();
+    if (display.empty()) {
+      std::fprintf(stderr, "Xvfb did not start\n");
+      return 1;
+    }
+  } else if (const char* given = std::getenv("DISPLAY"); given && *given) {
+    display = given;
+  }
+
+  std::vector<Agent> agents(display.empty() ? 1 : 2);
+  agents[0].label = "agent -r";
+  if (!display.empty()) {
+    agents[1].label = "agent -r X11";
+    agents[1].display = display;
+  }
+  for (std::size_t index = 0; index < agents.size(); ++index) {
+    if (!install(agents[index], temp.path() + "/agent" + std::to_string(index))) return 1;
   }
 
   auto start = std::chrono::steady_clock::now();
@@ -162,53 +313,82 @@ int main(int argc, char** argv) {
     return start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                        std::chrono::duration<double>(s));
   };
-  pid_t running = spawn({agent, "-r"}, output);
-  pid_t sleeper = spawn({"/bin/sleep", std::to_string(seconds)}, output);
-  if (running < 0 || sleeper < 0) {
-    std::fprintf(stderr, "cannot start the agent or sleep\n");
-    return 1;
+  for (Agent& agent : agents) {
+    agent.pid =
+        spawn({MENDKIT_AGENT_EXECUTABLE, "-r"}, agent.output, agent.environment(), agent.removed());
+  }
+  const std::string sleepOutput = temp.path() + "/sleep.log";
+  pid_t sleeper = spawn({"/bin/sleep", std::to_string(seconds)}, sleepOutput);
+  for (const Agent& agent : agents) {
+    if (agent.pid < 0 || sleeper < 0) {
+      std::fprintf(stderr, "cannot start the agent or sleep\n");
+      return 1;
+    }
   }
   std::this_thread::sleep_until(at(kSteadyFrom));
-  Sample agentFrom = sample(running), sleepFrom = sample(sleeper);
+  for (Agent& agent : agents) agent.from = sample(agent.pid);
+  Sample sleepFrom = sample(sleeper);
   std::this_thread::sleep_until(at(seconds - kSampleBeforeEnd));
-  Sample agentTo = sample(running), sleepTo = sample(sleeper);
+  for (Agent& agent : agents) agent.to = sample(agent.pid);
+  Sample sleepTo = sample(sleeper);
   const double window = seconds - kSampleBeforeEnd - kSteadyFrom;
 
-  Life agentLife = reap(running);
+  for (Agent& agent : agents) agent.life = reap(agent.pid);
   std::this_thread::sleep_until(at(seconds + 0.5));
   Life sleepLife = reap(sleeper);
 
-  const double agentCpu = agentTo.cpuMs - agentFrom.cpuMs;
-  const double sleepCpu = sleepTo.cpuMs - sleepFrom.cpuMs;
-  const long agentSwitches = agentTo.voluntary - agentFrom.voluntary;
-  const long sleepSwitches = sleepTo.voluntary - sleepFrom.voluntary;
-  const double agentPerMinute = agentCpu * 60 / window;
-  std::printf(
-      "Idle run mode over %.0f s (steady window %.1f s from %.0f s), off-screen, no devices\n",
-      seconds, window, kSteadyFrom);
-  std::printf("                          %12s %12s %10s\n", "agent -r", "sleep", "ratio");
-  std::printf("  steady CPU (ms)         %12.2f %12.2f %10.1f\n", agentCpu, sleepCpu,
-              ratio(agentCpu, sleepCpu));
-  std::printf("  steady CPU (ms/min)     %12.2f %12.2f   limit %.0f\n", agentPerMinute,
-              sleepCpu * 60 / window, kCpuLimitMsPerMinute);
+  auto each = [&](auto value) {
+    std::vector<double> values;
+    for (const Agent& agent : agents) values.push_back(double(value(agent)));
+    return values;
+  };
   const long checks = static_cast<long>(std::floor((seconds - kSampleBeforeEnd) / 10) -
                                         std::floor(kSteadyFrom / 10));
   const long switchLimit = kSwitchesPerCheck * checks + 1;
-  std::printf("  steady voluntary sw.    %12ld %12ld %10.1f  (checks every 10 s: %ld, limit %ld)\n",
-              agentSwitches, sleepSwitches, ratio(agentSwitches, sleepSwitches), checks,
-              switchLimit);
-  std::printf("  VmRSS at the end (MB)   %12.2f %12.2f %10.1f  limit %.0f\n",
-              agentTo.rssKiB * 1024 / 1e6, sleepTo.rssKiB * 1024 / 1e6,
-              ratio(agentTo.rssKiB, sleepTo.rssKiB), kRssLimitMB);
-  std::printf("  whole life CPU (ms)     %12.2f %12.2f %10.1f\n", agentLife.cpuMs, sleepLife.cpuMs,
-              ratio(agentLife.cpuMs, sleepLife.cpuMs));
-  std::printf("  whole life voluntary sw.%12ld %12ld %10.1f\n", agentLife.voluntary,
-              sleepLife.voluntary, ratio(agentLife.voluntary, sleepLife.voluntary));
-  std::printf("  whole life peak RSS (MB)%12.2f %12.2f %10.1f\n", agentLife.peakKiB * 1024 / 1e6,
-              sleepLife.peakKiB * 1024 / 1e6, ratio(agentLife.peakKiB, sleepLife.peakKiB));
-  if (agentLife.exited) std::printf("  the agent ended by itself before the end\n");
+  std::printf(
+      "Idle run mode over %.0f s (steady window %.1f s from %.0f s), no devices%s\n", seconds,
+      window, kSteadyFrom,
+      display.empty() ? ", off-screen" : (", off-screen and on the display " + display).c_str());
+  std::printf("  %-24s", "");
+  for (const Agent& agent : agents) std::printf(" %12s", agent.label.c_str());
+  std::printf(" %12s", "sleep");
+  for (const Agent& agent : agents)
+    std::printf(" %9s", agent.display.empty() ? "ratio" : "X ratio");
+  std::printf("\n");
+  const double sleepCpu = sleepTo.cpuMs - sleepFrom.cpuMs;
+  printRow("steady CPU (ms)", each([](const Agent& a) { return a.to.cpuMs - a.from.cpuMs; }),
+           sleepCpu, " %12.2f");
+  printRow("steady CPU (ms/min)",
+           each([&](const Agent& a) { return (a.to.cpuMs - a.from.cpuMs) * 60 / window; }),
+           sleepCpu * 60 / window, " %12.2f",
+           "  limit " + std::to_string(int(kCpuLimitMsPerMinute)));
+  printRow(
+      "steady voluntary sw.",
+      each([](const Agent& a) { return a.to.voluntary - a.from.voluntary; }),
+      double(sleepTo.voluntary - sleepFrom.voluntary), " %12.0f",
+      "  checks every 10 s: " + std::to_string(checks) + ", limit " + std::to_string(switchLimit));
+  printRow("VmRSS at the end (MB)", each([](const Agent& a) { return a.to.rssKiB * 1024 / 1e6; }),
+           sleepTo.rssKiB * 1024 / 1e6, " %12.2f", "  limit " + std::to_string(int(kRssLimitMB)));
+  printRow("whole life CPU (ms)", each([](const Agent& a) { return a.life.cpuMs; }),
+           sleepLife.cpuMs, " %12.2f");
+  printRow("whole life voluntary sw.", each([](const Agent& a) { return a.life.voluntary; }),
+           double(sleepLife.voluntary), " %12.0f");
+  printRow("whole life peak RSS (MB)",
+           each([](const Agent& a) { return a.life.peakKiB * 1024 / 1e6; }),
+           sleepLife.peakKiB * 1024 / 1e6, " %12.2f");
 
-  const bool ok = !agentLife.exited && agentPerMinute <= kCpuLimitMsPerMinute &&
-                  agentSwitches <= switchLimit && agentTo.rssKiB * 1024 / 1e6 <= kRssLimitMB;
+  bool ok = true;
+  for (const Agent& agent : agents) {
+    const double perMinute = (agent.to.cpuMs - agent.from.cpuMs) * 60 / window;
+    if (agent.life.exited)
+      std::printf("  %s ended by itself before the end\n", agent.label.c_str());
+    if (!agent.display.empty() && !openedTheDisplay(agent)) {
+      std::printf("  %s did not open the display %s\n", agent.label.c_str(), agent.display.c_str());
+      ok = false;
+    }
+    ok = ok && !agent.life.exited && perMinute <= kCpuLimitMsPerMinute &&
+         agent.to.voluntary - agent.from.voluntary <= switchLimit &&
+         agent.to.rssKiB * 1024 / 1e6 <= kRssLimitMB;
+  }
   return ok ? 0 : 1;
 }

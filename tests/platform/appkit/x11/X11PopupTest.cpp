@@ -4,10 +4,13 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 
+#include "foundation/PropertyList.h"
 #include "support/Deadline.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
@@ -20,6 +23,7 @@
 using testing_support::ChildOptions;
 using testing_support::ChildOutput;
 using testing_support::Deadline;
+using testing_support::readFile;
 using testing_support::Subprocess;
 using testing_support::VirtualDisplay;
 
@@ -37,6 +41,48 @@ bool isPanel(std::uint32_t rgb) {
 }
 
 bool isBlue(std::uint32_t rgb) { return (rgb >> 16 & 0xFF) < 60 && (rgb & 0xFF) > 200; }
+
+// Whether `holds()` becomes true within `seconds` of real time, asked every 20 ms.
+bool eventually(const std::function<bool()>& holds, double seconds) {
+  Deadline deadline(seconds);
+  while (true) {
+    if (holds()) return true;
+    if (deadline.passed()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+// Whether `holds` becomes true of a screenshot of `display` within `seconds`.
+bool screenEventually(const VirtualDisplay& display,
+                      const std::function<bool(cairo_surface_t*)>& holds, double seconds = 10) {
+  return eventually(
+      [&] {
+        cairo_surface_t* shot = display.screenshot();
+        bool held = holds(shot);
+        cairo_surface_destroy(shot);
+        return held;
+      },
+      seconds);
+}
+
+std::uint32_t pixelOn(const VirtualDisplay& display, int x, int y) {
+  cairo_surface_t* shot = display.screenshot();
+  std::uint32_t value = VirtualDisplay::rgbAt(shot, x, y);
+  cairo_surface_destroy(shot);
+  return value;
+}
+
+// Runs xdotool with `arguments` on `display`; fails the test unless it succeeds.
+void runXdotool(const VirtualDisplay& display, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), kXdotool);
+  auto done =
+      testing_support::runChild(arguments, {.environment = {"DISPLAY=" + display.name()}}, 10);
+  ASSERT_TRUE(done.exited && done.exitStatus == 0) << done.err;
+}
+
+bool popUpAtRest(cairo_surface_t* shot) {
+  return isPanel(VirtualDisplay::rgbAt(shot, kLeft + 2, 90));
+}
 
 // The debug pop-up of the built bundle on a private X server with a window manager.
 class X11PopUp : public testing_support::HomeTest {
@@ -57,31 +103,13 @@ class X11PopUp : public testing_support::HomeTest {
                      .output = ChildOutput::Interleaved});
   }
 
-  // Whether `holds` becomes true of a screenshot within `seconds`.
   bool awaitScreen(const std::function<bool(cairo_surface_t*)>& holds, double seconds = 10) {
-    Deadline deadline(seconds);
-    while (true) {
-      cairo_surface_t* shot = display.screenshot();
-      bool held = holds(shot);
-      cairo_surface_destroy(shot);
-      if (held) return true;
-      if (deadline.passed()) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return screenEventually(display, holds, seconds);
   }
 
-  std::uint32_t pixel(int x, int y) {
-    cairo_surface_t* shot = display.screenshot();
-    std::uint32_t value = VirtualDisplay::rgbAt(shot, x, y);
-    cairo_surface_destroy(shot);
-    return value;
-  }
+  std::uint32_t pixel(int x, int y) { return pixelOn(display, x, y); }
 
-  void xdotool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), kXdotool);
-    auto done = testing_support::runChild(arguments, {.environment = environment()}, 10);
-    ASSERT_TRUE(done.exited && done.exitStatus == 0) << done.err;
-  }
+  void xdotool(std::vector<std::string> arguments) { runXdotool(display, std::move(arguments)); }
 
   // The window with the keyboard focus, once it is a window named `windowName` (its resource
   // name, xmessage's -name).
@@ -120,9 +148,7 @@ TEST_F(X11PopUp, SlidesToTheTopRightWithTheDesktopInItsCornersAndLeavesTheFocusA
 
   auto agent = startAgent(display.name());
   // The panel's left edge reaches the screen's last 360 pixels only at the end of the slide.
-  ASSERT_TRUE(awaitScreen([](cairo_surface_t* shot) {
-    return isPanel(VirtualDisplay::rgbAt(shot, kLeft + 2, 90));
-  })) << "no pop-up at the top right";
+  ASSERT_TRUE(awaitScreen(popUpAtRest)) << "no pop-up at the top right";
   EXPECT_EQ(pixel(kLeft - 1, 90), kDesktop) << "the pop-up is not flush with the right edge";
   EXPECT_EQ(pixel(kLeft, kBottom + 1), kDesktop) << "the pop-up is not at the top";
   // Its rounded corners show the desktop through.
@@ -189,13 +215,139 @@ TEST_F(X11PopUp, TheBackendIsChosenByTheDisplayAndSaidOnce) {
 
 TEST_F(X11PopUp, ALostDisplayEndsTheAgentCleanly) {
   auto agent = startAgent(display.name());
-  ASSERT_TRUE(awaitScreen(
-      [](cairo_surface_t* shot) { return isPanel(VirtualDisplay::rgbAt(shot, kLeft + 2, 90)); }));
+  ASSERT_TRUE(awaitScreen(popUpAtRest));
   display.killServer();
   testing_support::ChildResult ended = agent->wait(10);
   EXPECT_TRUE(ended.exited) << "signal " << ended.signal << "\n" << ended.out;
   EXPECT_EQ(ended.exitStatus, 0) << ended.out;
   EXPECT_NE(ended.out.find("connection to the X display was lost"), std::string::npos) << ended.out;
+}
+
+// A control's place in the bundle's pop-up layout, in points from the window's bottom left.
+struct LayoutFrame {
+  double x = 0, y = 0, width = 0, height = 0;
+};
+
+// The frame of the layout object `id` in the built bundle's window layout; nullopt when it has
+// none.
+std::optional<LayoutFrame> layoutFrame(const std::string& id) {
+  static const std::optional<foundation::PlistValue> layout = foundation::readPropertyListFile(
+      std::string(MENDKIT_AGENT_BUNDLE) + "/Contents/Resources/MainMenu.layout");
+  const foundation::PlistValue* objects = layout ? layout->objectForKey("Objects") : nullptr;
+  if (!objects || !objects->array()) return std::nullopt;
+  for (const foundation::PlistValue& object : *objects->array()) {
+    const foundation::PlistValue* name = object.objectForKey("id");
+    if (!name || !name->string() || *name->string() != id) continue;
+    const foundation::PlistValue* properties = object.objectForKey("properties");
+    const foundation::PlistValue* frame = properties ? properties->objectForKey("frame") : nullptr;
+    if (!frame || !frame->array() || frame->array()->size() != 4) return std::nullopt;
+    double values[4];
+    for (std::size_t index = 0; index < 4; ++index) {
+      std::optional<std::int64_t> value = (*frame->array())[index].integerValue();
+      if (!value) return std::nullopt;
+      values[index] = double(*value);
+    }
+    return LayoutFrame{values[0], values[1], values[2], values[3]};
+  }
+  return std::nullopt;
+}
+
+// The debug pop-up of the built bundle answered with real clicks. The cases share one private X
+// server with a window manager; each has its own sandbox, where the sample Mendkit (a program that
+// notes each opening and its arguments in ~/mendkit-opened.log) is installed in /Applications.
+class X11PopUpClicks : public testing_support::HomeTest {
+ protected:
+  static void SetUpTestSuite() { s_display = new VirtualDisplay({.windowManager = true}); }
+  static void TearDownTestSuite() {
+    delete s_display;
+    s_display = nullptr;
+  }
+
+  void SetUp() override {
+    if (!s_display->available()) GTEST_SKIP() << s_display->why();
+    if (access(kXdotool, X_OK) != 0) GTEST_SKIP() << "xdotool is not installed";
+    s_display->setDesktopColor(kDesktop);
+    std::filesystem::create_directories(sandbox.inRoot("Applications"));
+    std::filesystem::copy(MENDKIT_SAMPLE_BUNDLE, sandbox.inRoot("Applications/Mendkit.app"),
+                          std::filesystem::copy_options::recursive);
+    _agent = std::make_unique<Subprocess>(
+        std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
+        ChildOptions{.environment = {"DISPLAY=" + s_display->name(), "GDK_SCALE=1"},
+                     .output = ChildOutput::Discarded});
+    ASSERT_TRUE(screenEventually(*s_display, popUpAtRest)) << "no pop-up at rest";
+  }
+
+  // Clicks the middle of the layout object `id`, the pop-up resting at the screen's top right.
+  void click(const std::string& id) {
+    std::optional<LayoutFrame> window = layoutFrame("popup"), control = layoutFrame(id);
+    ASSERT_TRUE(window && control) << "the layout has no frame for " << id;
+    const int x = 1440 - int(window->width) + int(control->x + control->width / 2);
+    const int y = int(window->height - (control->y + control->height / 2));
+    runXdotool(*s_display, {"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+  }
+
+  bool popUpGone() {
+    return screenEventually(*s_display, [](cairo_surface_t* shot) {
+      return VirtualDisplay::rgbAt(shot, kLeft + 20, 120) == kDesktop;
+    });
+  }
+
+  // Whether the statistics spool comes to hold `event` within a few seconds.
+  bool spoolGets(int event) {
+    const std::string spool =
+        sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl");
+    const std::string entry = "\"event\":" + std::to_string(event);
+    return eventually([&] { return readFile(spool).value_or("").find(entry) != std::string::npos; },
+                      10);
+  }
+
+  std::string spool() const {
+    return readFile(sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl"))
+        .value_or("<no spool>");
+  }
+
+  std::optional<bool> neverPopDialog() const {
+    std::optional<foundation::PlistValue> defaults = foundation::readPropertyListFile(
+        sandbox.inHome("Library/Preferences/com.kelvanoria.Mendkit.agent.plist"));
+    const foundation::PlistValue* flag =
+        defaults ? defaults->objectForKey("NeverPopDialog") : nullptr;
+    return flag ? flag->boolValue() : std::nullopt;
+  }
+
+  static VirtualDisplay* s_display;
+  std::unique_ptr<Subprocess> _agent;
+};
+
+VirtualDisplay* X11PopUpClicks::s_display = nullptr;
+
+TEST_F(X11PopUpClicks, AcceptOpensMendkitWithItsArgumentAndIsReported) {
+  const std::string opened = sandbox.inHome("mendkit-opened.log");
+  click("accept");
+  EXPECT_TRUE(eventually([&] { return std::filesystem::exists(opened); }, 10))
+      << "Mendkit was not opened";
+  EXPECT_TRUE(readFile(opened).value_or("").ends_with("arguments: 10216\n"))
+      << readFile(opened).value_or("");
+  EXPECT_TRUE(spoolGets(10212)) << spool();
+  EXPECT_TRUE(popUpGone()) << "the pop-up stays after accepting";
+}
+
+TEST_F(X11PopUpClicks, DismissIsReportedAndOpensNothing) {
+  click("dismiss");
+  EXPECT_TRUE(spoolGets(10214)) << spool();
+  EXPECT_TRUE(popUpGone()) << "the pop-up stays after dismissing";
+  EXPECT_EQ(spool().find("\"event\":10212"), std::string::npos) << spool();
+  EXPECT_FALSE(std::filesystem::exists(sandbox.inHome("mendkit-opened.log")));
+}
+
+TEST_F(X11PopUpClicks, TheCheckBoxStoresNeverShowAgainAtOnceAndKeepsThePopUp) {
+  click("neverShow");
+  EXPECT_TRUE(eventually([&] { return neverPopDialog() == true; }, 10))
+      << "NeverPopDialog is not stored";
+  EXPECT_TRUE(isPanel(pixelOn(*s_display, kLeft + 2, 90))) << "the check box hid the pop-up";
+  click("dismiss");
+  EXPECT_TRUE(spoolGets(10214)) << spool();
+  EXPECT_TRUE(popUpGone());
+  EXPECT_EQ(neverPopDialog(), true);
 }
 
 }  // namespace
