@@ -111,7 +111,7 @@ if ! grep -q '[0-9]' "$display_file"; then
 fi
 export DISPLAY=":$(tr -dc '0-9' <"$display_file")"
 
-# Windows that the off-screen backend holds also leave their pixels here.
+# Each window leaves its pixels here whenever it comes to rest.
 export PLATFORM_SNAPSHOT_DIR="$sandbox/snapshots"
 mkdir -p "$PLATFORM_SNAPSHOT_DIR"
 echo "== launchctl load -w $job   (Xvfb on $DISPLAY)"
@@ -132,14 +132,17 @@ if [ -z "$shown" ]; then
 fi
 grep "$popup_event" "$spool"
 echo "== the failed log is noted as reported: LastFileSha1 = $(defaults read "$domain" LastFileSha1)"
+# The window leaves its pixels in the snapshot folder once it comes to rest, at the end of its
+# slide: the screenshot is taken then.
+snapshot=""
+for _ in $(seq 50); do
+  snapshot="$(ls -t "$PLATFORM_SNAPSHOT_DIR"/*.png 2>/dev/null | head -n 1 || true)"
+  if [ -n "$snapshot" ]; then break; fi
+  sleep 0.1
+done
 screenshot="$sandbox/screenshot.png"
 screencapture -x "$screenshot"
 echo "== screenshot of $DISPLAY: $screenshot"
-for _ in $(seq 50); do
-  snapshot="$(ls -t "$PLATFORM_SNAPSHOT_DIR"/*.png 2>/dev/null | head -n 1 || true)"
-  if [ -n "$snapshot" ]; then
-    echo "== the pop-up window as the off-screen backend drew it: $snapshot"
-    break
-  fi
-  sleep 0.1
-done
+if [ -n "$snapshot" ]; then
+  echo "== the pop-up window's own pixels, as the agent drew them: $snapshot"
+fi
