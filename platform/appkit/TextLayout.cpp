@@ -408,6 +408,10 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 // Pango initialises fontconfig on a thread of its own while the main thread already asks it for
 // fonts; fontconfig guards its configuration with atomics that the thread sanitizer cannot see in
 // an uninstrumented library. Reports from inside fontconfig are left out.
+// Once the X connection is lost and the backend's exit handler returns (so that the application
+// can end cleanly), Xlib unlocks the display's lock once more than it locked it on its way out of
+// the call that found the loss. Mutex reports from inside Xlib are left out.
 extern "C" const char* __tsan_default_suppressions() {
-  return "called_from_lib:libfontconfig.so\n";
+  return "called_from_lib:libfontconfig.so\n"
+         "mutex:libX11.so\n";
 }
