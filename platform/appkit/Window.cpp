@@ -396,17 +396,6 @@ void collectShownText(const View& view, std::string& text) {
   for (const View* subview : view.subviews()) collectShownText(*subview, text);
 }
 
-// Writes `text` to `path` through a file beside it, so that a reader never sees half of it.
-bool writeWhole(const std::string& path, const std::string& partial, const std::string& text) {
-  std::FILE* file = std::fopen(partial.c_str(), "we");
-  if (!file) return false;
-  bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  written = std::fclose(file) == 0 && written;
-  if (written && std::rename(partial.c_str(), path.c_str()) == 0) return true;
-  std::remove(partial.c_str());
-  return false;
-}
-
 }  // namespace
 
 void Window::writeSnapshot() {
@@ -423,8 +412,7 @@ void Window::writeSnapshot() {
   std::string text;
   if (_contentView) collectShownText(*_contentView, text);
   std::string textPath = std::string(folder) + "/" + std::to_string(number) + ".txt";
-  bool textWritten = writeWhole(
-      textPath, std::string(folder) + "/." + std::to_string(number) + ".txt.partial", text);
+  bool textWritten = foundation::writeFileAtomically(textPath, text);
 
   int width = cairo_image_surface_get_width(_surface);
   int height = cairo_image_surface_get_height(_surface);
