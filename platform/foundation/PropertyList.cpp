@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <glib.h>
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -161,10 +162,25 @@ std::optional<Date> parseXmlDateText(std::string_view text) {
   return Date{static_cast<double>(seconds) + fraction};
 }
 
+// Why XML 1.0 cannot carry `text` as character data, or nullptr when it can: it must be valid
+// UTF-8 of characters the format allows (no control characters but tab, newline and return).
+const char* whyXmlCannotCarry(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return "a NUL character";
+  if (!g_utf8_validate_len(text.data(), text.size(), nullptr)) return "bytes that are not UTF-8";
+  for (const char* at = text.data(); at < text.data() + text.size(); at = g_utf8_next_char(at)) {
+    gunichar c = g_utf8_get_char(at);
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0xFFFE || c == 0xFFFF) {
+      return "a control character";
+    }
+  }
+  return nullptr;
+}
+
 // How one node of the parser's tree converted.
 enum class Conversion {
   ok,
-  dropped,  // a value that can't be kept (a date beyond the XML range): left out of its container
+  dropped,  // a value XML can't carry (a date beyond its range, a string with a control character
+            // or bytes that are not UTF-8): left out of its container
   failed,   // the whole list is refused
 };
 
@@ -194,7 +210,13 @@ Conversion fromNode(plist_t node, int depth, const DateTable& dates, size_t& dro
     case PLIST_STRING: {
       uint64_t length = 0;
       const char* text = plist_get_string_ptr(node, &length);
-      out = PlistValue(std::string(text ? text : "", text ? length : 0));
+      std::string value(text ? text : "", text ? length : 0);
+      if (value.find('\0') != std::string::npos) return Conversion::failed;
+      if (whyXmlCannotCarry(value)) {
+        ++dropped;
+        return Conversion::dropped;
+      }
+      out = PlistValue(std::move(value));
       return Conversion::ok;
     }
     case PLIST_DATE: {
@@ -250,6 +272,10 @@ Conversion fromNode(plist_t node, int depth, const DateTable& dates, size_t& dro
         PlistValue member;
         Conversion result =
             key ? fromNode(value, depth + 1, dates, dropped, member) : Conversion::failed;
+        if (result == Conversion::ok && whyXmlCannotCarry(key)) {
+          ++dropped;
+          result = Conversion::dropped;
+        }
         if (result == Conversion::failed) {
           outcome = result;
         } else if (result == Conversion::ok) {
@@ -286,8 +312,8 @@ void appendEscaped(std::string_view text, std::string& out) {
 }
 
 bool appendText(const char* element, std::string_view text, std::string& out, std::string& whyNot) {
-  if (text.find('\0') != std::string_view::npos) {
-    whyNot = "a string or key holds a NUL character, which XML cannot carry";
+  if (const char* what = whyXmlCannotCarry(text)) {
+    whyNot = std::string("a string or key holds ") + what + ", which XML cannot carry";
     return false;
   }
   out += '<';
@@ -722,7 +748,7 @@ const PlistValue* PlistValue::objectForKey(std::string_view key) const {
   return found == entries->end() ? nullptr : &found->second;
 }
 
-std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedDates) {
+std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedValues) {
   if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
   DateTable dates;
   std::string prepared;
@@ -739,7 +765,7 @@ std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* drop
   PlistValue value;
   size_t dropped = 0;
   if (fromNode(root, 0, dates, dropped, value) != Conversion::ok) return std::nullopt;
-  if (droppedDates) *droppedDates = dropped;
+  if (droppedValues) *droppedValues = dropped;
   return value;
 }
 

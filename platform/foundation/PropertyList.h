@@ -63,18 +63,20 @@ class PlistValue {
 };
 
 // Parses an XML or binary property list. Malformed or unsupported input of any kind gives nullopt,
-// and so does a NUL character in a string or key. A date the XML form cannot carry (outside the
-// years 1 to 9999, not finite, or not a date at all) is left out of its dictionary or array, and
-// the rest is read (`droppedDates`, when given, counts them); such a date at the top gives nullopt.
+// and so does a NUL character in a string or key. A value the XML form cannot carry (a date outside
+// the years 1 to 9999, not finite, or not a date at all; a string or key with a control character
+// or bytes that are not UTF-8) is left out of its dictionary or array, and the rest is read
+// (`droppedValues`, when given, counts them); such a value at the top gives nullopt.
 // Whatever this returns, propertyListXml can write.
-std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedDates = nullptr);
+std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedValues = nullptr);
 // Reads a property-list file; nullopt when it can't be read or parsed. The paths of the file
 // functions here are agent paths, mapped as platformPath maps them.
 std::optional<PlistValue> readPropertyListFile(const std::string& path);
 // The XML form of `value`: dates in whole seconds (rounded down), reals to seventeen digits ("nan",
 // "+infinity", "-infinity" as such). nullopt when it holds something XML cannot carry (a date
-// outside the years 1 to 9999, a NUL character in a string or key, deeper nesting than a read
-// accepts), with the reason in `whyNot` when given.
+// outside the years 1 to 9999, a string or key that is not UTF-8 or holds a character XML 1.0
+// forbids, such as a control character other than tab, newline and return, deeper nesting than a
+// read accepts), with the reason in `whyNot` when given.
 std::optional<std::string> propertyListXml(const PlistValue& value, std::string* whyNot = nullptr);
 // Writes `value` as an XML property list, atomically: a temporary file beside `path`, fsync,
 // rename. Readers see the old file or the new one, never a torn one. False when any step fails (the

@@ -271,8 +271,9 @@ class TextParser {
 };
 
 std::optional<StringsTable> tableFromPropertyList(std::string_view bytes) {
-  std::optional<PlistValue> root = parsePropertyList(bytes);
-  if (!root || !root->dictionary()) return std::nullopt;
+  size_t dropped = 0;  // a text the reader left out (not UTF-8, say) makes the table unreadable
+  std::optional<PlistValue> root = parsePropertyList(bytes, &dropped);
+  if (!root || !root->dictionary() || dropped > 0) return std::nullopt;
   StringsTable table;
   for (const auto& [key, value] : *root->dictionary()) {
     const std::string* text = value.string();

@@ -50,8 +50,8 @@ struct FileRead {
   enum class Outcome { missing, unreadable, corrupt, ok };
   Outcome outcome = Outcome::missing;
   int error = 0;
-  bool oversize = false;    // corrupt because larger than kMaxDefaultsFileSize
-  size_t droppedDates = 0;  // dates left out of `contents` (see parsePropertyList)
+  bool oversize = false;     // corrupt because larger than kMaxDefaultsFileSize
+  size_t droppedValues = 0;  // values left out of `contents` (see parsePropertyList)
   PlistDictionary contents;
   FileStamp stamp;
   FileDescriptor fd;
@@ -99,7 +99,7 @@ FileRead readDefaultsFile(const std::string& path) {
     result.outcome = FileRead::Outcome::corrupt;
     return result;
   }
-  std::optional<PlistValue> root = parsePropertyList(bytes, &result.droppedDates);
+  std::optional<PlistValue> root = parsePropertyList(bytes, &result.droppedValues);
   if (!root || !root->dictionary()) {
     result.outcome = FileRead::Outcome::corrupt;
     return result;
@@ -156,6 +156,54 @@ bool moveAside(const std::string& path) {
   return false;
 }
 
+// Where a write of `path` goes: the file a symbolic link there names (followed through further
+// links), or `path` itself when it is no link or the links go round.
+std::string linkTarget(const std::string& path) {
+  constexpr int kMaxLinks = 40;
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(current, error))) {
+      return current;
+    }
+    std::filesystem::path next = std::filesystem::read_symlink(current, error);
+    if (error) return current;
+    if (next.is_relative()) next = std::filesystem::path(current).parent_path() / next;
+    current = next.lexically_normal().string();
+  }
+  return path;
+}
+
+// The lock file at `path` (made when missing), exclusively locked; invalid (logged) on failure.
+// The file locked is checked to be still the one under the name: a lock on a file that was
+// removed or replaced meanwhile would exclude no other writer.
+FileDescriptor lockFile(const std::string& path) {
+  constexpr int kMaxAttempts = 1000;
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    FileDescriptor lock(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!lock.valid()) {
+      NSLog("UserDefaults: cannot open the lock file %s: %s", path.c_str(), std::strerror(errno));
+      return lock;
+    }
+    int locked;
+    do {
+      locked = ::flock(lock.get(), LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+      NSLog("UserDefaults: cannot lock %s: %s", path.c_str(), std::strerror(errno));
+      return FileDescriptor();
+    }
+    struct stat held {
+    }, named{};
+    if (::fstat(lock.get(), &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+      return lock;
+    }
+  }
+  NSLog("UserDefaults: the lock file %s keeps being replaced; not writing", path.c_str());
+  return FileDescriptor();
+}
+
 std::optional<std::int64_t> leadingInteger(const std::string& text) {
   const char* start = text.c_str();
   char* end = nullptr;
@@ -201,9 +249,11 @@ struct UserDefaults::State {
     file = std::move(result.fd);
     stored = std::move(result.contents);
     lastError = result.error;
-    if (result.droppedDates > 0) {
-      NSLog("UserDefaults: %s holds %zu date%s outside the years 1 to 9999, read as absent",
-            path.c_str(), result.droppedDates, result.droppedDates == 1 ? "" : "s");
+    if (result.droppedValues > 0) {
+      NSLog(
+          "UserDefaults: %s holds %zu value%s a property list cannot carry (a date outside the "
+          "years 1 to 9999, a control character or bytes that are not UTF-8), read as absent",
+          path.c_str(), result.droppedValues, result.droppedValues == 1 ? "" : "s");
     }
     if (result.outcome == FileRead::Outcome::ok || result.outcome == FileRead::Outcome::missing) {
       reportedProblem = false;
@@ -240,6 +290,16 @@ struct UserDefaults::State {
       pending.insert_or_assign(std::string(key), Change{std::move(value), ++generation});
     }
     notify(key);
+  }
+
+  // Removes from `pending` those of `changes` not made again since. Called with `mutex` held.
+  void forget(const std::map<std::string, Change, std::less<>>& changes) {
+    for (const auto& [key, change] : changes) {
+      auto still = pending.find(key);
+      if (still != pending.end() && still->second.generation == change.generation) {
+        pending.erase(still);
+      }
+    }
   }
 
   // Calls every change observer with `key`, holding only each observer's own call lock.
@@ -318,7 +378,7 @@ std::optional<PlistValue> UserDefaults::objectForKey(std::string_view key) const
 bool UserDefaults::setObject(std::string_view key, PlistValue value) {
   // Checked here so that one unwritable value cannot block every later synchronize.
   std::string whyNot;
-  if (!propertyListXml(value, &whyNot)) {
+  if (!propertyListXml(PlistValue(std::string(key)), &whyNot) || !propertyListXml(value, &whyNot)) {
     NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list (%s); ignored",
           static_cast<int>(key.size()), key.data(), whyNot.c_str());
     return false;
@@ -387,21 +447,15 @@ bool UserDefaults::synchronize() {
     changes = state.pending;
   }
 
+  // A link in place of the file is written through, so a settings file kept elsewhere (a linked
+  // dotfile) stays where it is; the lock is taken beside the file actually written.
+  const std::string target = linkTarget(state.path);
   std::error_code ignored;
-  std::string folder = deletingLastPathComponent(state.path);
+  std::string folder = deletingLastPathComponent(target);
   if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
-  FileDescriptor lock(::open((state.path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-  if (!lock.valid()) {
-    NSLog("UserDefaults: cannot open the lock file of %s: %s", state.path.c_str(),
-          std::strerror(errno));
-    return false;
-  }
-  int locked;
-  do {
-    locked = ::flock(lock.get(), LOCK_EX);
-  } while (locked != 0 && errno == EINTR);
-  if (locked != 0) return false;
-  removeStaleTemporaries(state.path);
+  FileDescriptor lock = lockFile(target + ".lock");
+  if (!lock.valid()) return false;
+  removeStaleTemporaries(target);
 
   // The file as it is now, read again only when it changed since this object last read it.
   FileRead current;
@@ -423,7 +477,7 @@ bool UserDefaults::synchronize() {
   }
   bool movedAside = false;
   if (current.outcome == FileRead::Outcome::corrupt) {
-    if (!moveAside(state.path)) return false;
+    if (!moveAside(target)) return false;
     movedAside = true;
   }
 
@@ -444,7 +498,17 @@ bool UserDefaults::synchronize() {
       NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), whyNot.c_str());
       return false;
     }
-    if (!writeFileAtomically(state.path, *xml)) {
+    if (xml->size() > static_cast<size_t>(kMaxDefaultsFileSize)) {
+      // Its own reader would refuse the file, and every setting in it would read as absent.
+      NSLog(
+          "UserDefaults: cannot write %s: it would be %zu bytes, more than the %lld a settings "
+          "file may hold; the changes are dropped and the file is left as it was",
+          state.path.c_str(), xml->size(), static_cast<long long>(kMaxDefaultsFileSize));
+      std::lock_guard<std::mutex> guard(state.mutex);
+      state.forget(changes);
+      return false;
+    }
+    if (!writeFileAtomically(target, *xml)) {
       NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), std::strerror(errno));
       return false;
     }
@@ -463,12 +527,7 @@ bool UserDefaults::synchronize() {
   lock.reset();
 
   std::lock_guard<std::mutex> guard(state.mutex);
-  for (const auto& [key, change] : changes) {
-    auto still = state.pending.find(key);
-    if (still != state.pending.end() && still->second.generation == change.generation) {
-      state.pending.erase(still);
-    }
-  }
+  state.forget(changes);
   if (!wrote) {
     if (movedAside) state.read = false;  // re-read on next use
   } else if (written.outcome == FileRead::Outcome::unreadable) {

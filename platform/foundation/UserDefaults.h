@@ -25,7 +25,8 @@ namespace foundation {
 // it changed since this object last read it, applies only the changes (sets and removals) made
 // through this object since its last synchronize, and replaces the file atomically. Processes
 // writing different keys therefore never lose each other's values, and a crash at any moment leaves
-// either the old file or the new one. Missing folders are created.
+// either the old file or the new one. Missing folders are created. When the file is a symbolic
+// link, the file it names is written (and locked beside), and the link is kept.
 //
 // A file that can't be read or parsed, or is larger than 4 MiB (left unread), reads as empty and
 // is logged once. A synchronize never
@@ -73,7 +74,8 @@ class UserDefaults {
 
   // Merges this object's changes into the file as described above. True when the file now holds
   // them (also when there was nothing to write); false when a step failed, in which case the
-  // changes stay pending for the next synchronize.
+  // changes stay pending for the next synchronize, except when the file would grow past the 4 MiB
+  // a read accepts: the changes are then dropped (logged) and the file is left as it was.
   bool synchronize();
 
   // Every key and value as a read would see them now.

@@ -1,13 +1,16 @@
 #include "JobLauncher.h"
 
 #include <fcntl.h>
-#include <linux/close_range.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 #include "JobFile.h"
@@ -27,6 +30,22 @@ struct ChildFailure {
 };
 enum Step { kStandardInput, kStandardOutput, kStandardError, kWorkingDirectory, kExecute };
 
+// How long the child may take from fork to exec.
+constexpr std::chrono::seconds kStartTimeout{10};
+
+// Waits until `fd` can be read (or has hung up) for at most `timeout`; false when it did not.
+bool awaitReadable(int fd, std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd entry{fd, POLLIN, 0};
+    int ready = ::poll(&entry, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
+
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
   std::vector<std::string> variables;
   for (char** entry = environ; entry && *entry; ++entry) {
@@ -44,35 +63,47 @@ std::vector<std::string> environmentWith(const std::map<std::string, std::string
   ::_exit(127);
 }
 
-bool redirect(int target, const char* path, int flags) {
-  foundation::FileDescriptor fd(::open(path, flags | O_CLOEXEC, 0644));
-  // dup2 clears close-on-exec on the copy
-  return fd && ::dup2(fd.get(), target) == target;
+// Opens a standard stream's file without ever blocking: a FIFO that no process reads is refused
+// (ENXIO) rather than waited on. The answer blocks again, as a job expects of its output, and is
+// numbered above the standard streams, so that moving it onto one never overwrites another.
+foundation::FileDescriptor openStream(const char* path, int flags) {
+  foundation::FileDescriptor fd(::open(path, flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644));
+  if (!fd) return fd;
+  int kept = errno;
+  ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  if (fd.get() > STDERR_FILENO) return fd;
+  foundation::FileDescriptor moved(::fcntl(fd.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+  errno = kept;
+  return moved;
 }
 
-// In the forked child: never returns.
-[[noreturn]] void becomeJob(const LaunchRequest& request, char* const* argv, char* const* envp,
-                            int reportFd) {
+// Closes every descriptor from 3 up but `keep`.
+void closeAllBut(int keep) {
+  auto closeRange = [](unsigned first, unsigned last) {
+    if (first > last || ::syscall(SYS_close_range, first, last, 0) == 0) return;
+    for (unsigned fd = first; fd <= last && fd < 65536; ++fd) ::close(static_cast<int>(fd));
+  };
+  closeRange(3, static_cast<unsigned>(keep) - 1);
+  closeRange(static_cast<unsigned>(keep) + 1, ~0U);
+}
+
+// In the forked child, with the standard streams opened by the parent: never returns. Nothing here
+// can block, and the caller's descriptors (its lock among them) are closed first.
+[[noreturn]] void becomeJob(const LaunchRequest& request, const int streams[3], char* const* argv,
+                            char* const* envp, int reportFd) {
   sigset_t none;
   sigemptyset(&none);
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
   for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
   ::setsid();
 
-  constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND;
-  if (!redirect(STDIN_FILENO, "/dev/null", O_RDONLY)) failInChild(reportFd, kStandardInput);
-  const char* out = request.standardOutPath ? request.standardOutPath->c_str() : "/dev/null";
-  if (!redirect(STDOUT_FILENO, out, kAppend)) failInChild(reportFd, kStandardOutput);
-  const char* err = request.standardErrorPath ? request.standardErrorPath->c_str() : "/dev/null";
-  if (!redirect(STDERR_FILENO, err, kAppend)) failInChild(reportFd, kStandardError);
+  // dup2 clears close-on-exec on the copy
+  for (int target = STDIN_FILENO; target <= STDERR_FILENO; ++target) {
+    if (::dup2(streams[target], target) != target) failInChild(reportFd, Step(target));
+  }
+  closeAllBut(reportFd);
   if (request.workingDirectory && ::chdir(request.workingDirectory->c_str()) != 0) {
     failInChild(reportFd, kWorkingDirectory);
-  }
-  // Everything else the caller left open closes on exec; the report pipe already does.
-  if (::syscall(SYS_close_range, 3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
-    for (int fd = 3; fd < 65536; ++fd) {
-      if (fd != reportFd) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-    }
   }
   ::execvpe(request.executable.c_str(), argv, envp);
   failInChild(reportFd, kExecute);
@@ -85,10 +116,10 @@ std::string describe(const LaunchRequest& request, const ChildFailure& failure) 
       what = "cannot open /dev/null";
       break;
     case kStandardOutput:
-      what = "cannot open StandardOutPath " + *request.standardOutPath;
+      what = "cannot open StandardOutPath " + request.standardOutPath.value_or("/dev/null");
       break;
     case kStandardError:
-      what = "cannot open StandardErrorPath " + *request.standardErrorPath;
+      what = "cannot open StandardErrorPath " + request.standardErrorPath.value_or("/dev/null");
       break;
     case kWorkingDirectory:
       what = "cannot enter WorkingDirectory " + *request.workingDirectory;
@@ -96,6 +127,9 @@ std::string describe(const LaunchRequest& request, const ChildFailure& failure) 
     default:
       what = "cannot run " + request.executable;
       break;
+  }
+  if (failure.error == ENXIO && failure.step != kExecute) {
+    return what + ": it is a FIFO that no process reads";
   }
   return what + ": " + std::strerror(failure.error);
 }
@@ -129,6 +163,18 @@ LaunchResult launchJob(const LaunchRequest& request) {
   for (std::string& variable : variables) envp.push_back(variable.data());
   envp.push_back(nullptr);
 
+  constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND;
+  const std::optional<std::string>* paths[3] = {nullptr, &request.standardOutPath,
+                                                &request.standardErrorPath};
+  foundation::FileDescriptor streams[3];
+  for (int target = STDIN_FILENO; target <= STDERR_FILENO; ++target) {
+    bool given = paths[target] && paths[target]->has_value();
+    streams[target] = openStream(given ? (*paths[target])->c_str() : "/dev/null",
+                                 target == STDIN_FILENO ? O_RDONLY : kAppend);
+    if (!streams[target]) return {std::nullopt, describe(request, {target, errno})};
+  }
+  const int streamFds[3] = {streams[0].get(), streams[1].get(), streams[2].get()};
+
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return {std::nullopt, std::strerror(errno)};
   foundation::FileDescriptor reportRead(report[0]), reportWrite(report[1]);
@@ -136,15 +182,23 @@ LaunchResult launchJob(const LaunchRequest& request) {
   if (child < 0) return {std::nullopt, std::string("cannot fork: ") + std::strerror(errno)};
   if (child == 0) {
     reportRead.reset();
-    becomeJob(request, argv.data(), envp.data(), reportWrite.get());
+    becomeJob(request, streamFds, argv.data(), envp.data(), reportWrite.get());
   }
   // Only the child keeps the write end: the read below ends when it has executed or failed.
   reportWrite.reset();
+  for (foundation::FileDescriptor& stream : streams) stream.reset();
   // The identity is taken before the child can exec or end: the pid cannot be reused meanwhile.
   auto identity = identifyProcess(child);
 
   ChildFailure failure{};
-  ssize_t got;
+  ssize_t got = -1;
+  if (!awaitReadable(reportRead.get(), kStartTimeout)) {
+    ::kill(child, SIGKILL);
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return {std::nullopt, "cannot run " + request.executable + ": it did not start within " +
+                              std::to_string(kStartTimeout.count()) + " seconds"};
+  }
   do {
     got = ::read(reportRead.get(), &failure, sizeof failure);
   } while (got < 0 && errno == EINTR);

@@ -32,7 +32,10 @@ struct LaunchResult {
 // Starts the request as launchd starts a job, detached from the caller: a new session, standard
 // input from /dev/null, standard output and error appended to the given files (created 0644) or
 // /dev/null, no other descriptor inherited, default signal dispositions and an empty signal mask.
-// Answers once the program has been executed, or why it could not be.
+// The files are opened here without blocking (a FIFO no process reads is refused, and nothing is
+// started), and the child holds none of the caller's descriptors, its locks included, from the
+// start. Answers once the program has been executed, or why it could not be; a child that has not
+// executed it within 10 seconds is killed and reported.
 LaunchResult launchJob(const LaunchRequest& request);
 
 }  // namespace launchd

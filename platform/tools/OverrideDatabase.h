@@ -11,7 +11,8 @@ namespace launchd {
 std::string overrideDatabasePath();
 
 // The label's entry: true disabled, false enabled; nullopt without a boolean entry or a readable
-// database.
+// database. The file is parsed again only when it changed since the last call (one stat per call).
+// One thread only.
 std::optional<bool> disabledOverride(const std::string& label);
 
 // Records the label's entry, keeping every other entry as it is, and writes the file atomically

@@ -20,6 +20,8 @@
 // or a usage error.
 #include <cctype>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -104,11 +106,30 @@ std::optional<std::int64_t> parseInteger(const std::string& text) {
   return static_cast<std::int64_t>(value);
 }
 
+// A finite decimal number: sign, digits with at most one point, an optional exponent. Hexadecimal,
+// "inf", "nan" and numbers beyond a double's range are refused.
 std::optional<double> parseReal(const std::string& text) {
-  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return std::nullopt;
-  char* end = nullptr;
-  double value = std::strtod(text.c_str(), &end);
-  if (*end != '\0') return std::nullopt;
+  size_t at = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+  size_t digits = 0, points = 0;
+  for (;
+       at < text.size() && (std::isdigit(static_cast<unsigned char>(text[at])) || text[at] == '.');
+       ++at) {
+    text[at] == '.' ? ++points : ++digits;
+  }
+  if (digits == 0 || points > 1) return std::nullopt;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    size_t start = ++at < text.size() && (text[at] == '+' || text[at] == '-') ? at + 1 : at;
+    for (at = start; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+    }
+    if (at == start) return std::nullopt;
+  }
+  if (at != text.size()) return std::nullopt;
+  const char* begin = text.c_str() + (text[0] == '+' ? 1 : 0);
+  double value = 0;
+  auto [end, error] = std::from_chars(begin, text.c_str() + text.size(), value);
+  if (error != std::errc() || end != text.c_str() + text.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
   return value;
 }
 
@@ -130,7 +151,7 @@ std::optional<PlistValue> valueFor(const std::string& type, const std::string& t
     expected = "an integer";
   } else if (type == "-float") {
     if (auto number = parseReal(text)) value = PlistValue(*number);
-    expected = "a number";
+    expected = "a finite decimal number";
   } else if (type == "-bool" || type == "-boolean") {
     if (auto truth = parseBool(text)) value = PlistValue(*truth);
     expected = "YES, NO, TRUE, FALSE, 1 or 0";

@@ -13,12 +13,15 @@
 #include <cairo.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "foundation/PropertyList.h"
 
 namespace {
 
@@ -55,7 +58,8 @@ struct Channel {
   }
 };
 
-// Writes the image to `path` through a temporary file beside it; false after saying why.
+// Writes the image to `path` through a temporary file of a fresh name beside it; false after saying
+// why.
 bool savePng(XImage& image, const std::string& path) {
   std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
       cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height),
@@ -77,19 +81,22 @@ bool savePng(XImage& image, const std::string& path) {
   }
   cairo_surface_mark_dirty(surface.get());
 
-  std::string folder = ".";
-  std::string name = path;
-  if (size_t slash = path.rfind('/'); slash != std::string::npos) {
-    folder = slash == 0 ? "/" : path.substr(0, slash);
-    name = path.substr(slash + 1);
+  std::string png;
+  cairo_status_t status = cairo_surface_write_to_png_stream(
+      surface.get(),
+      [](void* closure, const unsigned char* bytes, unsigned int length) {
+        static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(bytes), length);
+        return CAIRO_STATUS_SUCCESS;
+      },
+      &png);
+  if (status != CAIRO_STATUS_SUCCESS) {
+    std::fprintf(stderr, "screencapture: cannot encode the image: %s\n",
+                 cairo_status_to_string(status));
+    return false;
   }
-  std::string temporary = folder + "/." + name + "." + std::to_string(::getpid());
-  cairo_status_t status = cairo_surface_write_to_png(surface.get(), temporary.c_str());
-  if (status != CAIRO_STATUS_SUCCESS || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    std::fprintf(
-        stderr, "screencapture: cannot write %s: %s\n", path.c_str(),
-        status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status) : std::strerror(errno));
-    ::unlink(temporary.c_str());
+  if (!foundation::writeFileAtomically(path, png)) {
+    std::fprintf(stderr, "screencapture: cannot write %s: %s\n", path.c_str(),
+                 std::strerror(errno));
     return false;
   }
   return true;

@@ -217,14 +217,20 @@ class BundleScriptsTest : public DiskImageTest {
     }
   }
 
-  // A disk image holding the folders `bundles`, each with the executable text `contents`.
+  // A disk image holding the folders `bundles`, each with the executable text `contents` and
+  // the symbolic links `links` (place in the bundle → target).
   std::string appImage(const std::string& name, std::initializer_list<std::string> bundles,
-                       const std::string& contents) {
+                       const std::string& contents,
+                       const std::vector<std::pair<std::string, std::string>>& links = {}) {
     std::string folder = sandbox.base() + "/content";
     fs::remove_all(folder);
     std::vector<std::string> tar{"/bin/tar", "-C", folder, "-cf", sandbox.base() + "/part.tar"};
     for (const std::string& bundle : bundles) {
       writeFile(folder + "/" + bundle + "/Contents/MacOS/App", contents);
+      for (const auto& [place, target] : links) {
+        fs::create_directories(fs::path(folder + "/" + bundle + "/" + place).parent_path());
+        fs::create_symlink(target, folder + "/" + bundle + "/" + place);
+      }
       tar.push_back(bundle);
     }
     EXPECT_EQ(testing_support::runChild(tar).exitStatus, 0);
@@ -276,6 +282,80 @@ TEST_F(BundleScriptsTest, AnImageWithoutExactlyOneBundleFailsAndChangesNothing) 
   EXPECT_EQ(readFile(installed + "/Contents/MacOS/App"), "old");
   EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.inRoot("Applications")), {}), 1);
   EXPECT_EQ(_completions, 0);
+}
+
+TEST_F(BundleScriptsTest, LinksInsideTheBundleAreKeptAndOneLeadingOutIsRefused) {
+  SkipWithout7z();
+  std::string installed = sandbox.inRoot("Applications/App.app");
+  std::string image = appImage("framework.dmg", {"App.app"}, "new",
+                               {{"Contents/F.framework/Versions/A/F", "../../../MacOS/App"},
+                                {"Contents/F.framework/Versions/Current", "A"},
+                                {"Contents/F.framework/F", "Versions/Current/F"}});
+  ASSERT_EQ(ToolKiFunction::runAppScripteInstallApp(image, true, _completion), 0);
+  EXPECT_EQ(fs::read_symlink(installed + "/Contents/F.framework/F"), "Versions/Current/F");
+  EXPECT_EQ(readFile(installed + "/Contents/F.framework/F"), "new");
+
+  for (const char* outside : {"/etc/passwd", "../Up/.."}) {  // Up leads to the bundle itself
+    image = appImage("out.dmg", {"App.app"}, "evil",
+                     {{"Contents/Up", ".."}, {"Contents/M/o", outside}});
+    StderrCapture capture(sandbox.base() + "/log.txt");
+    EXPECT_EQ(ToolKiFunction::runAppScripteInstallApp(image, true, _completion), -1) << outside;
+    EXPECT_EQ(occurrences(capture.finish(), "a symbolic link that leads outside the bundle"), 1u);
+    EXPECT_EQ(readFile(installed + "/Contents/MacOS/App"), "new");
+  }
+}
+
+TEST_F(BundleScriptsTest, TheCopyAnInterruptedRunMovedAsideIsPutBackByTheNextRun) {
+  SkipWithout7z();
+  // As an earlier version of the script left it when killed between its two moves.
+  std::string leftover = sandbox.inRoot("Applications/.install.Ab12Cd");
+  writeFile(leftover + "/previous/Contents/MacOS/App", "old");
+  writeFile(leftover + "/image/part/App.app/Contents/MacOS/App", "new");
+  std::string image = appImage("two.dmg", {"App.app", "Other.app"}, "new");
+  StderrCapture capture(sandbox.base() + "/log.txt");
+  EXPECT_EQ(ToolKiFunction::runAppScripteInstallApp(image, true, _completion), -1);
+  capture.finish();
+  EXPECT_EQ(readFile(sandbox.inRoot("Applications/App.app/Contents/MacOS/App")), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.inRoot("Applications")), {}), 1);
+}
+
+// mv, rm and rename-exchange through a wrapper that, on the wrapped call SIGNAL_AT, signals the
+// script's whole process group (as `launchctl unload` does) before the call can act: whatever
+// the signal and the moment, the folder holds the old bundle or the new one, and the next run
+// puts the new one in place and leaves nothing else.
+TEST_F(BundleScriptsTest, ASignalAtAnyStepLeavesTheOldBundleOrTheNewOne) {
+  SkipWithout7z();
+  std::string applications = sandbox.inRoot("Applications"), installed = applications + "/App.app";
+  std::string image = appImage("new.dmg", {"App.app"}, "new");
+  std::string wrappers = sandbox.base() + "/wrappers",
+              count = foundation::shellQuoted(sandbox.base() + "/count");
+  writeScript(wrappers + "/mv", "n=$(($(cat " + count + ") + 1)); echo $n > " + count +
+                                    "\n[ $n -eq $SIGNAL_AT ] && kill -s $SIGNAL 0 && sleep 5"
+                                    "\nPATH=$REAL_PATH exec \"${0##*/}\" \"$@\"\n");
+  fs::create_symlink("mv", wrappers + "/rm"),
+      fs::create_symlink("mv", wrappers + "/rename-exchange");
+  std::string path = _oldPath + ":" + fs::path(RENAME_EXCHANGE_PATH).parent_path().string();
+  auto install = [&](const std::string& signal, int at) {
+    writeFile(sandbox.base() + "/count", "0");
+    return testing_support::runChild(
+        {"/bin/sh", std::string(MENDKIT_RESOURCES_DIR) + "/install_script.sh", image,
+         "/Applications", sandbox.home()},
+        {.environment = {"PATH=" + wrappers + ":" + path, "REAL_PATH=" + path, "SIGNAL=" + signal,
+                         "SIGNAL_AT=" + std::to_string(at)},
+         .newProcessGroup = true});
+  };
+  for (const std::string signal : {"TERM", "KILL"}) {
+    for (int at = 1; at < 10; ++at) {
+      writeFile(installed + "/Contents/MacOS/App", "old");
+      bool interrupted = install(signal, at).exitStatus != 0;
+      std::string now = readFile(installed + "/Contents/MacOS/App").value_or("missing");
+      EXPECT_TRUE(now == "old" || now == "new") << signal << " at call " << at << ": " << now;
+      if (!interrupted) break;
+      ASSERT_EQ(install(signal, 0).exitStatus, 0);
+      EXPECT_EQ(readFile(installed + "/Contents/MacOS/App"), "new");
+      EXPECT_EQ(std::distance(fs::directory_iterator(applications), {}), 1) << signal << at;
+    }
+  }
 }
 
 }  // namespace

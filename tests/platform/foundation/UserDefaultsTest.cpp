@@ -1,5 +1,7 @@
 #include "foundation/UserDefaults.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "foundation/Bundle.h"
+#include "foundation/FileDescriptor.h"
 #include "foundation/PropertyList.h"
 #include "support/StderrCapture.h"
 #include "support/Subprocess.h"
@@ -210,6 +213,26 @@ TEST_F(UserDefaultsTest, AValueNoFileCanHoldIsRefused) {
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"next", std::int64_t{1}}}));
 }
 
+TEST_F(UserDefaultsTest, WhatTheFileCannotHoldIsRefusedAndTheFileLeftAsItWas) {
+  UserDefaults defaults(prefs());
+  defaults.setBool("NeverPopDialog", true);
+  ASSERT_TRUE(defaults.synchronize());
+  std::optional<std::string> before = readFile(prefs());
+  StderrCapture capture(sandbox.inHome("stderr.txt"));
+  EXPECT_FALSE(defaults.setObject("bell", PlistValue(std::string("ring\x07"))));
+  EXPECT_FALSE(defaults.setObject("esc\x1b", PlistValue(std::string("v"))));
+  EXPECT_FALSE(defaults.setObject("\xc3", PlistValue(std::int64_t{1})));  // not UTF-8
+  EXPECT_TRUE(defaults.setObject("fine", PlistValue(std::string("tab\tline\n caf\xc3\xa9"))));
+  defaults.setString("padding", std::string(4 << 20, 'p'));  // past what a read accepts
+  EXPECT_FALSE(defaults.synchronize());
+  EXPECT_EQ(occurrences(capture.finish(), "more than the 4194304 a settings file may hold"), 1u);
+  EXPECT_EQ(readFile(prefs()), before);
+  EXPECT_FALSE(defaults.objectForKey("padding")) << "the refused change still reads as stored";
+  defaults.setInteger("next", 1);
+  EXPECT_TRUE(defaults.synchronize()) << "a refused write must not block later ones";
+  EXPECT_EQ(fileContents(prefs()).size(), 2u);
+}
+
 TEST_F(UserDefaultsTest, StoredDatesOfAnyYearAreKeptAndABadOneBlocksNoWrite) {
   writeFile(prefs(),
             "<plist version=\"1.0\"><dict>"
@@ -225,7 +248,7 @@ TEST_F(UserDefaultsTest, StoredDatesOfAnyYearAreKeptAndABadOneBlocksNoWrite) {
   defaults.setInteger("x", 1);
   ASSERT_TRUE(defaults.synchronize());
   std::string log = capture.finish();
-  EXPECT_EQ(occurrences(log, "holds 1 date outside the years 1 to 9999"), 1u) << log;
+  EXPECT_EQ(occurrences(log, "holds 1 value a property list cannot carry"), 1u) << log;
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"far", Date{16725225600.0}},
                                                     {"old", Date{-2208988800.0}},
                                                     {"x", std::int64_t{1}}}));
@@ -408,6 +431,19 @@ TEST_F(UserDefaultsTest, AnOversizeFileIsSetAsideUnread) {
   EXPECT_EQ(fileContents(prefs()), (PlistDictionary{{"x", std::int64_t{1}}}));
 }
 
+TEST_F(UserDefaultsTest, ALinkedSettingsFileIsWrittenThroughAndStaysALink) {
+  std::string real = sandbox.inHome("dotfiles/agent.plist");
+  writeFile(real, *propertyListXml(PlistValue(PlistDictionary{{"kept", std::int64_t{1}}})));
+  std::filesystem::create_directories(sandbox.inHome("Library/Preferences"));
+  std::filesystem::create_symlink("../../dotfiles/agent.plist", prefs());
+  UserDefaults defaults(prefs());
+  defaults.setInteger("x", 2);
+  ASSERT_TRUE(defaults.synchronize());
+  EXPECT_TRUE(std::filesystem::is_symlink(prefs()));
+  EXPECT_EQ(fileContents(real),
+            (PlistDictionary{{"kept", std::int64_t{1}}, {"x", std::int64_t{2}}}));
+}
+
 TEST_F(UserDefaultsTest, AFileIsReadAgainOnlyWhenItChanged) {
   // Bytes this process has read so far, from any file.
   auto bytesRead = [] {
@@ -495,6 +531,28 @@ TEST_F(UserDefaultsTest, AFailedSynchronizeKeepsTheChangesForTheNextOne) {
 }
 
 // --- threads
+
+TEST_F(UserDefaultsTest, NoWriteIsLostWhileTheLockFileIsRemovedUnderItsLock) {
+  std::atomic<bool> done{false};
+  std::thread remover([&] {
+    while (!done) {
+      foundation::FileDescriptor lock(::open((prefs() + ".lock").c_str(), O_RDWR | O_CLOEXEC));
+      if (lock.valid() && ::flock(lock.get(), LOCK_EX) == 0) ::unlink((prefs() + ".lock").c_str());
+    }
+  });
+  auto writer = [&](const std::string& prefix) {
+    UserDefaults own(prefs());  // one object each: only the lock file keeps them apart
+    for (int i = 0; i < 100; ++i) {
+      own.setInteger(prefix + std::to_string(i), i);
+      EXPECT_TRUE(own.synchronize());
+    }
+  };
+  std::thread first(writer, "a"), second(writer, "b");
+  first.join(), second.join();
+  done = true;
+  remover.join();
+  EXPECT_EQ(fileContents(prefs()).size(), 200u) << "writes were lost";
+}
 
 TEST_F(UserDefaultsTest, ManyThreadsShareOneObject) {
   UserDefaults defaults(prefs());

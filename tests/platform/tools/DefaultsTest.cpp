@@ -46,6 +46,7 @@ TEST_F(DefaultsToolTest, EachTypeIsStoredAsTheAgentReadsItAndPrintedAsWritten) {
   output({"write", kDomain, "Off", "-boolean", "false"});
   output({"write", kDomain, "Shown", "-date", "2026-12-07 10:00:00 +0000"});
   output({"write", kDomain, "Scale", "-float", "1.5"});
+  output({"write", kDomain, "Large", "-float", "-2.5E+3"});
   output({"write", kDomain, "Name", "-string", "two words"});
   output({"write", kDomain, "Plain", "-7"});  // no type: a string
 
@@ -54,6 +55,7 @@ TEST_F(DefaultsToolTest, EachTypeIsStoredAsTheAgentReadsItAndPrintedAsWritten) {
   EXPECT_EQ(stored("Off"), PlistValue(false));
   EXPECT_EQ(stored("Shown"), PlistValue(Date{1796637600}));
   EXPECT_EQ(stored("Scale"), PlistValue(1.5));
+  EXPECT_EQ(stored("Large"), PlistValue(-2500.0));
   EXPECT_EQ(stored("Name"), PlistValue("two words"));
   EXPECT_EQ(stored("Plain"), PlistValue("-7"));
 
@@ -62,7 +64,8 @@ TEST_F(DefaultsToolTest, EachTypeIsStoredAsTheAgentReadsItAndPrintedAsWritten) {
   EXPECT_EQ(output({"read", kDomain, "Never"}), "1\n");
   EXPECT_EQ(output({"read-type", kDomain, "Site"}), "Type is integer\n");
   EXPECT_EQ(output({"read", kDomain}),
-            "{\n    Name = \"two words\";\n    Never = 1;\n    Off = 0;\n    Plain = -7;\n"
+            "{\n    Large = -2500;\n    Name = \"two words\";\n    Never = 1;\n    Off = 0;\n"
+            "    Plain = -7;\n"
             "    Scale = 1.5;\n    Shown = \"2026-12-07 10:00:00 +0000\";\n    Site = -42;\n}\n");
 
   // A path names the file itself, ".plist" added.
@@ -110,6 +113,12 @@ TEST_F(DefaultsToolTest, BadValuesAndMissingNamesFailWithoutChangingAnything) {
       {"write", kDomain, "Site", "-int", ""},
       {"write", kDomain, "Site", "-int", "99999999999999999999"},
       {"write", kDomain, "Site", "-float", "1.5.2"},
+      {"write", kDomain, "Site", "-float", "1e999"},
+      {"write", kDomain, "Site", "-float", "0x1p3"},
+      {"write", kDomain, "Site", "-float", "nan"},
+      {"write", kDomain, "Site", "-float", "-inf"},
+      {"write", kDomain, "Site", "-float", "1e"},
+      {"write", kDomain, "Site", "-string", "ring\x07"},
       {"write", kDomain, "Site", "-bool", "maybe"},
       {"write", kDomain, "Site", "-array", "x"},
       {"write", kDomain, "Site"},

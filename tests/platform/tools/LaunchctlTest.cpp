@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +13,7 @@
 #include "foundation/FileDescriptor.h"
 #include "foundation/PropertyList.h"
 #include "support/DesktopEntry.h"
+#include "support/StderrCapture.h"
 #include "support/Subprocess.h"
 
 namespace tools_tests {
@@ -285,6 +287,36 @@ TEST_F(LaunchctlTest, AProgramThatCannotRunFailsAndIsNotLoaded) {
   EXPECT_EQ(result.exitStatus, 1);
   EXPECT_EQ(result.err, job + ": cannot run /nonexistent/program: No such file or directory\n");
   EXPECT_EQ(launchctl({"unload", job}).exitStatus, 3);
+}
+
+TEST_F(LaunchctlTest, AFifoNoOneReadsAsOutputIsRefusedAtOnceAndHoldsNothing) {
+  std::string fifo = sandbox.base() + "/out.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string job = writeJob("com.example.fifo", {"/bin/true"}, {{"StandardOutPath", fifo}});
+  ChildResult result = testing_support::runChild({LAUNCHCTL_PATH, "load", job}, {}, 10);
+  ASSERT_TRUE(result.finished) << "load waited on the FIFO";
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err, job + ": cannot open StandardOutPath " + fifo +
+                            ": it is a FIFO that no process reads\n");
+  EXPECT_EQ(loadedPid("com.example.fifo"), 0);
+  EXPECT_EQ(testing_support::runChild({LAUNCHCTL_PATH, "unload", job}, {}, 10).exitStatus, 3);
+}
+
+TEST_F(LaunchctlTest, AThousandJobFilesAgainstAThousandOverridesLoadInAFifthOfASecond) {
+  PlistDictionary overrides;
+  std::vector<std::string> arguments{"load"};
+  for (int index = 0; index < 1000; ++index) {
+    std::string label = "com.example.many" + std::to_string(index);
+    overrides[label] = true;
+    arguments.push_back(sandbox.inHome("Library/LaunchAgents/" + label + ".plist"));
+    writeFile(arguments.back(), *foundation::propertyListXml(PlistDictionary{
+                                    {"Label", label}, {"ProgramArguments", PlistArray{"x"}}}));
+  }
+  writeFile(databasePath(), *foundation::propertyListXml(overrides));
+  ChildResult result = launchctl(arguments);
+  EXPECT_EQ(testing_support::occurrences(result.err, ": service disabled\n"), 1000u);
+  EXPECT_LT(result.seconds, 0.2);
+  std::printf("[ figure   ] 1000 job files, 1000 overrides: load in %.3f s\n", result.seconds);
 }
 
 TEST_F(LaunchctlTest, UsageErrorsExit64) {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "ToolsTest.h"
@@ -64,7 +65,6 @@ TEST(ScreencaptureTest, SavesTheRootWindowPixelForPixel) {
   std::string png = sandbox.base() + "/shot.png";
   ChildResult saved = testing_support::runChild({SCREENCAPTURE_PATH, "-x", png},
                                                 {.environment = {"DISPLAY=" + display}});
-  XCloseDisplay(connection);
   ASSERT_EQ(saved.exitStatus, 0) << saved.err;
   int width = 0, height = 0;
   EXPECT_EQ(pixelOf(png, 0, 0, &width, &height), 0xff0000u);
@@ -75,12 +75,28 @@ TEST(ScreencaptureTest, SavesTheRootWindowPixelForPixel) {
   EXPECT_EQ(pixelOf(png, 18, 8, &width, &height), 0xff0000u);
   EXPECT_EQ(pixelOf(png, 17, 9, &width, &height), 0xff0000u);
 
+  // Whatever waits at the old predictable temporary name (".NAME.pid", the pid kept by exec) is
+  // neither followed nor opened.
+  std::string victim = sandbox.base() + "/victim";
+  testing_support::writeFile(victim, "kept");
+  for (const char* plant : {"ln -s \"$1\" \"$2.$$\"", "mkfifo \"$2.$$\""}) {
+    ChildResult planted = testing_support::runChild(
+        {"/bin/sh", "-c", std::string(plant) + " && exec \"$3\" -x \"$4\"", "sh", victim,
+         sandbox.base() + "/.planted.png", SCREENCAPTURE_PATH, sandbox.base() + "/planted.png"},
+        {.environment = {"DISPLAY=" + display}}, 10);
+    EXPECT_EQ(planted.exitStatus, 0) << plant << ": " << planted.err;
+    EXPECT_EQ(pixelOf(sandbox.base() + "/planted.png", 0, 0, &width, &height), 0xff0000u);
+    std::remove((sandbox.base() + "/planted.png").c_str());
+  }
+  EXPECT_EQ(testing_support::readFile(victim), "kept");
+
   ChildResult noDisplay =
       testing_support::runChild({SCREENCAPTURE_PATH, "-x", sandbox.base() + "/none.png"},
                                 {.environment = {"DISPLAY=" + display + "9"}});
   EXPECT_EQ(noDisplay.exitStatus, 1);
   EXPECT_NE(noDisplay.err.find("cannot open the display"), std::string::npos) << noDisplay.err;
   EXPECT_FALSE(testing_support::readFile(sandbox.base() + "/none.png"));
+  XCloseDisplay(connection);
 }
 
 }  // namespace
