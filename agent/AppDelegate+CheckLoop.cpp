@@ -22,7 +22,12 @@ constexpr std::int64_t kTickIntervalNanoseconds = 10 * dispatch::kNanosecondsPer
 
 AppDelegate::CheckProbes AppDelegate::systemProbes() {
   return {
-      .rulesForiTunesRepairError = Rules::rulesForiTunesRepairError,
+      // The log folders and what is remembered of judged logs are asked first: most ticks end
+      // there, before the rule's probes of the process list and the restore work folders.
+      .rulesForiTunesRepairError =
+          [](std::optional<std::string>* word) {
+            return Rules::logsMayShowRepairError() && Rules::rulesForiTunesRepairError(word);
+          },
       .deviceHandle = [] { return MKDeviceManager::shared()->deviceHandle(); },
       .whetherBlueScreen = [] { return MKDeviceManager::shared()->whetherBlueScreen(); },
       .mendkitIsRemoved = Rules::mendkitIsRemoved,

@@ -294,20 +294,26 @@ struct LogEntry {
 
 }  // namespace
 
-bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
-  if (!mendkitIsRemoved()) return false;
-  if (mendkitIsRunning()) return false;
-  if (iTunesRepairNow()) return false;
+namespace {
 
+// The log that steps 2 to 6 of the rule choose: the newest of the three sources' newest logs.
+struct ChosenLog {
+  size_t source = 0;
+  std::optional<std::string> path;  // none for a source that has no log but won on its time
+  double created = 0;               // seconds after 1970, or the source's substitute time
+};
+
+// Nullopt when no source has a log with a readable creation time.
+std::optional<ChosenLog> chooseLog() {
   std::optional<std::string> logs[kSourceCount];
   std::optional<Date> created[kSourceCount];
   bool anyCreated = false;
   for (size_t i = 0; i < kSourceCount; ++i) {
-    logs[i] = latestLogFileWithiTunes(kLogSources[i].folder, kLogSources[i].fileWord);
+    logs[i] = Rules::latestLogFileWithiTunes(kLogSources[i].folder, kLogSources[i].fileWord);
     if (logs[i]) created[i] = FileManager::creationDateOfItemAtPath(*logs[i]);
     anyCreated = anyCreated || created[i].has_value();
   }
-  if (!anyCreated) return false;
+  if (!anyCreated) return std::nullopt;
 
   double times[kSourceCount];
   for (size_t i = 0; i < kSourceCount; ++i) {
@@ -316,10 +322,22 @@ bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
   const double newest = *std::max_element(std::begin(times), std::end(times));
   size_t chosen = 0;
   while (times[chosen] != newest) ++chosen;
-  if (deviceType) *deviceType = kLogSources[chosen].deviceWord;
+  return ChosenLog{chosen, std::move(logs[chosen]), newest};
+}
 
-  if (!logs[chosen] || !rulesForLogDate(Date{newest})) return false;
-  LogJudgement judgement = judgeLog(*logs[chosen]);
+}  // namespace
+
+bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
+  if (!mendkitIsRemoved()) return false;
+  if (mendkitIsRunning()) return false;
+  if (iTunesRepairNow()) return false;
+
+  std::optional<ChosenLog> chosen = chooseLog();
+  if (!chosen) return false;
+  if (deviceType) *deviceType = kLogSources[chosen->source].deviceWord;
+
+  if (!chosen->path || !rulesForLogDate(Date{chosen->created})) return false;
+  LogJudgement judgement = judgeLog(*chosen->path);
   if (judgement.noFailure) return false;
 
   foundation::UserDefaults& defaults = foundation::UserDefaults::standard();
@@ -332,6 +350,16 @@ bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
   defaults.setString(kLastFileSha1, digest);
   defaults.synchronize();
   return true;
+}
+
+bool Rules::logsMayShowRepairError() {
+  std::optional<ChosenLog> chosen = chooseLog();
+  if (!chosen || !chosen->path || !rulesForLogDate(Date{chosen->created})) return false;
+  foundation::FileDescriptor log = foundation::openRegularFile(*chosen->path);
+  struct stat info {};
+  if (!log || ::fstat(log.get(), &info) != 0) return false;
+  std::optional<LogJudgement> remembered = logMemo().find(*chosen->path, LogIdentity(info));
+  return !remembered || !remembered->noFailure;
 }
 
 std::optional<std::string> Rules::latestLogFileWithiTunes(std::string_view logFolder,
