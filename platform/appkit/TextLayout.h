@@ -61,6 +61,11 @@ class TextLayout {
   // the font configuration, the font map and the system font at the sizes windows use. Main
   // thread; later calls do nothing.
   static void prepareFonts(double scale);
+  // Loads on the calling thread, once per process, what prepareFonts spends most of its time on
+  // and keeps in caches the whole process shares: the font configuration, the system font's font
+  // files and faces. Its own font map is let go at the end. Any thread; blocks for the loading
+  // (tens of milliseconds); later calls do nothing.
+  static void loadFontsAhead();
 
  private:
   struct Pango;
