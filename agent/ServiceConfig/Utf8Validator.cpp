@@ -3,12 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define MENDKIT_X86 1
-#else
-#define MENDKIT_X86 0
-#endif
+#include "VectorInstructions.h"
 
 namespace {
 
