@@ -84,6 +84,8 @@ double watchForFirstPixel(Display* display, double giveUp) {
 // pixel, or -1.
 int showOnce(bool loadAhead) {
   Display* watcher = XOpenDisplay(nullptr);
+  // The last run's pop-up may take a moment to leave the screen with its process.
+  for (int wait = 0; watcher && wait < 100 && regionLit(watcher); ++wait) usleep(10000);
   if (!watcher || regionLit(watcher)) {
     std::printf("-1\n");
     return 1;

@@ -1,5 +1,7 @@
 #include "appkit/TextLayout.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <algorithm>
 #include <cmath>
 #include <deque>
@@ -239,30 +241,23 @@ void TextLayout::prepareFonts(double scale) {
 void TextLayout::loadFontsAhead() {
   static std::once_flag s_once;
   std::call_once(s_once, [] {
-    PangoFontMap* map = pango_cairo_font_map_new();
-    PangoContext* context = pango_font_map_create_context(map);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-    cairo_t* cairo = cairo_create(surface);
-    pango_cairo_update_context(cairo, context);
-    PangoLayout* layout = pango_layout_new(context);
-    pango_layout_set_text(layout, "Aa 0", -1);
-    // The sizes and weights of captions, messages and buttons, as Font describes them.
-    for (double size : {12.0, 13.0, 14.0}) {
-      for (PangoWeight weight : {PANGO_WEIGHT_NORMAL, PANGO_WEIGHT_BOLD}) {
-        PangoFontDescription* description = pango_font_description_new();
-        pango_font_description_set_family_static(description, "Sans");
-        pango_font_description_set_weight(description, weight);
-        pango_font_description_set_absolute_size(description, size * PANGO_SCALE);
-        pango_layout_set_font_description(layout, description);
-        pango_cairo_show_layout(cairo, layout);
-        pango_font_description_free(description);
+    // Only the font configuration's own calls, which may run on any thread beside pango's: its
+    // configuration and caches, and the system font's match and fallback list as pango asks.
+    if (!FcInit()) return;
+    for (int weight : {FC_WEIGHT_REGULAR, FC_WEIGHT_BOLD}) {
+      FcPattern* pattern = FcPatternCreate();
+      FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("Sans"));
+      FcPatternAddInteger(pattern, FC_WEIGHT, weight);
+      FcPatternAddDouble(pattern, FC_PIXEL_SIZE, 13);
+      FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+      FcDefaultSubstitute(pattern);
+      FcResult result = FcResultNoMatch;
+      if (FcFontSet* fonts = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result)) {
+        FcFontSetDestroy(fonts);
       }
+      if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) FcPatternDestroy(match);
+      FcPatternDestroy(pattern);
     }
-    g_object_unref(layout);
-    cairo_destroy(cairo);
-    cairo_surface_destroy(surface);
-    g_object_unref(context);
-    g_object_unref(map);
   });
 }
 
