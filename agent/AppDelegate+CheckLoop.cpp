@@ -7,6 +7,7 @@
 #include "Rules.h"
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
+#include "appkit/TextLayout.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/Time.h"
 #include "dispatch/TimerSource.h"
@@ -18,13 +19,29 @@ namespace {
 constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
 constexpr std::int64_t kTickIntervalNanoseconds = 10 * dispatch::kNanosecondsPerSecond;
 
+// A pop-up may be requested in this tick: what its first frame would wait for is loaded here, on
+// the tick's queue, instead of on the main thread once it shows. Days without one keep that memory.
+void loadFontsForAPopUp() { appkit::TextLayout::loadFontsAhead(); }
+
 }  // namespace
 
 AppDelegate::CheckProbes AppDelegate::systemProbes() {
   return {
-      .rulesForiTunesRepairError = Rules::rulesForiTunesRepairError,
+      // The log folders and what is remembered of judged logs are asked first: most ticks end
+      // there, before the rule's probes of the process list and the restore work folders.
+      .rulesForiTunesRepairError =
+          [](std::optional<std::string>* word) {
+            if (!Rules::logsMayShowRepairError()) return false;
+            loadFontsForAPopUp();
+            return Rules::rulesForiTunesRepairError(word);
+          },
       .deviceHandle = [] { return MKDeviceManager::shared()->deviceHandle(); },
-      .whetherBlueScreen = [] { return MKDeviceManager::shared()->whetherBlueScreen(); },
+      .whetherBlueScreen =
+          [] {
+            const bool error = MKDeviceManager::shared()->whetherBlueScreen();
+            if (error) loadFontsForAPopUp();
+            return error;
+          },
       .mendkitIsRemoved = Rules::mendkitIsRemoved,
       .mendkitIsRunning = Rules::mendkitIsRunning,
       .iTunesRepairNow = Rules::iTunesRepairNow,

@@ -61,6 +61,8 @@ void AppDelegate::animationPopWindow(bool show) {
     appkit::AnimationContext::runAnimationGroup(
         [popup, target](appkit::AnimationContext& context) {
           context.setDuration(foundation::TimeInterval::seconds(kSlideSeconds));
+          // Fast at first, so that the first frame already brings the window's edge in.
+          context.setTimingFunction(appkit::AnimationContext::TimingFunction::EaseOut);
           popup->animator().setFrame(target, true);
         },
         nullptr);

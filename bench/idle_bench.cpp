@@ -10,12 +10,22 @@
 // reports. Exits non-zero when an agent's steady CPU exceeds 5 ms a minute, its RSS exceeds 12 MB,
 // its threads woke more than twice a check (the timer thread and the worker that runs the check)
 // and once more, it ends by itself, or the one given a display did not open it.
+//
+// Then the same agent on a day its gate is open (installed, Mendkit installed in its root, the
+// last-shown date yesterday, no updater log, no device), alone for OPEN-SECONDS (25 unless given
+// with --open-seconds; --quick makes both runs 12 s) at each of about 100, 1,000 and 10,000
+// processes on the machine, the ones missing started by the benchmark (idle children sharing its
+// memory) and ended after the last count. Exits non-zero when its steady CPU exceeds 1 ms a minute
+// at any count.
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +34,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -32,6 +43,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "PrivateDisplay.h"
 
 extern char** environ;
 
@@ -42,6 +54,8 @@ constexpr double kSampleBeforeEnd = 0.3;  // the last sample, before sleep ends
 constexpr double kCpuLimitMsPerMinute = 5;
 constexpr double kRssLimitMB = 12;
 constexpr long kSwitchesPerCheck = 2;
+constexpr double kOpenGateCpuLimitMsPerMinute = 1;
+constexpr long kProcessCounts[] = {100, 1000, 10000};
 
 // Starts `arguments` with output appended to `output`, in the environment with `environment`
 // ("NAME=value") replacing or adding entries and every name in `removed` taken out; -1 on failure.
@@ -76,55 +90,6 @@ pid_t spawn(const std::vector<std::string>& arguments, const std::string& output
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
-
-// A private X server (Xvfb, 1440x900) for the run, killed when destroyed. name() is ":N", or empty
-// when the server did not start within 10 s.
-class PrivateDisplay {
- public:
-  PrivateDisplay() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    const char* argv[] = {"Xvfb",        "-displayfd", "3",   "-screen", "0",
-                          "1440x900x24", "-nolisten",  "tcp", nullptr};
-    if (posix_spawnp(&_server, "Xvfb", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-      _server = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string text;
-    auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (_server > 0 && text.find('\n') == std::string::npos) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          giveUp - std::chrono::steady_clock::now());
-      pollfd entry{fds[0], POLLIN, 0};
-      if (left.count() <= 0 || poll(&entry, 1, int(left.count())) <= 0) break;
-      char buffer[32];
-      ssize_t count = read(fds[0], buffer, sizeof buffer);
-      if (count <= 0) break;
-      text.append(buffer, std::size_t(count));
-    }
-    close(fds[0]);
-    if (text.find('\n') != std::string::npos) _name = ":" + text.substr(0, text.find('\n'));
-  }
-  ~PrivateDisplay() {
-    if (_server <= 0) return;
-    ::kill(_server, SIGTERM);
-    waitpid(_server, nullptr, 0);
-  }
-  PrivateDisplay(const PrivateDisplay&) = delete;
-  PrivateDisplay& operator=(const PrivateDisplay&) = delete;
-
-  const std::string& name() const { return _name; }
-
- private:
-  pid_t _server = -1;
-  std::string _name;
-};
 
 // What the live threads of a process have used so far.
 struct Sample {
@@ -205,7 +170,7 @@ struct Agent {
   std::vector<std::string> environment() const {
     std::vector<std::string> entries = {"HOME=" + home, "PLATFORM_ROOT=" + root,
                                         "XDG_CONFIG_HOME=" + home + "/.config"};
-    if (!display.empty()) entries.push_back("DISPLAY=" + display);
+    entries.push_back(display.empty() ? "PLATFORM_BACKEND=offscreen" : "DISPLAY=" + display);
     return entries;
   }
   std::vector<std::string> removed() const {
@@ -244,6 +209,78 @@ bool install(Agent& agent, const std::string& folder) {
   return true;
 }
 
+// Opens the day's gate of an installed agent: Mendkit installed in its root, the last-shown date
+// moved to yesterday. False after saying why when that fails.
+bool openGate(const Agent& agent) {
+  std::error_code error;
+  std::filesystem::create_directories(agent.root + "/Applications/Mendkit.app/Contents", error);
+  char yesterday[64];
+  const std::time_t then = std::time(nullptr) - 86400;
+  std::tm utc{};
+  std::strftime(yesterday, sizeof yesterday, "%Y-%m-%d %H:%M:%S +0000", gmtime_r(&then, &utc));
+  pid_t writer = spawn({MENDKIT_DEFAULTS_EXECUTABLE, "write", "com.kelvanoria.Mendkit.agent",
+                        "PopDialogDate", "-date", yesterday},
+                       agent.output, agent.environment(), agent.removed());
+  int status = 0;
+  if (error || writer < 0 || waitpid(writer, &status, 0) != writer || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "opening the agent's gate failed\n");
+    return false;
+  }
+  return true;
+}
+
+long processesOnTheMachine() {
+  long count = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    count += !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
+  }
+  return count;
+}
+
+// Idle processes of the benchmark's own, sharing its memory (each costs a small stack and the
+// kernel's bookkeeping), killed and reaped when destroyed; they die with the benchmark as well.
+class ProcessCrowd {
+ public:
+  ProcessCrowd() = default;
+  ~ProcessCrowd() {
+    for (pid_t pid : _children) ::kill(pid, SIGKILL);
+    for (pid_t pid : _children) waitpid(pid, nullptr, 0);
+    for (auto [stacks, size] : _stacks) munmap(stacks, size);
+  }
+  ProcessCrowd(const ProcessCrowd&) = delete;
+  ProcessCrowd& operator=(const ProcessCrowd&) = delete;
+
+  // Starts children until the machine runs at least `count` processes; false when one can't be.
+  bool growTo(long count) {
+    const long missing = count - processesOnTheMachine();
+    if (missing <= 0) return true;
+    const std::size_t size = std::size_t(missing) * kStackSize;
+    void* stacks = mmap(nullptr, size, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (stacks == MAP_FAILED) return false;
+    _stacks.emplace_back(stacks, size);
+    for (long index = 0; index < missing; ++index) {
+      char* top = static_cast<char*>(stacks) + std::size_t(index + 1) * kStackSize;
+      const pid_t pid = clone(idle, top, CLONE_VM | SIGCHLD, nullptr);
+      if (pid < 0) return false;
+      _children.push_back(pid);
+    }
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kStackSize = 16 << 10;
+  static int idle(void*) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    while (true) pause();
+  }
+  std::vector<pid_t> _children;
+  std::vector<std::pair<void*, std::size_t>> _stacks;
+};
+
 // Whether the agent's log says its windows went to the X11 backend.
 bool openedTheDisplay(const Agent& agent) {
   std::ifstream log(agent.output);
@@ -264,20 +301,78 @@ void printRow(const char* label, const std::vector<double>& agents, double sleep
   std::printf("%s\n", note.c_str());
 }
 
+// The open-gate agent at each process count, one count after the other, each time beside an agent
+// whose gate is closed (installed today) as its anchor; false when one failed to run, or the open
+// one used more than its limit.
+bool openGateRuns(const std::string& folder, double seconds) {
+  std::printf(
+      "Open gate (Mendkit installed, shown yesterday, no log, no device) beside a closed one "
+      "(installed today), off-screen, %.0f s a count\n  %-24s %14s %14s %14s %9s\n",
+      seconds, "processes on the machine", "open (ms/min)", "closed (ms/min)", "open sw.", "limit");
+  ProcessCrowd crowd;
+  bool ok = true;
+  for (long count : kProcessCounts) {
+    if (!crowd.growTo(count)) {
+      std::fprintf(stderr, "cannot start %ld processes\n", count);
+      return false;
+    }
+    Agent open, closed;
+    const std::string base = folder + "/count" + std::to_string(count);
+    if (!install(open, base + "/open") || !openGate(open) || !install(closed, base + "/closed"))
+      return false;
+    const long processes = processesOnTheMachine();
+    auto start = std::chrono::steady_clock::now();
+    auto at = [&](double s) {
+      return start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(s));
+    };
+    for (Agent* agent : {&open, &closed}) {
+      agent->pid = spawn({MENDKIT_AGENT_EXECUTABLE, "-r"}, agent->output, agent->environment(),
+                         agent->removed());
+      if (agent->pid < 0) {
+        std::fprintf(stderr, "cannot start the agent\n");
+        return false;
+      }
+    }
+    std::this_thread::sleep_until(at(kSteadyFrom));
+    for (Agent* agent : {&open, &closed}) agent->from = sample(agent->pid);
+    std::this_thread::sleep_until(at(seconds - kSampleBeforeEnd));
+    for (Agent* agent : {&open, &closed}) agent->to = sample(agent->pid);
+    for (Agent* agent : {&open, &closed}) agent->life = reap(agent->pid);
+    const double window = seconds - kSampleBeforeEnd - kSteadyFrom;
+    auto perMinute = [&](const Agent& agent) {
+      return (agent.to.cpuMs - agent.from.cpuMs) * 60 / window;
+    };
+    std::printf("  %-24ld %14.3f %14.3f %14ld %9.0f%s\n", processes, perMinute(open),
+                perMinute(closed), open.to.voluntary - open.from.voluntary,
+                kOpenGateCpuLimitMsPerMinute,
+                open.life.exited || closed.life.exited ? "  an agent ended by itself" : "");
+    ok = ok && !open.life.exited && perMinute(open) <= kOpenGateCpuLimitMsPerMinute;
+  }
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   double seconds = 60;
+  double openSeconds = 25;
   bool privateDisplay = false;
   for (int index = 1; index < argc; ++index) {
     if (std::strcmp(argv[index], "--xvfb") == 0) {
       privateDisplay = true;
+    } else if (std::strcmp(argv[index], "--quick") == 0) {
+      seconds = openSeconds = 12;
+    } else if (std::strcmp(argv[index], "--open-seconds") == 0 && index + 1 < argc) {
+      openSeconds = std::atof(argv[++index]);
     } else {
       seconds = std::atof(argv[index]);
     }
   }
-  if (seconds < kSteadyFrom + 5) {
-    std::fprintf(stderr, "usage: idle_bench [SECONDS >= 7] [--xvfb]\n");
+  if (seconds < kSteadyFrom + 5 || openSeconds < kSteadyFrom + 5) {
+    std::fprintf(stderr,
+                 "usage: idle_bench [SECONDS >= 7] [--open-seconds SECONDS >= 7] [--quick] "
+                 "[--xvfb]\n");
     return 2;
   }
   bench::TempFolder temp("idle-bench");
@@ -285,7 +380,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot make the temporary folder\n");
     return 1;
   }
-  std::optional<PrivateDisplay> xvfb;
+  std::optional<bench::PrivateDisplay> xvfb;
   std::string display;
   if (privateDisplay) {
     xvfb.emplace();
@@ -390,5 +485,6 @@ int main(int argc, char** argv) {
          agent.to.voluntary - agent.from.voluntary <= switchLimit &&
          agent.to.rssKiB * 1024 / 1e6 <= kRssLimitMB;
   }
+  if (!openGateRuns(temp.path(), openSeconds)) ok = false;
   return ok ? 0 : 1;
 }

@@ -16,6 +16,8 @@ packages=(
   faketime
   p7zip-full
   libx11-dev libxext-dev libxrandr-dev xvfb openbox xdotool x11-utils
+  # peers of the benchmarks: the log scan against ripgrep, the first pixel against dunst
+  ripgrep dunst libnotify-bin
 )
 
 missing=()

@@ -15,7 +15,9 @@
 #include <mutex>
 #include <vector>
 
+#include "MarkerSearch.h"
 #include "SHAex.h"
+#include "Utf8Validator.h"
 #include "appkit/Workspace.h"
 #include "foundation/Clock.h"
 #include "foundation/FileManager.h"
@@ -75,57 +77,6 @@ bool endsWith(std::string_view text, std::string_view ending) {
   return text.size() >= ending.size() && text.substr(text.size() - ending.size()) == ending;
 }
 
-// Checks UTF-8 as it arrives in pieces: shortest forms only, no surrogates, nothing above
-// U+10FFFF; a sequence may be split between pieces.
-class Utf8Checker {
- public:
-  // False at the first byte that can't belong to valid UTF-8.
-  bool feed(const unsigned char* bytes, size_t length) {
-    size_t i = 0;
-    while (i < length) {
-      if (_pending == 0) {
-        // Plain ASCII goes eight bytes at a time.
-        while (i + 8 <= length) {
-          uint64_t word;
-          std::memcpy(&word, bytes + i, 8);
-          if (word & 0x8080808080808080ull) break;
-          i += 8;
-        }
-        if (i == length) break;
-        unsigned char lead = bytes[i++];
-        if (lead < 0x80) continue;
-        if (lead < 0xC2 || lead > 0xF4) return false;
-        _low = 0x80;
-        _high = 0xBF;
-        if (lead < 0xE0) {
-          _pending = 1;
-        } else if (lead < 0xF0) {
-          _pending = 2;
-          if (lead == 0xE0) _low = 0xA0;
-          if (lead == 0xED) _high = 0x9F;
-        } else {
-          _pending = 3;
-          if (lead == 0xF0) _low = 0x90;
-          if (lead == 0xF4) _high = 0x8F;
-        }
-        continue;
-      }
-      unsigned char next = bytes[i++];
-      if (next < _low || next > _high) return false;
-      _low = 0x80;
-      _high = 0xBF;
-      --_pending;
-    }
-    return true;
-  }
-  // True when no sequence is left unfinished.
-  bool complete() const { return _pending == 0; }
-
- private:
-  int _pending = 0;
-  unsigned char _low = 0x80, _high = 0xBF;
-};
-
 // The answer of analyiTunesLogisSuccess for an open log, read to its end unless decided earlier.
 bool logShowsNoFailure(int fd) {
   // Each window is the tail of the previous one followed by the next piece, so that a marker
@@ -133,7 +84,8 @@ bool logShowsNoFailure(int fd) {
   const size_t carry = kSuccessMarker.size() - 1;
   std::vector<char> window(carry + Rules::kLogReadChunkSize);
   size_t kept = 0;
-  Utf8Checker utf8;
+  Utf8Validator utf8;
+  static const MarkerSearch completion(kCompletionMarker);
   bool completed = false;
   while (true) {
     ssize_t got = ::read(fd, window.data() + kept, Rules::kLogReadChunkSize);
@@ -146,9 +98,7 @@ bool logShowsNoFailure(int fd) {
     const size_t length = kept + static_cast<size_t>(got);
     const char* from = window.data();
     const char* end = window.data() + length;
-    while (const void* hit = memmem(from, static_cast<size_t>(end - from), kCompletionMarker.data(),
-                                    kCompletionMarker.size())) {
-      const char* at = static_cast<const char*>(hit);
+    while (const char* at = completion.find(from, end)) {
       completed = true;
       if (static_cast<size_t>(end - at) >= kSuccessMarker.size() &&
           std::memcmp(at, kSuccessMarker.data(), kSuccessMarker.size()) == 0) {
@@ -160,7 +110,7 @@ bool logShowsNoFailure(int fd) {
     kept = std::min(carry, length);
     std::memmove(window.data(), end - kept, kept);
   }
-  if (!utf8.complete()) return true;
+  if (!utf8.finish()) return true;
   return !completed;
 }
 
@@ -294,20 +244,26 @@ struct LogEntry {
 
 }  // namespace
 
-bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
-  if (!mendkitIsRemoved()) return false;
-  if (mendkitIsRunning()) return false;
-  if (iTunesRepairNow()) return false;
+namespace {
 
+// The log that steps 2 to 6 of the rule choose: the newest of the three sources' newest logs.
+struct ChosenLog {
+  size_t source = 0;
+  std::optional<std::string> path;  // none for a source that has no log but won on its time
+  double created = 0;               // seconds after 1970, or the source's substitute time
+};
+
+// Nullopt when no source has a log with a readable creation time.
+std::optional<ChosenLog> chooseLog() {
   std::optional<std::string> logs[kSourceCount];
   std::optional<Date> created[kSourceCount];
   bool anyCreated = false;
   for (size_t i = 0; i < kSourceCount; ++i) {
-    logs[i] = latestLogFileWithiTunes(kLogSources[i].folder, kLogSources[i].fileWord);
+    logs[i] = Rules::latestLogFileWithiTunes(kLogSources[i].folder, kLogSources[i].fileWord);
     if (logs[i]) created[i] = FileManager::creationDateOfItemAtPath(*logs[i]);
     anyCreated = anyCreated || created[i].has_value();
   }
-  if (!anyCreated) return false;
+  if (!anyCreated) return std::nullopt;
 
   double times[kSourceCount];
   for (size_t i = 0; i < kSourceCount; ++i) {
@@ -316,10 +272,22 @@ bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
   const double newest = *std::max_element(std::begin(times), std::end(times));
   size_t chosen = 0;
   while (times[chosen] != newest) ++chosen;
-  if (deviceType) *deviceType = kLogSources[chosen].deviceWord;
+  return ChosenLog{chosen, std::move(logs[chosen]), newest};
+}
 
-  if (!logs[chosen] || !rulesForLogDate(Date{newest})) return false;
-  LogJudgement judgement = judgeLog(*logs[chosen]);
+}  // namespace
+
+bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
+  if (!mendkitIsRemoved()) return false;
+  if (mendkitIsRunning()) return false;
+  if (iTunesRepairNow()) return false;
+
+  std::optional<ChosenLog> chosen = chooseLog();
+  if (!chosen) return false;
+  if (deviceType) *deviceType = kLogSources[chosen->source].deviceWord;
+
+  if (!chosen->path || !rulesForLogDate(Date{chosen->created})) return false;
+  LogJudgement judgement = judgeLog(*chosen->path);
   if (judgement.noFailure) return false;
 
   foundation::UserDefaults& defaults = foundation::UserDefaults::standard();
@@ -332,6 +300,16 @@ bool Rules::rulesForiTunesRepairError(std::optional<std::string>* deviceType) {
   defaults.setString(kLastFileSha1, digest);
   defaults.synchronize();
   return true;
+}
+
+bool Rules::logsMayShowRepairError() {
+  std::optional<ChosenLog> chosen = chooseLog();
+  if (!chosen || !chosen->path || !rulesForLogDate(Date{chosen->created})) return false;
+  foundation::FileDescriptor log = foundation::openRegularFile(*chosen->path);
+  struct stat info {};
+  if (!log || ::fstat(log.get(), &info) != 0) return false;
+  std::optional<LogJudgement> remembered = logMemo().find(*chosen->path, LogIdentity(info));
+  return !remembered || !remembered->noFailure;
 }
 
 std::optional<std::string> Rules::latestLogFileWithiTunes(std::string_view logFolder,

@@ -31,6 +31,12 @@ class Rules {
   static bool rulesForiTunesRepairError(std::optional<std::string>* deviceType);
   static constexpr std::size_t kRememberedLogs = 4;
 
+  // NO when rulesForiTunesRepairError would answer NO now, and store and log nothing, whatever
+  // the probes of its gate answer: no log, the newest one not fresh or no readable regular file,
+  // or remembered (see above) as unchanged and showing no failure. Asks no probe, reads no log's
+  // content and never waits; YES means only that the rule must be asked.
+  static bool logsMayShowRepairError();
+
   // How many times since the process started rulesForiTunesRepairError has read a log's content
   // (each analysis and each digest counts once), for tests and measurements. Any thread.
   static std::uint64_t logContentReads();

@@ -31,9 +31,11 @@ using detail::AnimationGroup;
 using Property = WindowAnimations::Property;
 using Value = WindowAnimations::Value;
 
-// The ease-in-ease-out curve: the cubic Bézier with control points (0.42, 0) and (0.58, 1),
-// solved for the time fraction `x` by bisection (monotonic in x).
-double easeInEaseOut(double x) {
+// The curve's cubic Bézier from (0, 0) to (1, 1) with control points (x1, 0) and (x2, 1), solved
+// for the time fraction `x` by bisection (monotonic in x).
+double eased(double x, AnimationContext::TimingFunction curve) {
+  const bool easeOut = curve == AnimationContext::TimingFunction::EaseOut;
+  const double x1 = easeOut ? 0 : 0.42, x2 = 0.58;
   if (x <= 0) return 0;
   if (x >= 1) return 1;
   auto bezier = [](double t, double p1, double p2) {
@@ -43,7 +45,7 @@ double easeInEaseOut(double x) {
   double low = 0, high = 1, t = x;
   for (int i = 0; i < 40; ++i) {
     t = (low + high) / 2;
-    if (bezier(t, 0.42, 0.58) < x) {
+    if (bezier(t, x1, x2) < x) {
       low = t;
     } else {
       high = t;
@@ -59,6 +61,7 @@ struct Animation {
   Value to;
   double start;
   double duration;
+  AnimationContext::TimingFunction curve;
   std::shared_ptr<AnimationGroup> group;
 };
 
@@ -85,8 +88,9 @@ class Scheduler {
     if (group->running == 0) drain(group);
   }
 
-  void animate(const std::shared_ptr<AnimationGroup>& group, double duration, Window& window,
-               Property property, Value from, Value to) {
+  void animate(const std::shared_ptr<AnimationGroup>& group, double duration,
+               AnimationContext::TimingFunction curve, Window& window, Property property,
+               Value from, Value to) {
     cancel(window, property);
     if (from == to) return;
     if (std::find(group->changed.begin(), group->changed.end(), &window) == group->changed.end())
@@ -97,7 +101,7 @@ class Scheduler {
       return;
     }
     double now = foundation::Clock::current().uptime();
-    _animations.push_back(Animation{&window, property, from, to, now, duration, group});
+    _animations.push_back(Animation{&window, property, from, to, now, duration, curve, group});
     ++group->running;
     startTimer();
   }
@@ -185,8 +189,10 @@ class Scheduler {
     if (_timer) return;
     double interval = WindowBackend::shared().refreshInterval().inSeconds();
     if (!(interval > 0)) interval = 1.0 / 60;
-    auto every = foundation::TimeInterval::seconds(interval);
-    _timer = RunLoop::main().addTimer(every, every, [this] { step(); });
+    // The first step half a refresh in: a new animation shows its first move sooner.
+    _timer =
+        RunLoop::main().addTimer(foundation::TimeInterval::seconds(interval / 2),
+                                 foundation::TimeInterval::seconds(interval), [this] { step(); });
   }
 
   void stopTimer() {
@@ -204,9 +210,9 @@ class Scheduler {
       double fraction = (now - it->start) / it->duration;
       Value value = it->to;
       if (fraction < 1) {
-        double eased = easeInEaseOut(fraction);
+        double moved = eased(fraction, it->curve);
         for (std::size_t i = 0; i < value.size(); ++i)
-          value[i] = it->from[i] + (it->to[i] - it->from[i]) * eased;
+          value[i] = it->from[i] + (it->to[i] - it->from[i]) * moved;
       }
       _steps.push_back(Step{it->window, it->property, value});
       if (fraction >= 1) {
@@ -283,6 +289,11 @@ void AnimationContext::setDuration(foundation::TimeInterval duration) {
   _duration = duration;
 }
 
+void AnimationContext::setTimingFunction(TimingFunction curve) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _curve = curve;
+}
+
 foundation::TimeInterval AnimationContext::duration() const {
   APPKIT_ASSERT_MAIN_THREAD();
   return _duration;
@@ -297,8 +308,8 @@ void WindowAnimations::animate(AnimationContext& context, Window& window, Proper
   } else {
     from[0] = window.alphaValue();
   }
-  Scheduler::shared().animate(context._group, context._duration.inSeconds(), window, property, from,
-                              target);
+  Scheduler::shared().animate(context._group, context._duration.inSeconds(), context._curve, window,
+                              property, from, target);
 }
 
 void WindowAnimations::cancel(Window& window, Property property) {

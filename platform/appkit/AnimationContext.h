@@ -17,8 +17,8 @@ struct AnimationGroup;
 //
 // Animations advance by the clock (foundation::Clock::current().uptime()) on a timer of the main
 // run loop, one step per refresh interval of the window backend: never a busy loop, never another
-// thread. Each step moves the value along an ease-in-ease-out curve (slow at both ends; the cubic
-// Bézier through (0, 0), (0.42, 0), (0.58, 1), (1, 1)); the last step sets the exact target. A
+// thread. Each step moves the value along the group's timing curve; the last step sets the exact
+// target. A
 // new animation of the same property of the same window replaces the running one, which stops
 // where it is.
 //
@@ -39,6 +39,14 @@ class AnimationContext {
   void setDuration(foundation::TimeInterval duration);
   foundation::TimeInterval duration() const;
 
+  enum class TimingFunction {
+    EaseInEaseOut,  // slow at both ends: the cubic Bézier through (0, 0), (0.42, 0), (0.58, 1), (1,
+                    // 1)
+    EaseOut,  // fast at the start, slow at the end: through (0, 0), (0, 0), (0.58, 1), (1, 1)
+  };
+  // The curve of animations made from now on in this group; EaseInEaseOut unless set.
+  void setTimingFunction(TimingFunction curve);
+
   AnimationContext(const AnimationContext&) = delete;
   AnimationContext& operator=(const AnimationContext&) = delete;
 
@@ -49,6 +57,7 @@ class AnimationContext {
 
   std::shared_ptr<detail::AnimationGroup> _group;
   foundation::TimeInterval _duration = foundation::TimeInterval::seconds(0.25);
+  TimingFunction _curve = TimingFunction::EaseInEaseOut;
 };
 
 }  // namespace appkit

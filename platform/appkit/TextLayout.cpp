@@ -1,8 +1,11 @@
 #include "appkit/TextLayout.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <mutex>
 #include <utility>
 
 #include "appkit/GraphicsContext.h"
@@ -233,6 +236,29 @@ void TextLayout::prepareFonts(double scale) {
   }
   cairo_destroy(cairo);
   cairo_surface_destroy(surface);
+}
+
+void TextLayout::loadFontsAhead() {
+  static std::once_flag s_once;
+  std::call_once(s_once, [] {
+    // Only the font configuration's own calls, which may run on any thread beside pango's: its
+    // configuration and caches, and the system font's match and fallback list as pango asks.
+    if (!FcInit()) return;
+    for (int weight : {FC_WEIGHT_REGULAR, FC_WEIGHT_BOLD}) {
+      FcPattern* pattern = FcPatternCreate();
+      FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("Sans"));
+      FcPatternAddInteger(pattern, FC_WEIGHT, weight);
+      FcPatternAddDouble(pattern, FC_PIXEL_SIZE, 13);
+      FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+      FcDefaultSubstitute(pattern);
+      FcResult result = FcResultNoMatch;
+      if (FcFontSet* fonts = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result)) {
+        FcFontSetDestroy(fonts);
+      }
+      if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) FcPatternDestroy(match);
+      FcPatternDestroy(pattern);
+    }
+  });
 }
 
 TextLayout::TextLayout() = default;

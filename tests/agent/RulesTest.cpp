@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <vector>
 
@@ -648,6 +649,68 @@ TEST_F(RepairErrorTest, ALogWithoutACompletedRestoreIsNoFailure) {
   write(std::string(kIPhoneFolder) + "/iPhoneUpdater.log", std::string(kFailedLog) + "\xFF");
   EXPECT_FALSE(Rules::rulesForiTunesRepairError(&word));
   EXPECT_EQ(storedDigest(), std::nullopt);
+}
+
+// The check loop asks logsMayShowRepairError before the rule: on every state of the logs, the two
+// together answer, store and log as the rule alone, and the short cut is taken where it may be.
+TEST_F(RulesTest, TheLogShortCutGivesTheRuleAlonesAnswersAndStoredValues) {
+  struct Outcome {
+    bool answer;
+    std::optional<std::string> digest;
+    size_t repeats;
+    bool operator==(const Outcome&) const = default;
+  };
+  auto outcome = [&](bool shortCut, bool* cut) {
+    const std::optional<std::string> digestBefore = storedDigest();
+    StderrCapture capture(sandbox.inHome("stderr.txt"));
+    *cut = shortCut && !Rules::logsMayShowRepairError();
+    std::optional<std::string> word;
+    const bool answer = !*cut && Rules::rulesForiTunesRepairError(&word);
+    Outcome result{answer, storedDigest(),
+                   occurrences(capture.finish(), "The File had been analysize!")};
+    // Back to the stored value found, for the other way to start from.
+    if (digestBefore) {
+      foundation::UserDefaults::standard().setString("LastFileSha1", *digestBefore);
+    } else {
+      foundation::UserDefaults::standard().removeObjectForKey("LastFileSha1");
+    }
+    foundation::UserDefaults::standard().synchronize();
+    return result;
+  };
+  const std::string relative = std::string(kIPodFolder) + "/iPodUpdater.log";
+  const std::string log = sandbox.inHome(relative);
+  auto report = [&] {
+    foundation::UserDefaults::standard().setString("LastFileSha1", sha1sum(log));
+    foundation::UserDefaults::standard().synchronize();
+  };
+  struct Step {
+    const char* facts;
+    std::function<void()> make;
+    double age;  // of the log when the rule is asked; 3 s is old enough for it to be remembered
+    bool cutExpected;
+  } steps[] = {
+      {"no logs, Mendkit missing", [] {}, 3, true},
+      {"a failed log, Mendkit missing", [&] { write(relative, kFailedLog); }, 3, false},
+      {"Mendkit installed", [&] { installMendkit(); }, 3, false},
+      {"already reported", report, 3, false},
+      {"a succeeded log", [&] { writeFile(log, kSucceededLog); }, 3, true},
+      {"eight days old", [] {}, 8 * kDay, true},
+      {"a FIFO in its place",
+       [&] {
+         std::filesystem::remove(log);
+         ASSERT_EQ(mkfifo(log.c_str(), 0600), 0);
+       },
+       3, true},
+  };
+  for (const Step& step : steps) {
+    step.make();
+    if (std::filesystem::exists(log)) clock.setNow(created(log).addingTimeInterval(step.age));
+    bool cut = false, uncut = false;
+    const Outcome alone = outcome(false, &uncut);
+    const Outcome withShortCut = outcome(true, &cut);
+    EXPECT_EQ(withShortCut, alone) << step.facts;
+    EXPECT_EQ(cut, step.cutExpected) << step.facts;
+  }
 }
 
 class RepairGateTest : public RulesTest {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -89,6 +90,16 @@ const void* tokenOfPort(const std::string& port) {
   return &*s_ports->insert(port).first;
 }
 
+// The scan of the last deviceHandle() on this thread, which the next whetherBlueScreen() on the
+// same thread takes when it follows soon enough.
+struct RecentScan {
+  Found found;
+  std::chrono::steady_clock::time_point at;
+  bool taken = true;
+};
+thread_local RecentScan t_recent;
+constexpr std::chrono::milliseconds kRecentScanLife{100};
+
 }  // namespace
 
 MKDeviceManager* MKDeviceManager::shared() {
@@ -101,12 +112,16 @@ void MKDeviceManager::startIOSConnectListener() { s_listening.store(true); }
 const void* MKDeviceManager::deviceHandle() const {
   if (!isListening()) return nullptr;
   Found found = scan();
+  t_recent = {found, std::chrono::steady_clock::now(), false};
   return found.port.empty() ? nullptr : tokenOfPort(found.port);
 }
 
 bool MKDeviceManager::whetherBlueScreen() const {
   if (!isListening()) return false;
-  Found found = scan();
+  const bool recent =
+      !t_recent.taken && std::chrono::steady_clock::now() - t_recent.at < kRecentScanLife;
+  t_recent.taken = true;
+  Found found = recent ? t_recent.found : scan();
   return !found.port.empty() && found.mode == Mode::Error;
 }
 

@@ -9,10 +9,11 @@
 // Devices are read from $PLATFORM_ROOT/sys/bus/usb/devices (PLATFORM_ROOT default "/"): an entry
 // whose idVendor is 05ac and whose idProduct is a normal-mode (1290-12bf), recovery (1280-1283) or
 // DFU (1227, 1222, f014) product is an attached device. Each question makes one scan of that folder
-// and keeps nothing open; an entry whose id files are missing, unreadable, not regular files or not
-// four hex digits is skipped, and a folder that cannot be listed means no device.
-// Before startIOSConnectListener has been called the manager watches nothing: deviceHandle() is
-// null and whetherBlueScreen() NO, whatever is attached.
+// and keeps nothing open, except that whetherBlueScreen() asked on the thread that asked
+// deviceHandle() less than 100 ms before answers from that question's scan (once); an entry whose
+// id files are missing, unreadable, not regular files or not four hex digits is skipped, and a
+// folder that cannot be listed means no device. Before startIOSConnectListener has been called the
+// manager watches nothing: deviceHandle() is null and whetherBlueScreen() NO, whatever is attached.
 class MK_EXPORT MKDeviceManager {
  public:
   static MKDeviceManager* shared();

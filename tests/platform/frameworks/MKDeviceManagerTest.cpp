@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "support/TestHome.h"
@@ -113,7 +114,22 @@ TEST_F(MKDeviceManagerTest, BadIdFilesAreSkippedWithoutWaiting) {
 
   // A good device next to the bad one is still found.
   attach("1-2", "05ac\n", "1282\n");
+  EXPECT_NE(manager->deviceHandle(), nullptr);
   EXPECT_TRUE(manager->whetherBlueScreen());
+}
+
+// A check asks for the handle, then at once whether the device is in its error state, and one scan
+// may answer both on that thread; but only once, and only there.
+TEST_F(MKDeviceManagerTest, TheHandlesScanServesNoLaterOrOtherQuestion) {
+  attach("1-1", "05ac\n", "12a8\n");
+  ASSERT_NE(manager->deviceHandle(), nullptr);
+  EXPECT_FALSE(manager->whetherBlueScreen());
+  attach("1-1", "05ac\n", "1281\n");
+  EXPECT_TRUE(manager->whetherBlueScreen());
+  ASSERT_NE(manager->deviceHandle(), nullptr);
+  attach("1-1", "05ac\n", "12a8\n");
+  EXPECT_TRUE(std::async(std::launch::async, [&] { return !manager->whetherBlueScreen(); }).get())
+      << "another thread scans for itself";
 }
 
 TEST_F(MKDeviceManagerTest, DevicesFolderThatIsAFileOrAFifoIsNoDevice) {
