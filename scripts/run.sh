@@ -94,7 +94,8 @@ start_xvfb() {
 wait_for_event() {
   local skip="$1" pattern="$2" seconds="$3" pid="${4:-}"
   for _ in $(seq $((seconds * 10))); do
-    if tail -n +"$((skip + 1))" "$spool" 2>/dev/null | grep -E "$pattern"; then return 0; fi
+    # Not a pipe: with pipefail, a grep that stops at its match fails the pipeline.
+    if grep -E "$pattern" < <(tail -n +"$((skip + 1))" "$spool" 2>/dev/null); then return 0; fi
     if [ -n "$pid" ] && ! kill -0 "$pid" 2>/dev/null; then return 1; fi
     sleep 0.1
   done
