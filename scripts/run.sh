@@ -134,24 +134,21 @@ case "${1:-}" in
     mkdir -p "$HOME" "$PLATFORM_ROOT"
     before="$(spooled_lines)"
     if has_display; then
-      echo "== MendkitAgent $1   (display $DISPLAY; answer the pop-up to end)"
-      "$agent" "$1" &
-      agent_pid=$!
-      if ! wait_for_event "$before" '"event":1021[2-5]' 3600 "$agent_pid"; then
-        echo "the agent ended without an answer" >&2
-        exit 1
-      fi
-      exit 0
+      shown="display $DISPLAY; answer the pop-up to end"
+      awaited=('"event":1021[2-5]' 3600 "the agent ended without an answer")
+    else
+      start_xvfb
+      shown="Xvfb on $DISPLAY"
+      awaited=('"event":1021[01]' 60 "no pop-up within 60 seconds")
     fi
-    start_xvfb
-    echo "== MendkitAgent $1   (Xvfb on $DISPLAY)"
+    echo "== MendkitAgent $1   ($shown)"
     "$agent" "$1" &
     agent_pid=$!
-    if ! wait_for_event "$before" '"event":1021[01]' 60 "$agent_pid"; then
-      echo "no pop-up within 60 seconds" >&2
+    if ! wait_for_event "$before" "${awaited[0]}" "${awaited[1]}" "$agent_pid"; then
+      echo "${awaited[2]}" >&2
       exit 1
     fi
-    save_screenshot
+    if [ -n "$xvfb_pid" ]; then save_screenshot; fi
     exit 0
     ;;
   ?*)
