@@ -32,7 +32,7 @@ seeds_of() {
 }
 for target in "${targets[@]}"; do seeds_of "$target" >/dev/null; done
 
-scripts/install-deps.sh
+scripts/install-deps.sh run test
 cmake --preset fuzz
 cmake --build --preset fuzz -j2
 

@@ -1,24 +1,48 @@
 #!/usr/bin/env bash
-# Installs, from Debian's archive, the packages the build and the tests need that are missing.
+# Installs, from Debian's archive, the packages of the named groups that are missing.
+#   scripts/install-deps.sh run       building the bundle and running it (scripts/run.sh)
+#   scripts/install-deps.sh package   building the Debian package (scripts/package.sh)
+#   scripts/install-deps.sh test      the tests, the sanitizer and fuzz builds, the package check
+# Without a group, all three (as scripts/test.sh installs them).
 set -euo pipefail
 
-packages=(
+run_packages=(
   cmake g++ make pkg-config
-  clang libclang-rt-14-dev
   libplist-dev
-  libcairo2-dev libpango1.0-dev libx11-dev
-  xvfb x11-utils
-  fonts-dejavu-core fonts-wqy-microhei
-  libglib2.0-dev
-  libgtest-dev
+  libcairo2-dev libpango1.0-dev libglib2.0-dev
+  libx11-dev libxext-dev libxrandr-dev
   nlohmann-json3-dev
+  fonts-dejavu-core fonts-wqy-microhei
+  xvfb x11-utils
+)
+
+test_packages=(
+  clang libclang-rt-14-dev
+  libgtest-dev
   openssl
   faketime
   p7zip-full
-  libx11-dev libxext-dev libxrandr-dev xvfb openbox xdotool x11-utils
+  openbox xdotool
+  lintian
   # peers of the benchmarks: the log scan against ripgrep, the first pixel against dunst
   ripgrep dunst libnotify-bin
 )
+
+package_packages=(dpkg-dev file)
+
+packages=()
+[ $# -gt 0 ] || set -- run package test
+for group in "$@"; do
+  case "$group" in
+    run) packages+=("${run_packages[@]}") ;;
+    package) packages+=("${package_packages[@]}") ;;
+    test) packages+=("${test_packages[@]}") ;;
+    *)
+      echo "usage: scripts/install-deps.sh [run] [package] [test]" >&2
+      exit 64
+      ;;
+  esac
+done
 
 missing=()
 for package in "${packages[@]}"; do

@@ -85,9 +85,17 @@ std::string platformPath(std::string_view path) {
   if (!system) return std::string(path);
   // A path already under the root, or in the home, is a real one: mapping it again would lose it.
   std::string root = platformRoot();
-  if (root.empty() || isUnder(path, root)) return std::string(path);
+  if (!root.empty() && isUnder(path, root)) return std::string(path);
   std::string home = homeDirectory();
   if (home != "/" && isUnder(path, home)) return std::string(path);
+  if (root.empty()) {
+    // Linux has no /private, and a user may not make one: launchd's state is the user's own.
+    if (!isUnder(path, "/private")) return std::string(path);
+    const char* state = std::getenv("XDG_STATE_HOME");
+    std::string folder = state && state[0] == '/' ? std::string(state)
+                                                  : appendingPathComponent(home, ".local/state");
+    return appendingPathComponent(folder, "platform") + std::string(path);
+  }
   return root + std::string(path);
 }
 

@@ -25,7 +25,9 @@ std::string platformRoot();
 // as it is, and so is one already under `PLATFORM_ROOT` or in the home folder (mapping a path
 // twice answers it unchanged). The agent keeps reporting the unmapped path; the foundation
 // functions that reach the file system map the paths they are given, so only the platform's own
-// code calls this.
+// code calls this. Without a platform root, /private (launchd's state, which a user could not
+// create at the real root) is $XDG_STATE_HOME/platform/private, by default under
+// ~/.local/state.
 std::string platformPath(std::string_view path);
 
 }  // namespace foundation

@@ -89,11 +89,14 @@ bool readInto(int fd, std::string& into, bool available) {
 }  // namespace
 
 std::string platformToolsDirectory() {
-  // A built bundle sits beside the tools: build/MendkitAgent.app and build/platform/bin.
+  // The tools sit beside the bundle: lib/mendkit-agent/bin where it is installed, platform/bin
+  // in the build tree.
   if (const Bundle* bundle = Bundle::main()) {
-    std::string beside =
-        appendingPathComponent(deletingLastPathComponent(bundle->bundlePath()), "platform/bin");
-    if (isDirectory(beside)) return beside;
+    std::string folder = deletingLastPathComponent(bundle->bundlePath());
+    for (std::string_view beside : {"bin", "platform/bin"}) {
+      std::string tools = appendingPathComponent(folder, beside);
+      if (isDirectory(tools)) return tools;
+    }
   }
   return MENDKIT_TOOLS_DIR;
 }
@@ -106,7 +109,8 @@ std::string commandSearchPath() {
 
 std::string resolvedToolPath(std::string_view tool, std::string_view toolsFolder) {
   std::string mapped = platformPath(tool);
-  if (tool == kOpenTool && !isExecutableFile(mapped)) {
+  // Without a platform root, /usr/bin/open is the system's own program of that name, not ours.
+  if (tool == kOpenTool && (platformRoot().empty() || !isExecutableFile(mapped))) {
     return appendingPathComponent(toolsFolder, "open");
   }
   return mapped;

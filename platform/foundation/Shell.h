@@ -9,17 +9,19 @@ namespace foundation {
 // Runs `command` with /bin/sh -c and waits, as the C library's system() does, answering the wait
 // status as system() would (-1 when the shell could not be started). The shell finds tools on PATH
 // with the platform's tools folder appended (a tool earlier on PATH wins); "/usr/bin/open" is
-// $PLATFORM_ROOT/usr/bin/open where that exists, else the platform's own `open`.
+// resolved as resolvedToolPath says.
 // Thread-safe; the caller's thread blocks.
 int runShellCommand(const std::string& command);
 
-// The PATH value commands run with, and the folder of the platform's own tools.
+// The PATH value commands run with, and the folder of the platform's own tools: the one beside
+// the main bundle (installed or built), else the build tree's.
 std::string commandSearchPath();
 std::string platformToolsDirectory();
 
 // The path at which a tool the agent names by absolute path runs: "/usr/bin/open" is
-// $PLATFORM_ROOT/usr/bin/open where that is an executable file, else the `open` in `toolsFolder`
-// (by default the platform's tools folder); any other path as platformPath maps it.
+// $PLATFORM_ROOT/usr/bin/open where a platform root other than "/" is set and that is an
+// executable file, else the `open` in `toolsFolder` (by default the platform's tools folder); any
+// other path as platformPath maps it.
 std::string resolvedToolPath(std::string_view tool, std::string_view toolsFolder);
 std::string resolvedToolPath(std::string_view tool);
 

@@ -123,6 +123,9 @@ std::string autostartEntryText(std::string_view launchctlPath, uid_t uid,
          "Type=Application\n"
          "Name=Launch agents\n"
          "Comment=Loads this user's enabled launch agents when the session starts\n"
+         "TryExec=" +
+         desktopStringValue(launchctlPath) +
+         "\n"
          "Exec=" +
          desktopStringValue(exec) +
          "\n"

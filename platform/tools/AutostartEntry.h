@@ -41,7 +41,8 @@ std::string desktopExecArgument(std::string_view argument);
 // "\t", "\r", and a leading space as "\s".
 std::string desktopStringValue(std::string_view value);
 
-// The whole entry that runs `launchctl bootstrap gui/<uid> <agentsFolder>` at session start.
+// The whole entry that runs `launchctl bootstrap gui/<uid> <agentsFolder>` at session start; its
+// TryExec makes a session pass it over once `launchctlPath` is gone (a removed package).
 std::string autostartEntryText(std::string_view launchctlPath, uid_t uid,
                                std::string_view agentsFolder);
 

@@ -20,7 +20,9 @@
 // a job could not be started, the override database or the login entry could not be written, or a
 // bootstrap's domain or folder is wrong; 3 no such job (unload of a job not loaded, remove of an
 // unknown label); 64 usage error. With several paths, the first failure's status; a bootstrap
-// goes on with the other job files after one fails.
+// goes on with the other job files after one fails. A job that was not loaded is told by the
+// status alone, also an unload of a job file that is not there: an installer stops a job that may
+// never have run, and that is no error to show.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -134,15 +136,15 @@ int unload(JobRegistry& registry, const std::string& given, bool writeOverride) 
   } else if ((loaded = registry.findByPath(path))) {
     label = loaded->label;  // the file has gone since it was loaded
   } else {
+    // No file and nothing loaded from it: there is nothing to stop, and nothing to say.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return kFailed;
     complain(given, read.error);
     return kFailed;
   }
   int status = 0;
   if (writeOverride && !recordOverride(label, true)) status = kFailed;
-  if (!loaded) {
-    complain(given, "Could not find specified service");
-    return status ? status : kNoSuchJob;
-  }
+  if (!loaded) return status ? status : kNoSuchJob;
   stopJob(loaded->process, loaded->exitTimeOut);
   if (!registry.forget(label)) {
     complain(given, "cannot forget the job in " + JobRegistry::stateFolder());
@@ -153,10 +155,7 @@ int unload(JobRegistry& registry, const std::string& given, bool writeOverride) 
 
 int remove(JobRegistry& registry, const std::string& label) {
   auto loaded = registry.find(label);
-  if (!loaded) {
-    std::fprintf(stderr, "Could not find service \"%s\"\n", label.c_str());
-    return kNoSuchJob;
-  }
+  if (!loaded) return kNoSuchJob;
   stopJobInBackground(loaded->process, loaded->exitTimeOut);
   if (!registry.forget(label)) {
     complain(label, "cannot forget the job in " + JobRegistry::stateFolder());

@@ -52,11 +52,19 @@ TEST_F(HomeTest, APathIsMappedOnceAndTheHomeNever) {
   EXPECT_EQ(platformPath("/private/var/home/other"), "/private/var/root/private/var/home/other");
 }
 
-TEST_F(HomeTest, DefaultPlatformRootIsTheRealRoot) {
+TEST_F(HomeTest, DefaultPlatformRootIsTheRealRootButLaunchdStateIsTheUsers) {
   unsetenv("PLATFORM_ROOT");
+  unsetenv("XDG_STATE_HOME");
   EXPECT_EQ(platformPath("/Applications/A.app"), "/Applications/A.app");
+  std::string state = sandbox.home() + "/.local/state/platform/private/var/db/x.plist";
+  EXPECT_EQ(platformPath("/private/var/db/x.plist"), state);
+  EXPECT_EQ(platformPath(state), state);
   setenv("PLATFORM_ROOT", "/", 1);
   EXPECT_EQ(platformPath("/sys/x"), "/sys/x");
+  setenv("XDG_STATE_HOME", (sandbox.base() + "/state").c_str(), 1);
+  EXPECT_EQ(platformPath("/private/var/run/x"),
+            sandbox.base() + "/state/platform/private/var/run/x");
+  unsetenv("XDG_STATE_HOME");
 }
 
 TEST(Shell, QuotingKeepsEveryValueOneWord) {

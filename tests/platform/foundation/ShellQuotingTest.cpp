@@ -150,6 +150,20 @@ TEST_F(ShellQuotingTest, ToolPathsAndArgumentsHoldingTheToolRunNothingElse) {
     EXPECT_EQ(readFile(echoed), "x /usr/bin/open\n") << rooted;
     EXPECT_FALSE(std::filesystem::exists(pwned)) << rooted;
   }
+  // With no platform root, /usr/bin/open is the system's program of that name (Debian has one).
+  setenv("PLATFORM_ROOT", "/", 1);
+  EXPECT_EQ(resolvedToolPath("/usr/bin/open"), tools + "/platform/bin/open");
+  foundation::Bundle::setMainForTesting(std::nullopt);
+}
+
+TEST_F(ShellQuotingTest, AnInstalledBundleFindsTheToolsFolderBesideIt) {
+  const std::string lib = sandbox.base() + "/usr/lib/mendkit-agent";
+  writeFile(lib + "/MendkitAgent.app/Contents/Info.plist",
+            "<plist version=\"1.0\"><dict/></plist>");
+  std::filesystem::create_directories(lib + "/bin");
+  foundation::Bundle::setMainForTesting(foundation::Bundle::atPath(lib + "/MendkitAgent.app"));
+  EXPECT_EQ(foundation::platformToolsDirectory(), lib + "/bin");
+  EXPECT_TRUE(foundation::commandSearchPath().ends_with(":" + lib + "/bin"));
   foundation::Bundle::setMainForTesting(std::nullopt);
 }
 
