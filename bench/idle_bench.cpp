@@ -205,12 +205,12 @@ struct Agent {
   std::vector<std::string> environment() const {
     std::vector<std::string> entries = {"HOME=" + home, "PLATFORM_ROOT=" + root,
                                         "XDG_CONFIG_HOME=" + home + "/.config"};
-    if (!display.empty()) entries.push_back("DISPLAY=" + display);
+    entries.push_back(display.empty() ? "PLATFORM_BACKEND=offscreen" : "DISPLAY=" + display);
     return entries;
   }
   std::vector<std::string> removed() const {
     return display.empty() ? std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY"}
-                           : std::vector<std::string>{"WAYLAND_DISPLAY"};
+                           : std::vector<std::string>{"WAYLAND_DISPLAY", "PLATFORM_BACKEND"};
   }
 };
 

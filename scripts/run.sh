@@ -8,7 +8,9 @@
 #                             enabled with `launchctl load -w`; the agent then finds the failure
 #                             and shows its pop-up. With a display it runs until Ctrl-C; without
 #                             one it runs under Xvfb, saves a screenshot and stops.
-#   scripts/run.sh ARGS...    run the agent once with ARGS (for example -k, -debug1)
+#   scripts/run.sh ARGS...    run the agent once with ARGS (for example -k, -debug1); without a
+#                             display, off-screen (PLATFORM_BACKEND=offscreen), the pop-up's
+#                             pixels in build/demo-home/snapshots
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -24,6 +26,12 @@ export PATH="$tools:$PATH"
 
 if [ $# -gt 0 ]; then
   mkdir -p "$HOME" "$PLATFORM_ROOT"
+  # Without a display that answers, a pop-up is drawn off-screen, its pixels in snapshots/.
+  if [ -z "${DISPLAY:-}" ] || ! timeout 3 xdpyinfo >/dev/null 2>&1; then
+    export PLATFORM_BACKEND=offscreen PLATFORM_SNAPSHOT_DIR="$sandbox/snapshots"
+    mkdir -p "$PLATFORM_SNAPSHOT_DIR"
+    echo "== no display: windows are drawn off-screen into $PLATFORM_SNAPSHOT_DIR" >&2
+  fi
   exec "$agent" "$@"
 fi
 
@@ -75,7 +83,7 @@ stop() {
 }
 trap stop EXIT
 
-if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+if [ -n "${DISPLAY:-}" ] && timeout 3 xdpyinfo >/dev/null 2>&1; then
   echo "== launchctl load -w $job   (display $DISPLAY)"
   launchctl load -w "$job"
   loaded=yes
