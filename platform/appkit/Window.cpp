@@ -264,6 +264,7 @@ bool Window::isVisible() const {
 
 void Window::display() {
   APPKIT_ASSERT_MAIN_THREAD();
+  realizedBackend();
   _dirty = bounds();
   redraw();
 }

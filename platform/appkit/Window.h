@@ -119,8 +119,8 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   // last frame drawn; owned by the window and replaced when its pixel size changes. Null before
   // the first frame. For tests and snapshots.
   cairo_surface_t* surface() const;
-  // The backend's window (not owned by the caller), made at the first call, ordering front or
-  // asking for the scale; null while no window can show.
+  // The backend's window (not owned by the caller), made at the first call, display, ordering
+  // front or asking for the scale; null while no window can show.
   BackendWindow* backendWindow();
 
   // Registers the layout classes "NSWindow" and "NSView" with `registry`.
