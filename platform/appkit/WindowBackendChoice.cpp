@@ -12,6 +12,7 @@
 #include "foundation/Log.h"
 #ifdef APPKIT_HAS_X11
 #include "appkit/x11/X11Backend.h"
+#include "appkit/x11/X11ConnectionLoss.h"
 #include "appkit/x11/X11DisplayProbe.h"
 #endif
 
@@ -79,7 +80,12 @@ std::unique_ptr<WindowBackend> WindowBackendChoice::make() {
   auto x11 = X11Backend::open(display.c_str(), [] {
     if (s_onDisplayLost) s_onDisplayLost();
   });
-  if (x11) return x11;
+  if (x11) {
+    X11ConnectionLoss::handleWith([] {
+      if (s_onDisplayLost) s_onDisplayLost();
+    });
+    return x11;
+  }
   logNoDisplayOnce("the X display " + display + " does not open");
 #endif
   return std::make_unique<NoDisplayBackend>();

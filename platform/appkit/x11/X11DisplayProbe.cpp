@@ -73,7 +73,10 @@ foundation::Result<int> connectWithin(int family, const sockaddr* address, sockl
   foundation::FileDescriptor fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (!fd) return foundation::Error{"no socket: " + std::string(std::strerror(errno))};
   if (::connect(fd.get(), address, length) != 0) {
-    if (errno != EINPROGRESS && errno != EAGAIN) {
+    // A local server that stopped taking connections has a full queue of them.
+    if (errno == EAGAIN)
+      return foundation::Error{"the X server at " + where + " takes no connections"};
+    if (errno != EINPROGRESS) {
       return foundation::Error{"nothing listens at " + where + " (" + std::strerror(errno) + ")"};
     }
     if (!await(fd.get(), POLLOUT, deadline))

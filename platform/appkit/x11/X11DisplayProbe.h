@@ -15,7 +15,7 @@ class X11DisplayProbe {
   // Success once the server of `display` (":1", "unix:1.0", "host:10") sends its first reply
   // byte within `limit` (whatever it answers, it is alive). An error with the reason when nothing
   // listens there or it stays silent. A name this probe cannot reach itself (an unusual transport)
-  // counts as success: Xlib then decides.
+  // counts as success: Xlib then decides. A host name is looked up before the bound starts.
   static foundation::Result<void> check(const std::string& display, foundation::TimeInterval limit);
 };
 
