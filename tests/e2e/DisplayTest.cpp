@@ -153,7 +153,8 @@ TEST_F(AgentDisplay, TheAnswerOutlivesAnEndingDuringTheSlideOut) {
     }
     ChildResult ended = agent->wait(5);
     EXPECT_TRUE(ended.exited && ended.exitStatus == 0)
-        << strsignal(ending) << ": ended by signal " << ended.signal << "\n" << ended.out;
+        << strsignal(ending) << ": ended by signal " << ended.signal << "\n"
+        << ended.out;
     EXPECT_TRUE(stored("PopDialogDate")) << strsignal(ending) << ": the answer is lost";
   }
 }
