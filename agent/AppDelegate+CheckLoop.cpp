@@ -8,6 +8,7 @@
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
 #include "appkit/TextLayout.h"
+#include "appkit/WindowBackendChoice.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/Time.h"
 #include "dispatch/TimerSource.h"
@@ -65,9 +66,11 @@ bool AppDelegate::deviceIsErrorNow() const {
 
 void AppDelegate::checkTick() {
   bool requested = false;
-  // A pop-up, when none is up, the offer is wanted and it was not closed or installed today.
+  // A pop-up, when none is up, the offer is wanted and it was not closed or installed today, and
+  // only while a window can show: the rules use up what they find (the reported log's digest).
   if (!windowShow.load() && !ServiceConfig::isNeverPopDialog() &&
-      !ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now())) {
+      !ServiceConfig::isSameDate(ServiceConfig::getPopDialogTime(), foundation::Date::now()) &&
+      appkit::WindowBackendChoice::windowsCanShowNow()) {
     std::optional<std::string> word;
     if (_probes.rulesForiTunesRepairError(&word)) {
       // Stored before the request, which makes the main thread read it.

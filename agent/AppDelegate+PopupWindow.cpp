@@ -11,6 +11,7 @@
 #include "appkit/Color.h"
 #include "appkit/Screen.h"
 #include "appkit/Window.h"
+#include "appkit/WindowBackend.h"
 #include "foundation/Date.h"
 #include "foundation/Shell.h"
 
@@ -34,6 +35,8 @@ std::string AppDelegate::openMendkitCommand(const std::optional<std::string>& pa
 }
 
 void AppDelegate::needPopDialog(std::int64_t style) {
+  // Without a display nothing is shown, counted or stored, and a later request may show it.
+  if (!appkit::WindowBackend::shared().showsWindows()) return;
   windowShow.store(true);
   updateWindowString(style);
   animationPopWindow(true);
@@ -68,6 +71,7 @@ void AppDelegate::animationPopWindow(bool show) {
         nullptr);
     return;
   }
+  _hideRunning = true;
   appkit::AnimationContext::runAnimationGroup(
       [popup](appkit::AnimationContext& context) {
         context.setDuration(foundation::TimeInterval::seconds(kSlideSeconds));
@@ -80,7 +84,9 @@ void AppDelegate::animationPopWindow(bool show) {
         ServiceConfig::setPopDialogTime(foundation::Date::now());
         // The window goes with the delegate's layout; and a pop-up shown again while this one
         // slid out stays on the screen.
-        if (alive.expired() || windowShow.load() || !window) return;
+        if (alive.expired()) return;
+        _hideRunning = false;
+        if (windowShow.load() || !window) return;
         window->orderOut();
       });
 }

@@ -1,6 +1,7 @@
 #include "AppDelegate.h"
 
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "Mendkit/MKDeviceManager.h"
@@ -12,6 +13,7 @@
 #include "appkit/ClassRegistrar.h"
 #include "appkit/TextField.h"
 #include "appkit/Window.h"
+#include "appkit/WindowBackend.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/TimerSource.h"
 #include "foundation/Bundle.h"
@@ -137,6 +139,9 @@ void AppDelegate::applicationDidFinishLaunching() {
         windowShow.store(false);
         std::int64_t site = ServiceConfig::siteID();
         KVLogManager->setSiteID(static_cast<std::int32_t>(site != 0 ? site : kDefaultSiteID));
+        // The display is opened before the first tick, which may want it; its loss (the session
+        // ending) ends the agent. The other modes open it only to show a pop-up.
+        appkit::WindowBackend::shared();
         startTaskRunloop();
         return;
       }
@@ -187,7 +192,11 @@ void AppDelegate::releaseTimerAndDeviceType() {
   setDeviceType(std::nullopt);
 }
 
-void AppDelegate::applicationWillTerminate() { releaseTimerAndDeviceType(); }
+void AppDelegate::applicationWillTerminate() {
+  // The user's answer outlives an ending in the middle of its slide-out.
+  if (std::exchange(_hideRunning, false)) ServiceConfig::setPopDialogTime(foundation::Date::now());
+  releaseTimerAndDeviceType();
+}
 
 bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() {
   releaseTimerAndDeviceType();

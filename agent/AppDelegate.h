@@ -78,7 +78,8 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   // Shows the pop-up of `style` (0 restore failure, 1 device error): text, slide-in, event.
   void needPopDialog(std::int64_t style);
   // show: places the window off the right edge and slides it in; otherwise slides it out while
-  // fading, then stores the closing date and orders it out.
+  // fading, then stores the closing date (also when the application ends first) and orders it
+  // out.
   void animationPopWindow(bool show);
   // The window's actions: accept opens Mendkit; dismiss hides; the check box stores its choice.
   void onOkBtn(appkit::Object* sender);
@@ -134,6 +135,7 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   CheckProbes _probes = systemProbes();
   appkit::TextField* _textFieldContent = nullptr;  // outlet: the pop-up's message field
   bool _neverPopFlag = false;
+  bool _hideRunning = false;  // a hide sequence has yet to store its date; main thread
   mutable std::mutex _deviceTypeMutex;
   std::optional<std::string> _deviceType;
   appkit::Application* _application;

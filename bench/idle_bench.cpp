@@ -175,7 +175,7 @@ struct Agent {
   }
   std::vector<std::string> removed() const {
     return display.empty() ? std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY"}
-                           : std::vector<std::string>{"WAYLAND_DISPLAY"};
+                           : std::vector<std::string>{"WAYLAND_DISPLAY", "PLATFORM_BACKEND"};
   }
 };
 

@@ -61,7 +61,7 @@ stop() {
 }
 trap stop EXIT
 
-has_display() { [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; }
+has_display() { [ -n "${DISPLAY:-}" ] && timeout 3 xdpyinfo >/dev/null 2>&1; }
 
 # A virtual display on the first free display number; each window leaves its pixels in
 # $PLATFORM_SNAPSHOT_DIR whenever it comes to rest.

@@ -1,12 +1,15 @@
 #include "appkit/Application.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "appkit/ApplicationDelegate.h"
 #include "appkit/Layout.h"
 #include "appkit/RunLoop.h"
+#include "appkit/TerminationSignals.h"
 #include "appkit/Window.h"
+#include "appkit/WindowBackendChoice.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/MainThread.h"
 #include "foundation/Bundle.h"
@@ -17,8 +20,16 @@ namespace appkit {
 
 Application& Application::shared() {
   // Deliberately leaked: the process exits with the application and its layout alive.
-  static Application* s_application =
-      new Application(RunLoop::main(), [](int status) { std::exit(status); });
+  static Application* s_application = [] {
+    auto* application = new Application(RunLoop::main(), [](int status) { std::exit(status); });
+    // Without its display the application cannot show anything more: it ends, as when its
+    // session ends.
+    WindowBackendChoice::setOnDisplayLost([application] {
+      foundation::NSLog("appkit: the display is gone; the application ends");
+      application->terminate();
+    });
+    return application;
+  }();
   return *s_application;
 }
 
@@ -91,6 +102,10 @@ int applicationMain(int argc, char** argv) {
     return 1;
   }
   Application& application = Application::shared();
+  TerminationSignals::install(application.runLoop(), [&application](int number) {
+    foundation::NSLog("appkit: %s received; the application ends", strsignal(number));
+    application.terminate();
+  });
   foundation::Result<void> launched = application.finishLaunching(*path);
   if (!launched) {
     foundation::NSLog("Unable to load the window layout: %s; exiting",

@@ -74,7 +74,8 @@ class Application {
 // The application's entry, called by main() with its arguments: records them as the process's
 // arguments, finds the main bundle, reads its Info.plist key NSMainNibFile and loads the layout
 // Resources/<NSMainNibFile>.layout, calls the delegate's applicationDidFinishLaunching() and runs
-// the main run loop. The process ends through terminate(). Returns 1, after logging why, when
+// the main run loop. The process ends through terminate(), also on SIGTERM, SIGHUP and SIGINT
+// (from the run loop) and when the display is lost. Returns 1, after logging why, when
 // there is no bundle, no NSMainNibFile or no loadable layout, or when called a second time;
 // returns 0 if the run loop is stopped.
 int applicationMain(int argc, char** argv);

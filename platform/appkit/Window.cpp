@@ -95,10 +95,21 @@ Window::Window(Rect contentRect)
       _backgroundColor(Color::colorWithCalibratedWhite(0.93, 1)),
       _self(std::make_shared<Window*>(this)) {
   APPKIT_ASSERT_MAIN_THREAD();
+}
+
+BackendWindow* Window::realizedBackend() {
+  if (_backend) return _backend.get();
+  // Made when first needed, so that a process that never shows a window never opens the window
+  // system; none while no window can show.
   WindowBackend& backend = WindowBackend::shared();
-  _scale = backend.mainScreen().backingScaleFactor;
-  if (!(_scale > 0)) _scale = 1;
+  if (!backend.showsWindows()) return nullptr;
+  double scale = backend.mainScreen().backingScaleFactor;
+  _scale = scale > 0 ? scale : 1;
   _backend = backend.createWindow(_frame, _scale, *this);
+  if (!_backend) return nullptr;
+  if (_level != NormalWindowLevel) _backend->setLevel(_level);
+  if (_alpha != 1) _backend->setAlpha(_alpha);
+  return _backend.get();
 }
 
 Window::~Window() {
@@ -132,7 +143,7 @@ void Window::applyFrame(Rect frame) {
   if (frame == _frame) return;
   bool resized = frame.size != _frame.size;
   _frame = frame;
-  _backend->setFrame(frame);
+  if (_backend) _backend->setFrame(frame);
   if (!resized) return;
   markDirty(bounds());
   if (_contentView) _contentView->setFrame(bounds());
@@ -171,7 +182,7 @@ int Window::level() const {
 void Window::setLevel(int level) {
   APPKIT_ASSERT_MAIN_THREAD();
   _level = level;
-  _backend->setLevel(level);
+  if (_backend) _backend->setLevel(level);
 }
 
 bool Window::isOpaque() const {
@@ -213,19 +224,20 @@ void Window::applyAlpha(double alpha) {
   alpha = alpha > 1 ? 1 : (alpha >= 0 ? alpha : 0);
   if (alpha == _alpha) return;
   _alpha = alpha;
-  _backend->setAlpha(alpha);
+  if (_backend) _backend->setAlpha(alpha);
 }
 
 void Window::orderFront() {
   APPKIT_ASSERT_MAIN_THREAD();
   _visible = true;
+  realizedBackend();
   // Fonts are set up only once a window really comes on screen (a process that never shows one
   // keeps their memory), and before its first frame rather than during an animation.
   TextLayout::prepareFonts(_scale);
   // The whole window is drawn before it shows, so that it never shows stale or empty pixels.
   _dirty = bounds();
   redraw();
-  _backend->orderFront();
+  if (_backend) _backend->orderFront();
   std::weak_ptr<Window*> self = _self;
   RunLoop::main().queue().async([self] {
     auto alive = self.lock();
@@ -241,7 +253,7 @@ void Window::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!_visible) return;
   _visible = false;
-  _backend->orderOut();
+  if (_backend) _backend->orderOut();
   if (_pointerInside) pointerMoved(_pointerLocation, false);
 }
 
@@ -252,12 +264,14 @@ bool Window::isVisible() const {
 
 void Window::display() {
   APPKIT_ASSERT_MAIN_THREAD();
+  realizedBackend();
   _dirty = bounds();
   redraw();
 }
 
-double Window::backingScaleFactor() const {
+double Window::backingScaleFactor() {
   APPKIT_ASSERT_MAIN_THREAD();
+  realizedBackend();
   return _scale;
 }
 
@@ -281,9 +295,9 @@ cairo_surface_t* Window::surface() const {
   return _surface;
 }
 
-BackendWindow* Window::backendWindow() const {
+BackendWindow* Window::backendWindow() {
   APPKIT_ASSERT_MAIN_THREAD();
-  return _backend.get();
+  return realizedBackend();
 }
 
 // Drawing
@@ -361,7 +375,7 @@ void Window::redraw() {
   }
   cairo_destroy(cairo);
   cairo_surface_flush(_surface);
-  _backend->present(_surface, damage);
+  if (_backend) _backend->present(_surface, damage);
 }
 
 void Window::presentAll() {
@@ -370,7 +384,7 @@ void Window::presentAll() {
     redraw();
     return;
   }
-  _backend->present(_surface, Rect{{0, 0}, _frame.size}.pixelRect(_scale));
+  if (_backend) _backend->present(_surface, Rect{{0, 0}, _frame.size}.pixelRect(_scale));
 }
 
 void Window::backendExpose(Rect rect) {
@@ -572,7 +586,7 @@ void Window::claimCursor() {
   Cursor::setPresenter([](Cursor::Kind kind) {
     if (s_cursorWindow && s_cursorWindow->_backend) s_cursorWindow->_backend->setCursor(kind);
   });
-  _backend->setCursor(Cursor::currentKind());
+  if (_backend) _backend->setCursor(Cursor::currentKind());
 }
 
 void Window::releaseCursor() {

@@ -104,8 +104,9 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void display();
   // Routes a mouse event (location in the window's points) as described above.
   void sendEvent(const Event& event);
-  // The device pixels per point of the window's surface.
-  double backingScaleFactor() const;
+  // The device pixels per point of the window's surface (the screen's, once the window is made
+  // in the window system).
+  double backingScaleFactor();
 
   WindowAnimator animator();
 
@@ -118,8 +119,9 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   // last frame drawn; owned by the window and replaced when its pixel size changes. Null before
   // the first frame. For tests and snapshots.
   cairo_surface_t* surface() const;
-  // The backend's window (not owned by the caller).
-  BackendWindow* backendWindow() const;
+  // The backend's window (not owned by the caller), made at the first call, display, ordering
+  // front or asking for the scale; null while no window can show.
+  BackendWindow* backendWindow();
 
   // Registers the layout classes "NSWindow" and "NSView" with `registry`.
   static void registerLayoutClasses(ClassRegistry& registry);
@@ -143,6 +145,7 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void backendExpose(Rect rect) override;
 
   Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
+  BackendWindow* realizedBackend();
   void applyFrame(Rect frame);
   void applyAlpha(double alpha);
   void resizeSurface();

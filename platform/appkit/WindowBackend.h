@@ -60,21 +60,20 @@ class WindowBackend {
  public:
   virtual ~WindowBackend() = default;
 
-  // The process's backend, chosen at first use (see makeDefault()) and said once in the log.
-  // Main thread.
+  // The process's backend, chosen at first use by WindowBackendChoice and said in the log; one
+  // that shows no windows is chosen again once a display has answered since. Main thread.
   static WindowBackend& shared();
-  // A new backend of the first kind that runs here, in order of preference; the build decides
-  // which kinds exist (the off-screen one always does and always runs).
-  static std::unique_ptr<WindowBackend> makeDefault();
   // Replaces the shared backend (tests); null restores the choice at next use. Main thread.
   static void setSharedForTesting(std::unique_ptr<WindowBackend> backend);
 
   virtual std::string name() const = 0;
+  // False for the backend of no display: its windows would show nobody anything.
+  virtual bool showsWindows() const { return true; }
   virtual ScreenDescription mainScreen() const = 0;
   // The time between two frames of the display (animation steps).
   virtual foundation::TimeInterval refreshInterval() const = 0;
-  // A window of `frame` (screen points) at `scale`, hidden; it reports to `client`, which must
-  // outlive it.
+  // A window of `frame` (screen points) at `scale`, hidden, or null when none can be made; it
+  // reports to `client`, which must outlive it.
   virtual std::unique_ptr<BackendWindow> createWindow(Rect frame, double scale,
                                                       BackendWindowClient& client) = 0;
 };

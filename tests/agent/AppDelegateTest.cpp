@@ -11,6 +11,7 @@
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
 #include "appkit/RunLoop.h"
+#include "appkit/headless/HeadlessBackend.h"
 #include "dispatch/MainQueue.h"
 #include "foundation/Bundle.h"
 #include "foundation/ProcessInfo.h"
@@ -46,9 +47,11 @@ class AppDelegateTest : public testing_support::HomeTest {
     _delegate.setApplication(&_application);
     // Pop-ups send no statistics; TearDown waits for those queued before the sandbox goes.
     _previousLibraries = ProductLogManager::setLibrariesForTesting({});
+    appkit::WindowBackend::setSharedForTesting(std::make_unique<appkit::HeadlessBackend>());
   }
 
   void TearDown() override {
+    appkit::WindowBackend::setSharedForTesting(nullptr);
     ProductLogManager::setLibrariesForTesting(_previousLibraries);
     setenv("PATH", _oldPath.c_str(), 1);
     foundation::Bundle::setMainForTesting(std::nullopt);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -9,7 +10,9 @@
 #include "ProductLogManager.h"
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
+#include "appkit/NoDisplayBackend.h"
 #include "appkit/RunLoop.h"
+#include "appkit/headless/HeadlessBackend.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/TimerSource.h"
 #include "foundation/Clock.h"
@@ -35,6 +38,7 @@ class CheckLoopTest : public testing_support::HomeTest {
   void SetUp() override {
     // Pop-ups send no statistics; TearDown waits for those queued before the sandbox goes.
     _previousLibraries = ProductLogManager::setLibrariesForTesting({});
+    appkit::WindowBackend::setSharedForTesting(std::make_unique<appkit::HeadlessBackend>());
     _delegate.setApplication(&_application);
     _delegate.setCheckProbes({
         .rulesForiTunesRepairError =
@@ -63,7 +67,10 @@ class CheckLoopTest : public testing_support::HomeTest {
     });
   }
 
-  void TearDown() override { ProductLogManager::setLibrariesForTesting(_previousLibraries); }
+  void TearDown() override {
+    appkit::WindowBackend::setSharedForTesting(nullptr);
+    ProductLogManager::setLibrariesForTesting(_previousLibraries);
+  }
 
   void record(std::string call) {
     std::lock_guard<std::mutex> guard(_mutex);
@@ -140,6 +147,14 @@ TEST_F(CheckLoopTest, ClosedGatesAskNoProbeButTheUninstallTestStillRuns) {
   EXPECT_EQ(tick(), Calls{kJob}) << "closed earlier the same day";
   clock.setNow(clock.now().addingTimeInterval(86400));
   EXPECT_EQ(tick(), (Calls{"rules", "deviceHandle", kJob})) << "the next day probes run again";
+  EXPECT_EQ(_queue.pendingCount(), 0u);
+}
+
+TEST_F(CheckLoopTest, WithoutADisplayNothingIsLookedForSoNothingIsUsedUp) {
+  if (getenv("DISPLAY") || getenv("PLATFORM_BACKEND")) GTEST_SKIP() << "a display may answer";
+  appkit::WindowBackend::setSharedForTesting(std::make_unique<appkit::NoDisplayBackend>());
+  answers.restoreFailed = answers.device = answers.blueScreen = true;
+  EXPECT_EQ(tick(), Calls{kJob});
   EXPECT_EQ(_queue.pendingCount(), 0u);
 }
 

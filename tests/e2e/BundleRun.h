@@ -22,17 +22,20 @@ inline testing_support::ChildResult runAgent(const std::vector<std::string>& arg
   return testing_support::runChild(argv, {.untilOutputCloses = false}, limitSeconds);
 }
 
-// While it lives, DISPLAY and WAYLAND_DISPLAY are unset, so that the agents started meanwhile run
-// off-screen; both are restored when it is destroyed.
+// While it lives, the agents started meanwhile run off-screen (PLATFORM_BACKEND=offscreen), and
+// DISPLAY and WAYLAND_DISPLAY are unset, so that nothing they start shows a window either; all
+// three are restored when it is destroyed.
 class OffScreen {
  public:
   OffScreen() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "PLATFORM_BACKEND"}) {
       if (const char* value = ::getenv(name)) _saved.emplace_back(name, value);
       ::unsetenv(name);
     }
+    ::setenv("PLATFORM_BACKEND", "offscreen", 1);
   }
   ~OffScreen() {
+    ::unsetenv("PLATFORM_BACKEND");
     for (const auto& [name, value] : _saved) ::setenv(name.c_str(), value.c_str(), 1);
   }
   OffScreen(const OffScreen&) = delete;

@@ -123,6 +123,7 @@ VirtualDisplay::~VirtualDisplay() { killServer(); }
 
 void VirtualDisplay::killServer() {
   if (_server <= 0) return;
+  continueServer();
   // The test's own connection goes first: Xlib ends a process whose connection breaks.
   _windowManager.reset();
   if (_connection) XCloseDisplay(_connection);
@@ -130,6 +131,15 @@ void VirtualDisplay::killServer() {
   kill(_server, SIGKILL);
   waitForChild(_server, 10);
   _server = -1;
+}
+
+void VirtualDisplay::stopServer() {
+  if (_server > 0 && !_stopped) _stopped = kill(_server, SIGSTOP) == 0;
+}
+
+void VirtualDisplay::continueServer() {
+  if (_stopped) kill(_server, SIGCONT);
+  _stopped = false;
 }
 
 void VirtualDisplay::setDesktopColor(std::uint32_t rgb) {

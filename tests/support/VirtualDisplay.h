@@ -46,11 +46,16 @@ class VirtualDisplay {
   // Ends the server at once, as when the session ends; the test's connection closes first, and
   // available() is false from then on.
   void killServer();
+  // Stops the server (SIGSTOP): it still accepts connections but answers none, as a hung or
+  // stale display does; the test must not use its connection until continueServer().
+  void stopServer();
+  void continueServer();
 
  private:
   std::string _name;
   std::string _why;
   pid_t _server = -1;
+  bool _stopped = false;
   std::unique_ptr<Subprocess> _windowManager;
   Display* _connection = nullptr;
 };
