@@ -16,6 +16,7 @@ packages=(
   faketime
   p7zip-full
   libx11-dev libxext-dev libxrandr-dev xvfb openbox xdotool x11-utils
+  libxfixes-dev libxss-dev xcompmgr i3lock x11-xserver-utils
 )
 
 missing=()

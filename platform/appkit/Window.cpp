@@ -226,6 +226,7 @@ void Window::orderFront() {
   _dirty = bounds();
   redraw();
   _backend->orderFront();
+  if (_onScreen) runOnScreenBlocks();
   std::weak_ptr<Window*> self = _self;
   RunLoop::main().queue().async([self] {
     auto alive = self.lock();
@@ -239,6 +240,7 @@ void Window::orderFrontRegardless() { orderFront(); }
 
 void Window::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();
+  _onScreenBlocks.clear();
   if (!_visible) return;
   _visible = false;
   _backend->orderOut();
@@ -248,6 +250,44 @@ void Window::orderOut() {
 bool Window::isVisible() const {
   APPKIT_ASSERT_MAIN_THREAD();
   return _visible;
+}
+
+bool Window::isOnScreen() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _visible && _onScreen;
+}
+
+void Window::whenOnScreen(std::function<void()> block) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (block) _onScreenBlocks.push_back(std::move(block));
+}
+
+void Window::backendOnScreenChanged(bool onScreen) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _onScreen = onScreen;
+  if (onScreen && _visible) runOnScreenBlocks();
+}
+
+void Window::runOnScreenBlocks() {
+  // Taken first: a block may ask for the next showing's.
+  std::vector<std::function<void()>> blocks = std::move(_onScreenBlocks);
+  _onScreenBlocks.clear();
+  std::weak_ptr<Window*> self = _self;
+  for (auto& block : blocks) {
+    if (self.expired()) return;
+    block();
+  }
+}
+
+void Window::backendScaleChanged(double scale, Rect frame) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!(scale > 0)) return;
+  _scale = scale;
+  _frame = sanitized(frame);
+  if (_visible) TextLayout::prepareFonts(_scale);
+  // The surface is made anew at the new pixel size by this frame, drawn at once.
+  _dirty = bounds();
+  if (_visible) redraw();
 }
 
 void Window::display() {

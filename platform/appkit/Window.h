@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -99,6 +100,13 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void orderFrontRegardless();
   void orderOut();
   bool isVisible() const;
+  // Whether the window is on the screen where a person can see it: visible, and not held back
+  // by the window system (a screen lock, say).
+  bool isOnScreen() const;
+  // Runs `block` once, when the window next comes on the screen after orderFront: from inside
+  // orderFront when it already is there or the backend shows it at once, else later (after a
+  // screen lock, for one). orderOut before then drops it: a showing nobody saw runs nothing.
+  void whenOnScreen(std::function<void()> block);
 
   // Draws the whole window now and presents it.
   void display();
@@ -141,6 +149,9 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   // BackendWindowClient
   void backendMouseEvent(const Event& event) override;
   void backendExpose(Rect rect) override;
+  void backendOnScreenChanged(bool onScreen) override;
+  void backendScaleChanged(double scale, Rect frame) override;
+  void runOnScreenBlocks();
 
   Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
   void applyFrame(Rect frame);
@@ -164,6 +175,8 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   Color _backgroundColor;
   double _alpha = 1;
   bool _visible = false;
+  bool _onScreen = false;
+  std::vector<std::function<void()>> _onScreenBlocks;
   bool _visibleAtLaunch = true;
   double _scale = 1;
   View* _contentView = nullptr;
