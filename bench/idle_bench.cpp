@@ -404,8 +404,9 @@ int main(int argc, char** argv) {
   if (locker) {
     const double idle = agents[1].to.cpuMs - agents[1].from.cpuMs;
     const double locked = agents[2].to.cpuMs - agents[2].from.cpuMs;
-    std::printf("  locked pop-up / idle agent on the display: steady CPU %.2f ms / %.2f ms = %.2f\n",
-                locked, idle, ratio(locked, idle));
+    std::printf(
+        "  locked pop-up / idle agent on the display: steady CPU %.2f ms / %.2f ms = %.2f\n",
+        locked, idle, ratio(locked, idle));
   }
   bool ok = true;
   for (const Agent& agent : agents) {

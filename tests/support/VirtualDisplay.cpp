@@ -80,7 +80,8 @@ VirtualDisplay::VirtualDisplay(Options options) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string geometry = std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+  std::string geometry =
+      std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
   std::vector<std::string> args = {kServer,  "-displayfd", "3",   "-screen", "0",
                                    geometry, "-nolisten",  "tcp", "-noreset"};
   std::vector<char*> argv;
@@ -199,7 +200,8 @@ bool VirtualDisplay::startCompositor() {
   _compositor = std::make_unique<Subprocess>(
       std::vector<std::string>{kCompositor},
       ChildOptions{.environment = {"DISPLAY=" + _name}, .output = ChildOutput::Discarded});
-  if (eventually([&] { return XGetSelectionOwner(_connection, selection) != None; }, kStartSeconds)) return true;
+  if (eventually([&] { return XGetSelectionOwner(_connection, selection) != None; }, kStartSeconds))
+    return true;
   _why = "xcompmgr did not take the compositor selection";
   return false;
 }
@@ -207,7 +209,8 @@ bool VirtualDisplay::startCompositor() {
 void VirtualDisplay::stopCompositor() {
   _compositor.reset();
   Atom selection = XInternAtom(_connection, "_NET_WM_CM_S0", False);
-  if (!eventually([&] { return XGetSelectionOwner(_connection, selection) == None; }, kStartSeconds))
+  if (!eventually([&] { return XGetSelectionOwner(_connection, selection) == None; },
+                  kStartSeconds))
     ADD_FAILURE() << "the compositor selection stays owned";
 }
 

@@ -101,18 +101,15 @@ void MonitorLayout::reserve(std::optional<RootRect> workArea, const std::vector<
     return start <= end && start < high && end >= low;
   };
   for (const Strut& strut : struts) {
-    if (strut.top > top && overlaps(strut.topStartX, strut.topEndX, left, right))
-      top = std::min(strut.top, bottom);
-    long bottomEdge = long(displayHeight) - strut.bottom;
-    if (strut.bottom > 0 && bottomEdge < bottom &&
-        overlaps(strut.bottomStartX, strut.bottomEndX, left, right))
-      bottom = std::max(bottomEdge, top);
-    if (strut.left > left && overlaps(strut.leftStartY, strut.leftEndY, top, bottom))
-      left = std::min(strut.left, right);
-    long rightEdge = long(displayWidth) - strut.right;
-    if (strut.right > 0 && rightEdge < right &&
-        overlaps(strut.rightStartY, strut.rightEndY, top, bottom))
-      right = std::max(rightEdge, left);
+    // Each edge moves in, never past the opposite one, by the band of a strut along it.
+    if (overlaps(strut.topStartX, strut.topEndX, left, right))
+      top = std::clamp(strut.top, top, bottom);
+    if (strut.bottom > 0 && overlaps(strut.bottomStartX, strut.bottomEndX, left, right))
+      bottom = std::clamp(long(displayHeight) - strut.bottom, top, bottom);
+    if (overlaps(strut.leftStartY, strut.leftEndY, top, bottom))
+      left = std::clamp(strut.left, left, right);
+    if (strut.right > 0 && overlaps(strut.rightStartY, strut.rightEndY, top, bottom))
+      right = std::clamp(long(displayWidth) - strut.right, left, right);
   }
   _work = RootRect{int(left), int(top), int(right - left), int(bottom - top)};
 }

@@ -57,8 +57,8 @@ class MonitorLayout {
   // Leaves panels and docks their space: the main monitor cut to the window manager's work area
   // (when it publishes one that meets the monitor) and then clear of each strut that reaches
   // into it. `displayWidth` and `displayHeight` place the right and bottom struts.
-  void reserve(std::optional<RootRect> workArea, const std::vector<Strut>& struts,
-               int displayWidth, int displayHeight);
+  void reserve(std::optional<RootRect> workArea, const std::vector<Strut>& struts, int displayWidth,
+               int displayHeight);
 
   // The main monitor's pixels.
   const Monitor& main() const { return _main; }

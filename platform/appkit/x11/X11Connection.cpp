@@ -86,8 +86,7 @@ void X11Connection::onExit(Display*, void* self) {
   }
 }
 
-std::shared_ptr<X11Connection> X11Connection::open(const char* name,
-                                                   std::function<void()> onLost) {
+std::shared_ptr<X11Connection> X11Connection::open(const char* name, std::function<void()> onLost) {
   Display* display = XOpenDisplay(name);
   if (!display) return nullptr;
   static bool s_handlersInstalled = false;
@@ -114,9 +113,8 @@ std::shared_ptr<X11Connection> X11Connection::open(const char* name,
   x._plainColormap = DefaultColormap(display, x._screen);
   x._handCursor = XCreateFontCursor(display, XC_hand2);
   x._arrowCursor = XCreateFontCursor(display, XC_left_ptr);
-  const char* names[] = {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NOTIFICATION",
-                         "_NET_WM_STATE",       "_NET_WM_STATE_ABOVE",
-                         "_NET_WM_WINDOW_OPACITY", "_NET_WM_PID"};
+  const char* names[] = {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_STATE",
+                         "_NET_WM_STATE_ABOVE", "_NET_WM_WINDOW_OPACITY",           "_NET_WM_PID"};
   for (int i = 0; i < int(Name::Count); ++i) x._atoms[i] = XInternAtom(display, names[i], False);
   std::string screen = std::to_string(x._screen);
   x._compositorSelection = XInternAtom(display, ("_NET_WM_CM_S" + screen).c_str(), False);
@@ -202,7 +200,8 @@ void X11Connection::refreshLayout() {
     if (_windows.contains(::Window(client))) continue;
     std::vector<long> v = cardinals(_display, ::Window(client), _strutPartial, XA_CARDINAL, 12);
     if (v.size() < 12) continue;
-    struts.push_back(Strut{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11]});
+    struts.push_back(
+        Strut{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11]});
   }
   _layout.reserve(area, struts, width, height);
   noteLoss();
@@ -230,8 +229,8 @@ void X11Connection::readScale() {
     }
     if (data) XFree(data);
   }
-  double scale =
-      MonitorLayout::scaleFrom(std::getenv("GDK_SCALE"), settingsScale, XResourceManagerString(_display));
+  double scale = MonitorLayout::scaleFrom(std::getenv("GDK_SCALE"), settingsScale,
+                                          XResourceManagerString(_display));
   if (scale == _layout.scale()) return;
   int width = DisplayWidth(_display, _screen), height = DisplayHeight(_display, _screen);
   _layout = MonitorLayout::choose({}, width, height, scale);
@@ -256,7 +255,8 @@ void X11Connection::startWatching() {
   if (_screenSaverEventBase >= 0) {
     XScreenSaverSelectInput(_display, _root, ScreenSaverNotifyMask);
     if (XScreenSaverInfo* info = XScreenSaverAllocInfo()) {
-      if (XScreenSaverQueryInfo(_display, _root, info)) _screenSaverOn = info->state == ScreenSaverOn;
+      if (XScreenSaverQueryInfo(_display, _root, info))
+        _screenSaverOn = info->state == ScreenSaverOn;
       XFree(info);
     }
   }
@@ -402,8 +402,7 @@ void X11Connection::dispatchPending() {
       const auto& selection = reinterpret_cast<const XFixesSelectionNotifyEvent&>(event);
       if (selection.selection == _compositorSelection) {
         bool was = _composited;
-        _composited = selection.subtype == XFixesSetSelectionOwnerNotify &&
-                      selection.owner != None;
+        _composited = selection.subtype == XFixesSetSelectionOwnerNotify && selection.owner != None;
         if (was != _composited) notifyWindows(&X11Window::compositingChanged);
       } else if (selection.selection == _settingsSelection) {
         double was = _layout.scale();
@@ -414,8 +413,8 @@ void X11Connection::dispatchPending() {
     }
     if (_screenSaverEventBase >= 0 && event.type == _screenSaverEventBase + ScreenSaverNotify) {
       if (_wantedWindows > 0) {
-        _screenSaverOn = reinterpret_cast<const XScreenSaverNotifyEvent&>(event).state ==
-                         ScreenSaverOn;
+        _screenSaverOn =
+            reinterpret_cast<const XScreenSaverNotifyEvent&>(event).state == ScreenSaverOn;
         updateLocked();
       }
       continue;

@@ -82,8 +82,8 @@ void X11Window::build() {
   Atom above = x.atom(X11Connection::Name::StateAbove);
   XChangeProperty(display, window, x.atom(X11Connection::Name::WindowType), XA_ATOM, 32,
                   PropModeReplace, reinterpret_cast<unsigned char*>(&notification), 1);
-  XChangeProperty(display, window, x.atom(X11Connection::Name::State), XA_ATOM, 32,
-                  PropModeReplace, reinterpret_cast<unsigned char*>(&above), 1);
+  XChangeProperty(display, window, x.atom(X11Connection::Name::State), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&above), 1);
   unsigned long pid = static_cast<unsigned long>(getpid());
   XChangeProperty(display, window, x.atom(X11Connection::Name::Pid), XA_CARDINAL, 32,
                   PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
@@ -106,8 +106,8 @@ void X11Window::build() {
   if (_surface) cairo_surface_destroy(_surface);
   _window = window;
   _argb = argb;
-  _surface = cairo_xlib_surface_create(display, window, x.visual(argb), _place.width,
-                                       _place.height);
+  _surface =
+      cairo_xlib_surface_create(display, window, x.visual(argb), _place.width, _place.height);
   _shaped = false;
   _shapeBits.clear();
   _mapped = false;
@@ -197,10 +197,10 @@ void X11Window::scaleChanged() {
     double end = before - start - length;
     return end < start ? after - end - length : start;
   };
-  Rect frame = Rect::make(
-      keep(_frame.minX(), _frame.size.width, main.width / _scale, main.width / scale),
-      keep(_frame.minY(), _frame.size.height, main.height / _scale, main.height / scale),
-      _frame.size.width, _frame.size.height);
+  Rect frame =
+      Rect::make(keep(_frame.minX(), _frame.size.width, main.width / _scale, main.width / scale),
+                 keep(_frame.minY(), _frame.size.height, main.height / _scale, main.height / scale),
+                 _frame.size.width, _frame.size.height);
   _scale = scale;
   setFrame(frame);
   _client.backendScaleChanged(scale, frame);
@@ -290,8 +290,8 @@ void X11Window::updateShape() {
   int clipTop = std::clamp(main.y - _place.y, 0, _place.height);
   int clipRight = std::clamp(main.x + main.width - _place.x, 0, _place.width);
   int clipBottom = std::clamp(main.y + main.height - _place.y, 0, _place.height);
-  bool clipped = clipLeft > 0 || clipTop > 0 || clipRight < _place.width ||
-                 clipBottom < _place.height;
+  bool clipped =
+      clipLeft > 0 || clipTop > 0 || clipRight < _place.width || clipBottom < _place.height;
   bool byAlpha = !_argb && _lastFrame;
   if (!byAlpha && !clipped) {
     if (_shaped) {
@@ -323,9 +323,8 @@ void X11Window::updateShape() {
     }
   }
   if (_shaped && bits == _shapeBits) return;
-  Pixmap mask =
-      XCreateBitmapFromData(display, _window, reinterpret_cast<const char*>(bits.data()),
-                            unsigned(_place.width), unsigned(_place.height));
+  Pixmap mask = XCreateBitmapFromData(display, _window, reinterpret_cast<const char*>(bits.data()),
+                                      unsigned(_place.width), unsigned(_place.height));
   if (!mask) return;
   XShapeCombineMask(display, _window, ShapeBounding, 0, 0, mask, ShapeSet);
   XFreePixmap(display, mask);

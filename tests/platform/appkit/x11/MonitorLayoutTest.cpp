@@ -69,7 +69,8 @@ TEST(MonitorLayoutScale, GdkScaleWinsThenXftDpiOverNinetySix) {
   // Never below 1, nor absurdly high; a similar name is not the resource.
   EXPECT_EQ(MonitorLayout::scaleFrom(nullptr, std::nullopt, "Xft.dpi:\t72\n"), 1);
   EXPECT_EQ(MonitorLayout::scaleFrom(nullptr, std::nullopt, "Xft.dpi:\t96000\n"), 8);
-  EXPECT_EQ(MonitorLayout::scaleFrom(nullptr, std::nullopt, "MyXft.dpi:\t192\nXft.dpi:\tlots\n"), 1);
+  EXPECT_EQ(MonitorLayout::scaleFrom(nullptr, std::nullopt, "MyXft.dpi:\t192\nXft.dpi:\tlots\n"),
+            1);
 }
 
 TEST(MonitorLayoutScale, TheSettingsManagerComesBetweenGdkScaleAndXftDpi) {
@@ -82,21 +83,20 @@ TEST(MonitorLayoutScale, TheSettingsManagerComesBetweenGdkScaleAndXftDpi) {
 
 TEST(MonitorLayoutWorkArea, PanelsOnTheMainMonitorMoveItsVisibleFrameAndOthersDoNot) {
   // The primary monitor on the right of a 1280-pixel one; the work area spans both.
-  MonitorLayout layout = MonitorLayout::choose(
-      {{0, 0, 1280, 1024, false}, {1280, 0, 1440, 900, true}}, 2720, 1024, 1);
+  MonitorLayout layout =
+      MonitorLayout::choose({{0, 0, 1280, 1024, false}, {1280, 0, 1440, 900, true}}, 2720, 1024, 1);
   Strut topPanel{.top = 30, .topStartX = 1280, .topEndX = 2719};
   Strut leftMonitorsDock{.left = 48, .leftStartY = 0, .leftEndY = 1023};
   Strut bottomOfTheTallerMonitor{.bottom = 40, .bottomStartX = 0, .bottomEndX = 1279};
-  layout.reserve(RootRect{0, 24, 2720, 1000}, {topPanel, leftMonitorsDock, bottomOfTheTallerMonitor},
-                 2720, 1024);
+  layout.reserve(RootRect{0, 24, 2720, 1000},
+                 {topPanel, leftMonitorsDock, bottomOfTheTallerMonitor}, 2720, 1024);
   EXPECT_EQ(layout.workArea(), (RootRect{1280, 30, 1440, 870}));
   // Points from the main monitor's bottom left: the pop-up's top right is 30 pixels lower.
   EXPECT_EQ(layout.screen().visibleFrame, Rect::make(0, 0, 1440, 870));
   EXPECT_EQ(layout.screen().frame, Rect::make(0, 0, 1440, 900));
 
   MonitorLayout right = MonitorLayout::choose({{0, 0, 1440, 900, true}}, 1440, 900, 2);
-  right.reserve(std::nullopt, {Strut{.right = 100, .rightStartY = 0, .rightEndY = 899}}, 1440,
-                900);
+  right.reserve(std::nullopt, {Strut{.right = 100, .rightStartY = 0, .rightEndY = 899}}, 1440, 900);
   EXPECT_EQ(right.screen().visibleFrame, Rect::make(0, 0, 670, 450));
 }
 

@@ -21,10 +21,8 @@
 #include "support/TestHome.h"
 #include "support/VirtualDisplay.h"
 
-using testing_support::ChildOptions;
 using testing_support::ChildOutput;
 using testing_support::eventually;
-using testing_support::readFile;
 using testing_support::Subprocess;
 using testing_support::VirtualDisplay;
 
@@ -59,8 +57,8 @@ class X11Desktop : public testing_support::HomeTest {
  protected:
   // Starts the server, with openbox when `windowManager`; skips the test when it cannot.
   bool startDisplay(int width, int height, bool windowManager) {
-    display = std::make_unique<VirtualDisplay>(VirtualDisplay::Options{
-        .windowManager = windowManager, .width = width, .height = height});
+    display = std::make_unique<VirtualDisplay>(
+        VirtualDisplay::Options{.windowManager = windowManager, .width = width, .height = height});
     if (!display->available()) return false;
     display->setDesktopColor(kDesktop);
     return true;
@@ -71,13 +69,15 @@ class X11Desktop : public testing_support::HomeTest {
     environment.push_back("GDK_SCALE=");
     return std::make_unique<Subprocess>(
         std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
-        ChildOptions{.environment = environment, .output = ChildOutput::Discarded});
+        testing_support::ChildOptions{.environment = environment,
+                                      .output = ChildOutput::Discarded});
   }
 
   // How many "shown" events the statistics spool holds.
   int shownEvents() const {
     std::string spool =
-        readFile(sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl"))
+        testing_support::readFile(
+            sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl"))
             .value_or("");
     int count = 0;
     for (std::size_t at = spool.find("\"event\":10210"); at != std::string::npos;
@@ -97,9 +97,10 @@ class X11Desktop : public testing_support::HomeTest {
 
 TEST_F(X11Desktop, CornersShowTheWindowBelowWithAndWithoutACompositorAndAcrossAChange) {
   if (!startDisplay(1440, 900, true)) GTEST_SKIP() << display->why();
-  Subprocess below({"/usr/bin/xmessage", "-name", "below", "-geometry", "1440x900+0+0", "-bg",
-                    "#585a5d", "-fg", "#585a5d", "x"},
-                   {.environment = {"DISPLAY=" + display->name()}, .output = ChildOutput::Discarded});
+  Subprocess below(
+      {"/usr/bin/xmessage", "-name", "below", "-geometry", "1440x900+0+0", "-bg", "#585a5d", "-fg",
+       "#585a5d", "x"},
+      {.environment = {"DISPLAY=" + display->name()}, .output = ChildOutput::Discarded});
   const std::vector<std::pair<int, int>> corners = {{1080, 0}, {1439, 0}, {1080, 179}, {1439, 179}};
   ASSERT_TRUE(display->awaitScreen([](cairo_surface_t* shot) {
     return VirtualDisplay::rgbAt(shot, 1200, 90) == 0x585a5d;
@@ -153,7 +154,9 @@ TEST_F(X11Desktop, ALockedScreenHoldsThePopUpBackAtNoCostAndItSlidesInOnceAfter)
   EXPECT_EQ(shownEvents(), 0) << "a showing nobody saw was counted";
 
   display->unlock();
-  auto atRest = [](cairo_surface_t* shot) { return isPanel(VirtualDisplay::rgbAt(shot, 1082, 90)); };
+  auto atRest = [](cairo_surface_t* shot) {
+    return isPanel(VirtualDisplay::rgbAt(shot, 1082, 90));
+  };
   bool slid = false;
   EXPECT_TRUE(display->awaitScreen([&](cairo_surface_t* shot) {
     // On its way in: only its left part is on the screen yet.
