@@ -225,15 +225,18 @@ void Window::orderFront() {
   // The whole window is drawn before it shows, so that it never shows stale or empty pixels.
   _dirty = bounds();
   redraw();
+  // At rest on the pass after it came on the screen, unless what came on with it animates it.
+  std::weak_ptr<Window*> self = _self;
+  whenOnScreen([self] {
+    RunLoop::main().queue().async([self] {
+      auto alive = self.lock();
+      if (!alive) return;
+      Window& window = **alive;
+      if (window._visible && !WindowAnimations::isBusy(window)) window.cameToRest();
+    });
+  });
   _backend->orderFront();
   if (_onScreen) runOnScreenBlocks();
-  std::weak_ptr<Window*> self = _self;
-  RunLoop::main().queue().async([self] {
-    auto alive = self.lock();
-    if (!alive) return;
-    Window& window = **alive;
-    if (window._visible && !WindowAnimations::isBusy(window)) window.cameToRest();
-  });
 }
 
 void Window::orderFrontRegardless() { orderFront(); }

@@ -49,9 +49,9 @@ class WindowAnimator {
 // Snapshots: when the environment's PLATFORM_SNAPSHOT_DIR names a folder, the window writes what
 // it shows (its pixels with its alpha applied, RGBA, device pixels) to <folder>/<n>.png, n
 // counting 1, 2, … for the whole process, each time it comes to rest: on the pass after
-// orderFront when no animation of it runs, and after the last frame of an animation group that
-// changed it (before the group's completion). Beside each picture, <n>.txt holds the text of the
-// window's shown text fields at that moment, one field a line, back to front.
+// the window came on the screen when no animation of it runs, and after the last frame of an
+// animation group that changed it (before the group's completion). Beside each picture, <n>.txt
+// holds the text of the window's shown text fields at that moment, one field a line, back to front.
 //
 // Ownership: the content view is not owned (a layout or the caller owns it); a view that leaves
 // the window, destroyed or removed, is forgotten at once. Main thread only.
