@@ -39,9 +39,15 @@ void AppDelegate::needPopDialog(std::int64_t style) {
   if (!appkit::WindowBackend::shared().showsWindows()) return;
   windowShow.store(true);
   updateWindowString(style);
+  // A showing counts once the pop-up is really on the screen: not while a screen lock holds it
+  // back, and not at all if it is hidden before.
+  if (window) {
+    window->whenOnScreen([this, style, alive = std::weak_ptr<void>(_lifetime)] {
+      if (!alive.expired()) KVLogManager->asyncSendLog(eventCode(kShown, style));
+    });
+  }
   animationPopWindow(true);
   windowPopStyle = style;
-  KVLogManager->asyncSendLog(eventCode(kShown, style));
 }
 
 void AppDelegate::animationPopWindow(bool show) {
@@ -49,26 +55,32 @@ void AppDelegate::animationPopWindow(bool show) {
   appkit::Window* popup = window;
   if (show) {
     if (!popup) return;
-    appkit::Size screen{};
-    if (appkit::Screen* main = appkit::Screen::mainScreen()) screen = main->frame().size;
+    // The part of the main screen that panels leave free; its origin is added, as a top panel
+    // moves it.
+    appkit::Rect screen{};
+    if (appkit::Screen* main = appkit::Screen::mainScreen()) screen = main->visibleFrame();
     appkit::Size size = popup->frame().size;
-    appkit::Rect target{{screen.width - size.width, screen.height - size.height}, size};
+    appkit::Rect target{{screen.maxX() - size.width, screen.maxY() - size.height}, size};
     popup->setFrame(target.offsetBy(size.width, 0), false);
     popup->setOpaque(false);
     popup->setLevel(appkit::Window::StatusWindowLevel);
     popup->setBackgroundColor(appkit::Color::colorWithCalibratedWhite(1.0, 0.0));
     // A pop-up shown again after an earlier one faded out starts from full opacity.
     popup->setAlphaValue(1.0);
+    // The slide begins once the pop-up is on the screen: after a screen lock it slides in anew.
+    popup->whenOnScreen([popup, target] {
+      popup->setFrame(target.offsetBy(target.size.width, 0), false);
+      appkit::AnimationContext::runAnimationGroup(
+          [popup, target](appkit::AnimationContext& context) {
+            context.setDuration(foundation::TimeInterval::seconds(kSlideSeconds));
+            // Fast at first, so that the first frame already brings the window's edge in.
+            context.setTimingFunction(appkit::AnimationContext::TimingFunction::EaseOut);
+            popup->animator().setFrame(target, true);
+          },
+          nullptr);
+    });
     popup->orderFront();
     windowShow.store(true);
-    appkit::AnimationContext::runAnimationGroup(
-        [popup, target](appkit::AnimationContext& context) {
-          context.setDuration(foundation::TimeInterval::seconds(kSlideSeconds));
-          // Fast at first, so that the first frame already brings the window's edge in.
-          context.setTimingFunction(appkit::AnimationContext::TimingFunction::EaseOut);
-          popup->animator().setFrame(target, true);
-        },
-        nullptr);
     return;
   }
   _hideRunning = true;

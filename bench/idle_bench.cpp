@@ -9,7 +9,11 @@
 // the end, and over its whole life the CPU time, voluntary switches and peak RSS that wait4
 // reports. Exits non-zero when an agent's steady CPU exceeds 5 ms a minute, its RSS exceeds 12 MB,
 // its threads woke more than twice a check (the timer thread and the worker that runs the check)
-// and once more, it ends by itself, or the one given a display did not open it.
+// and once more, it ends by itself, or the one given a display did not open it. With --locker
+// (which implies --xvfb) the screen is locked with `i3lock -n` all along, and a third agent,
+// `MendkitAgent -debug1`, wants to show its pop-up there: it must hold it back at the cost of an
+// idle agent (the same CPU and wake-up limits; its RSS, with the pop-up's fonts loaded, is only
+// reported), and its ratio to the idle agent on the display is printed.
 //
 // Then the same agent on a day its gate is open (installed, Mendkit installed in its root, the
 // last-shown date yesterday, no updater log, no device), alone for OPEN-SECONDS (25 unless given
@@ -161,6 +165,8 @@ double ratio(double a, double b) { return b > 0 ? a / b : 0; }
 struct Agent {
   std::string label;
   std::string display;
+  std::string mode = "-r";
+  bool rssLimited = true;
   std::string home, root, output;
   pid_t pid = -1;
   Sample from, to;
@@ -358,6 +364,7 @@ int main(int argc, char** argv) {
   double seconds = 60;
   double openSeconds = 25;
   bool privateDisplay = false;
+  bool locker = false;
   for (int index = 1; index < argc; ++index) {
     if (std::strcmp(argv[index], "--xvfb") == 0) {
       privateDisplay = true;
@@ -365,6 +372,8 @@ int main(int argc, char** argv) {
       seconds = openSeconds = 12;
     } else if (std::strcmp(argv[index], "--open-seconds") == 0 && index + 1 < argc) {
       openSeconds = std::atof(argv[++index]);
+    } else if (std::strcmp(argv[index], "--locker") == 0) {
+      privateDisplay = locker = true;
     } else {
       seconds = std::atof(argv[index]);
     }
@@ -372,7 +381,7 @@ int main(int argc, char** argv) {
   if (seconds < kSteadyFrom + 5 || openSeconds < kSteadyFrom + 5) {
     std::fprintf(stderr,
                  "usage: idle_bench [SECONDS >= 7] [--open-seconds SECONDS >= 7] [--quick] "
-                 "[--xvfb]\n");
+                 "[--xvfb | --locker]\n");
     return 2;
   }
   bench::TempFolder temp("idle-bench");
@@ -393,11 +402,25 @@ int main(int argc, char** argv) {
     display = given;
   }
 
-  std::vector<Agent> agents(display.empty() ? 1 : 2);
+  std::vector<Agent> agents(display.empty() ? 1 : locker ? 3 : 2);
   agents[0].label = "agent -r";
   if (!display.empty()) {
     agents[1].label = "agent -r X11";
     agents[1].display = display;
+  }
+  pid_t lockerPid = -1;
+  if (locker) {
+    agents[2].label = "locked pop-up";
+    agents[2].display = display;
+    agents[2].mode = "-debug1";
+    agents[2].rssLimited = false;
+    lockerPid = spawn({"/usr/bin/i3lock", "-n", "-c", "203040"}, temp.path() + "/i3lock.log",
+                      {"DISPLAY=" + display});
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    if (lockerPid < 0 || waitpid(lockerPid, nullptr, WNOHANG) != 0) {
+      std::fprintf(stderr, "i3lock did not start\n");
+      return 1;
+    }
   }
   for (std::size_t index = 0; index < agents.size(); ++index) {
     if (!install(agents[index], temp.path() + "/agent" + std::to_string(index))) return 1;
@@ -409,8 +432,8 @@ int main(int argc, char** argv) {
                        std::chrono::duration<double>(s));
   };
   for (Agent& agent : agents) {
-    agent.pid =
-        spawn({MENDKIT_AGENT_EXECUTABLE, "-r"}, agent.output, agent.environment(), agent.removed());
+    agent.pid = spawn({MENDKIT_AGENT_EXECUTABLE, agent.mode}, agent.output, agent.environment(),
+                      agent.removed());
   }
   const std::string sleepOutput = temp.path() + "/sleep.log";
   pid_t sleeper = spawn({"/bin/sleep", std::to_string(seconds)}, sleepOutput);
@@ -429,6 +452,7 @@ int main(int argc, char** argv) {
   const double window = seconds - kSampleBeforeEnd - kSteadyFrom;
 
   for (Agent& agent : agents) agent.life = reap(agent.pid);
+  if (lockerPid > 0) reap(lockerPid);
   std::this_thread::sleep_until(at(seconds + 0.5));
   Life sleepLife = reap(sleeper);
 
@@ -472,6 +496,13 @@ int main(int argc, char** argv) {
            each([](const Agent& a) { return a.life.peakKiB * 1024 / 1e6; }),
            sleepLife.peakKiB * 1024 / 1e6, " %12.2f");
 
+  if (locker) {
+    const double idle = agents[1].to.cpuMs - agents[1].from.cpuMs;
+    const double locked = agents[2].to.cpuMs - agents[2].from.cpuMs;
+    std::printf(
+        "  locked pop-up / idle agent on the display: steady CPU %.2f ms / %.2f ms = %.2f\n",
+        locked, idle, ratio(locked, idle));
+  }
   bool ok = true;
   for (const Agent& agent : agents) {
     const double perMinute = (agent.to.cpuMs - agent.from.cpuMs) * 60 / window;
@@ -483,7 +514,7 @@ int main(int argc, char** argv) {
     }
     ok = ok && !agent.life.exited && perMinute <= kCpuLimitMsPerMinute &&
          agent.to.voluntary - agent.from.voluntary <= switchLimit &&
-         agent.to.rssKiB * 1024 / 1e6 <= kRssLimitMB;
+         (!agent.rssLimited || agent.to.rssKiB * 1024 / 1e6 <= kRssLimitMB);
   }
   if (!openGateRuns(temp.path(), openSeconds)) ok = false;
   return ok ? 0 : 1;

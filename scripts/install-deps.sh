@@ -10,7 +10,7 @@ run_packages=(
   cmake g++ make pkg-config
   libplist-dev
   libcairo2-dev libpango1.0-dev libglib2.0-dev
-  libx11-dev libxext-dev libxrandr-dev
+  libx11-dev libxext-dev libxrandr-dev libxfixes-dev libxss-dev
   nlohmann-json3-dev
   fonts-dejavu-core fonts-wqy-microhei
   xvfb x11-utils
@@ -26,6 +26,7 @@ test_packages=(
   lintian
   # peers of the benchmarks: the log scan against ripgrep, the first pixel against dunst
   ripgrep dunst libnotify-bin
+  xcompmgr i3lock x11-xserver-utils
 )
 
 package_packages=(dpkg-dev file)

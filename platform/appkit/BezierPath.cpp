@@ -178,6 +178,8 @@ void BezierPath::stroke() const {
     double dx = 1, dy = 0;
     cairo_device_to_user_distance(cairo, &dx, &dy);
     width = std::hypot(dx, dy);
+  } else {
+    width = snapToPixels(cairo, width);
   }
   cairo_set_line_width(cairo, width);
   // In the order of the enumerations.
@@ -190,6 +192,38 @@ void BezierPath::stroke() const {
   gc->useColor(gc->strokeColor());
   cairo_stroke(cairo);
   cairo_restore(cairo);
+}
+
+double BezierPath::snapToPixels(cairo_t* cairo, double width) {
+  cairo_matrix_t matrix;
+  cairo_get_matrix(cairo, &matrix);
+  double scale = std::abs(matrix.xx);
+  // Only an upright fractional scale needs it: at whole scales the points already meet pixels.
+  if (matrix.xy != 0 || matrix.yx != 0 || std::abs(std::abs(matrix.yy) - scale) > 1e-9 ||
+      std::abs(scale - std::round(scale)) < 1e-9)
+    return width;
+  double pixels = std::max(1.0, std::round(width * scale));
+  // A line of an odd number of pixels is centred on a pixel's middle, an even one on an edge.
+  double offset = std::fmod(pixels, 2.0) == 1 ? 0.5 : 0;
+  cairo_path_t* path = cairo_copy_path(cairo);
+  for (int i = 0; path && i < path->num_data; i += path->data[i].header.length) {
+    cairo_path_data_t* data = &path->data[i];
+    for (int point = 1; point < data->header.length; ++point) {
+      double x = data[point].point.x, y = data[point].point.y;
+      cairo_user_to_device(cairo, &x, &y);
+      x = std::floor(x) + offset;
+      y = std::floor(y) + offset;
+      cairo_device_to_user(cairo, &x, &y);
+      data[point].point.x = x;
+      data[point].point.y = y;
+    }
+  }
+  if (path) {
+    cairo_new_path(cairo);
+    cairo_append_path(cairo, path);
+    cairo_path_destroy(path);
+  }
+  return pixels / scale;
 }
 
 void BezierPath::addClip() const {

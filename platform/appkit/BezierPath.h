@@ -68,6 +68,10 @@ class BezierPath {
   void replayInto(cairo_t* cairo) const;
 
  private:
+  // At a fractional device scale, moves the current path of `cairo` onto the device pixels and
+  // answers `width` rounded to whole pixels, so that thin lines stay crisp; elsewhere `width`.
+  static double snapToPixels(cairo_t* cairo, double width);
+
   enum class Kind { Move, Line, Curve, Close };
   struct Element {
     Kind kind;

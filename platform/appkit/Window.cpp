@@ -237,20 +237,25 @@ void Window::orderFront() {
   // The whole window is drawn before it shows, so that it never shows stale or empty pixels.
   _dirty = bounds();
   redraw();
-  if (_backend) _backend->orderFront();
+  // At rest on the pass after it came on the screen, unless what came on with it animates it.
   std::weak_ptr<Window*> self = _self;
-  RunLoop::main().queue().async([self] {
-    auto alive = self.lock();
-    if (!alive) return;
-    Window& window = **alive;
-    if (window._visible && !WindowAnimations::isBusy(window)) window.cameToRest();
+  whenOnScreen([self] {
+    RunLoop::main().queue().async([self] {
+      auto alive = self.lock();
+      if (!alive) return;
+      Window& window = **alive;
+      if (window._visible && !WindowAnimations::isBusy(window)) window.cameToRest();
+    });
   });
+  if (_backend) _backend->orderFront();
+  if (_onScreen) runOnScreenBlocks();
 }
 
 void Window::orderFrontRegardless() { orderFront(); }
 
 void Window::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();
+  _onScreenBlocks.clear();
   if (!_visible) return;
   _visible = false;
   if (_backend) _backend->orderOut();
@@ -260,6 +265,44 @@ void Window::orderOut() {
 bool Window::isVisible() const {
   APPKIT_ASSERT_MAIN_THREAD();
   return _visible;
+}
+
+bool Window::isOnScreen() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  return _visible && _onScreen;
+}
+
+void Window::whenOnScreen(std::function<void()> block) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (block) _onScreenBlocks.push_back(std::move(block));
+}
+
+void Window::backendOnScreenChanged(bool onScreen) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _onScreen = onScreen;
+  if (onScreen && _visible) runOnScreenBlocks();
+}
+
+void Window::runOnScreenBlocks() {
+  // Taken first: a block may ask for the next showing's.
+  std::vector<std::function<void()>> blocks = std::move(_onScreenBlocks);
+  _onScreenBlocks.clear();
+  std::weak_ptr<Window*> self = _self;
+  for (auto& block : blocks) {
+    if (self.expired()) return;
+    block();
+  }
+}
+
+void Window::backendScaleChanged(double scale, Rect frame) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!(scale > 0)) return;
+  _scale = scale;
+  _frame = sanitized(frame);
+  if (_visible) TextLayout::prepareFonts(_scale);
+  // The surface is made anew at the new pixel size by this frame, drawn at once.
+  _dirty = bounds();
+  if (_visible) redraw();
 }
 
 void Window::display() {

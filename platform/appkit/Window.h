@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -48,9 +49,9 @@ class WindowAnimator {
 // Snapshots: when the environment's PLATFORM_SNAPSHOT_DIR names a folder, the window writes what
 // it shows (its pixels with its alpha applied, RGBA, device pixels) to <folder>/<n>.png, n
 // counting 1, 2, … for the whole process, each time it comes to rest: on the pass after
-// orderFront when no animation of it runs, and after the last frame of an animation group that
-// changed it (before the group's completion). Beside each picture, <n>.txt holds the text of the
-// window's shown text fields at that moment, one field a line, back to front.
+// the window came on the screen when no animation of it runs, and after the last frame of an
+// animation group that changed it (before the group's completion). Beside each picture, <n>.txt
+// holds the text of the window's shown text fields at that moment, one field a line, back to front.
 //
 // Ownership: the content view is not owned (a layout or the caller owns it); a view that leaves
 // the window, destroyed or removed, is forgotten at once. Main thread only.
@@ -99,6 +100,13 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void orderFrontRegardless();
   void orderOut();
   bool isVisible() const;
+  // Whether the window is on the screen where a person can see it: visible, and not held back
+  // by the window system (a screen lock, say).
+  bool isOnScreen() const;
+  // Runs `block` once, when the window next comes on the screen after orderFront: from inside
+  // orderFront when it already is there or the backend shows it at once, else later (after a
+  // screen lock, for one). orderOut before then drops it: a showing nobody saw runs nothing.
+  void whenOnScreen(std::function<void()> block);
 
   // Draws the whole window now and presents it.
   void display();
@@ -143,6 +151,9 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   // BackendWindowClient
   void backendMouseEvent(const Event& event) override;
   void backendExpose(Rect rect) override;
+  void backendOnScreenChanged(bool onScreen) override;
+  void backendScaleChanged(double scale, Rect frame) override;
+  void runOnScreenBlocks();
 
   Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
   BackendWindow* realizedBackend();
@@ -167,6 +178,8 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   Color _backgroundColor;
   double _alpha = 1;
   bool _visible = false;
+  bool _onScreen = false;
+  std::vector<std::function<void()>> _onScreenBlocks;
   bool _visibleAtLaunch = true;
   double _scale = 1;
   View* _contentView = nullptr;

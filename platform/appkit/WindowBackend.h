@@ -36,6 +36,15 @@ class BackendWindowClient {
   virtual void backendMouseEvent(const Event& event) = 0;
   // `rect` (window points) must be presented again (it was uncovered).
   virtual void backendExpose(Rect rect) = 0;
+  // The window came on the screen where a person can see it (true), or left it (false). After
+  // orderFront this may come at once (from inside orderFront), later (once the window system has
+  // shown it; once a screen lock ends), or not at all before orderOut; a lock that begins while
+  // the window shows takes it off the screen (false) until it ends (true again).
+  virtual void backendOnScreenChanged(bool onScreen) = 0;
+  // The display's device pixels per point changed to `scale`, and with it the screen's size in
+  // points: the window now has `frame` (screen points), kept as far from the main screen's nearer
+  // edges as it was. Frames are presented at the new scale from now on.
+  virtual void backendScaleChanged(double scale, Rect frame) = 0;
 };
 
 // One window of the window system.

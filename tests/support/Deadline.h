@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <thread>
 
 namespace testing_support {
 
@@ -24,5 +26,15 @@ class Deadline {
  private:
   Clock::time_point _at;
 };
+
+// Whether `holds()` becomes true within `seconds` of real time, asked every 20 ms.
+inline bool eventually(const std::function<bool()>& holds, double seconds) {
+  Deadline deadline(seconds);
+  while (!holds()) {
+    if (deadline.passed()) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
 
 }  // namespace testing_support

@@ -3,9 +3,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 typedef struct _XDisplay Display;
 typedef struct _cairo_surface cairo_surface_t;
@@ -14,13 +16,22 @@ namespace testing_support {
 
 class Subprocess;
 
-// A private X server for one test: Xvfb on a free display number, 1440×900 at depth 24, with
-// openbox as its window manager when asked, and a connection of the test's own to it. Both
-// programs are killed and reaped when the object is destroyed. Use from one thread.
+// A private X server for one test: Xvfb on a free display number, 1440×900 at depth 24 unless
+// asked otherwise, with openbox as its window manager when asked, and a connection of the test's
+// own to it. On it a test can start and stop a compositor (xcompmgr) and a screen locker
+// (i3lock -n), split the screen into monitors, and publish a scale as a settings manager of its
+// own. Every program is killed and reaped when the object is destroyed. Use from one thread.
 class VirtualDisplay {
  public:
   struct Options {
     bool windowManager = false;
+    int width = 1440;
+    int height = 900;
+  };
+  // A monitor of xrandr --setmonitor, in pixels of the root window.
+  struct MonitorSpec {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool primary = false;
   };
   // Starts the server (and openbox, waiting until it manages the screen). When Xvfb is missing
   // or does not start, available() is false and why() says why: the test should skip.
@@ -41,8 +52,12 @@ class VirtualDisplay {
   void setDesktopColor(std::uint32_t rgb);
   // What the screen shows now, as a new RGB24 image surface that the caller destroys.
   cairo_surface_t* screenshot() const;
+  // Whether `holds` becomes true of a screenshot within `seconds` of real time.
+  bool awaitScreen(const std::function<bool(cairo_surface_t*)>& holds, double seconds = 10) const;
   // A pixel of an RGB24 or ARGB32 image as 0xRRGGBB.
   static std::uint32_t rgbAt(cairo_surface_t* image, int x, int y);
+  // What the screen shows in the rectangle given, as above.
+  cairo_surface_t* screenshot(int x, int y, int width, int height) const;
   // Ends the server at once, as when the session ends; the test's connection closes first, and
   // available() is false from then on.
   void killServer();
@@ -51,12 +66,32 @@ class VirtualDisplay {
   void stopServer();
   void continueServer();
 
+  // Starts a compositing manager and waits until it owns the screen's compositor selection;
+  // false (with why()) when it cannot. stopCompositor() kills it and waits until the selection
+  // is free.
+  bool startCompositor();
+  void stopCompositor();
+  // Starts `i3lock -n` in the colour 0xRRGGBB and waits until its window covers the screen;
+  // false (with why()) when it cannot. unlock() ends it and waits until its window is gone.
+  bool lock(std::uint32_t rgb);
+  void unlock();
+  // Replaces the user-defined monitors with `monitors` (xrandr --setmonitor); false on failure.
+  bool setMonitors(const std::vector<MonitorSpec>& monitors);
+  // Publishes Gdk/WindowScalingFactor `factor` and Xft/DPI 96 × `factor` as the screen's
+  // XSETTINGS manager (a window of the test's connection), becoming the manager at the first call.
+  void publishScale(int factor);
+
  private:
   std::string _name;
   std::string _why;
   pid_t _server = -1;
   bool _stopped = false;
   std::unique_ptr<Subprocess> _windowManager;
+  std::unique_ptr<Subprocess> _compositor;
+  std::unique_ptr<Subprocess> _locker;
+  std::vector<std::string> _monitorNames;
+  unsigned long _settingsWindow = 0;
+  std::uint32_t _settingsSerial = 0;
   Display* _connection = nullptr;
 };
 

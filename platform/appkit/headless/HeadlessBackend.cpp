@@ -86,12 +86,17 @@ void HeadlessWindow::setFrame(Rect frame) {
 
 void HeadlessWindow::orderFront() {
   APPKIT_ASSERT_MAIN_THREAD();
+  if (_visible) return;
   _visible = true;
+  // Nothing can hold an off-screen window back: it counts as on the screen at once.
+  _client.backendOnScreenChanged(true);
 }
 
 void HeadlessWindow::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();
+  if (!_visible) return;
   _visible = false;
+  _client.backendOnScreenChanged(false);
 }
 
 void HeadlessWindow::setLevel(int level) {

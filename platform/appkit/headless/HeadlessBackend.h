@@ -12,7 +12,8 @@ namespace appkit {
 
 class HeadlessBackend;
 
-// A window of the off-screen backend: it shows nothing, and keeps what it was last told (frame,
+// A window of the off-screen backend: it shows nothing (yet tells its client it is on the screen
+// from orderFront to orderOut), and keeps what it was last told (frame,
 // visibility, level, alpha, cursor) and a copy of the last frame presented, for tests to read.
 // Main thread only.
 class HeadlessWindow final : public BackendWindow {

@@ -59,14 +59,18 @@ MonitorLayout MonitorLayout::choose(const std::vector<Monitor>& monitors, int di
   } else {
     layout._main = Monitor{0, 0, std::max(displayWidth, 1), std::max(displayHeight, 1), false};
   }
+  layout._work = RootRect{layout._main.x, layout._main.y, layout._main.width, layout._main.height};
   return layout;
 }
 
-double MonitorLayout::scaleFrom(const char* gdkScale, const char* resources) {
+double MonitorLayout::scaleFrom(const char* gdkScale, std::optional<double> settingsScale,
+                                const char* resources) {
   if (gdkScale && *gdkScale) {
     std::optional<double> value = parseNumber(gdkScale);
     if (value && *value >= 1 && *value == std::floor(*value)) return std::min(*value, kMaxScale);
   }
+  if (settingsScale && std::isfinite(*settingsScale) && *settingsScale > 0)
+    return std::clamp(*settingsScale, 1.0, kMaxScale);
   if (resources) {
     if (std::optional<std::string_view> dpi = resource(resources, "Xft.dpi")) {
       if (std::optional<double> value = parseNumber(*dpi); value && *value > 0)
@@ -76,9 +80,47 @@ double MonitorLayout::scaleFrom(const char* gdkScale, const char* resources) {
   return 1;
 }
 
+void MonitorLayout::reserve(std::optional<RootRect> workArea, const std::vector<Strut>& struts,
+                            int displayWidth, int displayHeight) {
+  long left = _main.x, top = _main.y;
+  long right = left + _main.width, bottom = top + _main.height;
+  if (workArea) {
+    long areaRight = long(workArea->x) + workArea->width;
+    long areaBottom = long(workArea->y) + workArea->height;
+    // An area that misses the monitor says nothing about it.
+    if (workArea->x < right && areaRight > left && workArea->y < bottom && areaBottom > top) {
+      left = std::max<long>(left, workArea->x);
+      top = std::max<long>(top, workArea->y);
+      right = std::min(right, areaRight);
+      bottom = std::min(bottom, areaBottom);
+    }
+  }
+  // A strut counts for this monitor when the stretch it covers overlaps the monitor's side and
+  // its band reaches inside the monitor.
+  auto overlaps = [](long start, long end, long low, long high) {
+    return start <= end && start < high && end >= low;
+  };
+  for (const Strut& strut : struts) {
+    // Each edge moves in, never past the opposite one, by the band of a strut along it.
+    if (overlaps(strut.topStartX, strut.topEndX, left, right))
+      top = std::clamp(strut.top, top, bottom);
+    if (strut.bottom > 0 && overlaps(strut.bottomStartX, strut.bottomEndX, left, right))
+      bottom = std::clamp(long(displayHeight) - strut.bottom, top, bottom);
+    if (overlaps(strut.leftStartY, strut.leftEndY, top, bottom))
+      left = std::clamp(strut.left, left, right);
+    if (strut.right > 0 && overlaps(strut.rightStartY, strut.rightEndY, top, bottom))
+      right = std::clamp(long(displayWidth) - strut.right, left, right);
+  }
+  _work = RootRect{int(left), int(top), int(right - left), int(bottom - top)};
+}
+
 ScreenDescription MonitorLayout::screen() const {
   Rect frame = Rect::make(0, 0, _main.width / _scale, _main.height / _scale);
-  return ScreenDescription{frame, frame, _scale};
+  // Screen points grow upwards from the main monitor's bottom edge.
+  double bottom = double(_main.y + _main.height - (_work.y + _work.height));
+  Rect visible = Rect::make((_work.x - _main.x) / _scale, bottom / _scale, _work.width / _scale,
+                            _work.height / _scale);
+  return ScreenDescription{frame, visible, _scale};
 }
 
 RootRect MonitorLayout::toRoot(Rect frame) const {

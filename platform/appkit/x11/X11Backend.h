@@ -7,16 +7,22 @@
 
 namespace appkit {
 
-struct X11Connection;
+class X11Connection;
 
-// The backend of an X11 display (also XWayland): each window is an override-redirect window of
-// a 32-bit ARGB visual, typed as a notification and kept above the others, that never takes the
-// keyboard focus. Where no compositor runs, the transparent pixels of a window's frame are cut
-// away with a shape mask, so that what lies below shows through them all the same; where one
-// runs, the window's alpha goes to it as the window's opacity.
+// The backend of an X11 display (also XWayland): each window is an override-redirect window,
+// typed as a notification, that never takes the keyboard focus. Where a compositor runs it has a
+// 32-bit ARGB visual and its alpha goes to the compositor as its opacity; where none runs it has
+// the screen's plain visual and the transparent pixels of its frame are cut away with a shape
+// mask, so that what lies below shows through them all the same; a compositor coming or going
+// makes it again on the other kind. It shows only on the main monitor (what lies off it is cut
+// away) and only while the screen is neither locked nor blanked; it stays above the ordinary
+// windows but never rises over override-redirect ones (menus, lockers, other pop-ups).
 //
-// The main screen is the primary monitor (else the first, else the whole display); its scale is
-// GDK_SCALE when that is a positive whole number, else the Xft.dpi resource / 96, at least 1.
+// The main screen is the primary monitor (else the first, else the whole display); its visible
+// frame leaves out the window manager's work area and the docks' struts. Its scale is GDK_SCALE
+// when that is a positive whole number, else the settings manager's (XSETTINGS
+// Gdk/WindowScalingFactor, Xft/DPI / 96; followed live), else the Xft.dpi resource / 96, at
+// least 1.
 //
 // Events are read on the main run loop: the connection's descriptor is one of its sources, and
 // what Xlib has read ahead is handed out before the loop sleeps; there is no thread and no timer

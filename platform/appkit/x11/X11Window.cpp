@@ -37,64 +37,97 @@ std::uint32_t opaque(std::uint32_t pixel) {
 
 X11Window::X11Window(std::shared_ptr<X11Connection> connection, Rect frame, double scale,
                      BackendWindowClient& client)
-    : _connection(std::move(connection)), _client(client), _scale(scale > 0 ? scale : 1) {
-  X11Connection& x = *_connection;
-  if (x.lost) return;
-  _place = x.layout.toRoot(frame);
-  XSetWindowAttributes attributes{};
-  attributes.override_redirect = True;
-  attributes.colormap = x.colormap;
-  attributes.border_pixel = 0;
-  attributes.background_pixel = 0;
-  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          EnterWindowMask | LeaveWindowMask;
-  _window = XCreateWindow(
-      x.display, x.root, _place.x, _place.y, unsigned(_place.width), unsigned(_place.height), 0,
-      x.depth, InputOutput, x.visual,
-      CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixel | CWEventMask, &attributes);
-  if (!_window) return;
-  x.windows[_window] = this;
-
-  XChangeProperty(x.display, _window, x.windowType, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&x.notificationType), 1);
-  XChangeProperty(x.display, _window, x.state, XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&x.stateAbove), 1);
-  unsigned long pid = static_cast<unsigned long>(getpid());
-  XChangeProperty(x.display, _window, x.pid, XA_CARDINAL, 32, PropModeReplace,
-                  reinterpret_cast<unsigned char*>(&pid), 1);
-  XWMHints hints{};
-  hints.flags = InputHint;
-  hints.input = False;
-  XSetWMHints(x.display, _window, &hints);
-  XClassHint classHint{program_invocation_short_name, program_invocation_short_name};
-  XSetClassHint(x.display, _window, &classHint);
-  XStoreName(x.display, _window, program_invocation_short_name);
-  XDefineCursor(x.display, _window, x.arrowCursor);
-
-  _surface = cairo_xlib_surface_create(x.display, _window, x.visual, _place.width, _place.height);
+    : _connection(std::move(connection)),
+      _client(client),
+      _frame(frame),
+      _scale(scale > 0 ? scale : 1) {
+  if (_connection->isLost()) return;
+  _place = _connection->layout().toRoot(frame);
+  build();
 }
 
 X11Window::~X11Window() {
   APPKIT_ASSERT_MAIN_THREAD();
   if (_surface) cairo_surface_destroy(_surface);
   if (_lastFrame) cairo_surface_destroy(_lastFrame);
+  if (_wanted) _connection->windowWanted(-1);
   if (!_window) return;
-  _connection->windows.erase(_window);
-  if (_mapped) _connection->windowMapped(-1);
-  if (_connection->lost) return;
-  XDestroyWindow(_connection->display, _window);
-  XFlush(_connection->display);
+  _connection->removeWindow(_window);
+  if (_connection->isLost()) return;
+  XDestroyWindow(_connection->display(), _window);
+  // Flushed now: no run loop pass may follow the last window.
+  XFlush(_connection->display());
   _connection->noteLoss();
+}
+
+void X11Window::build() {
+  X11Connection& x = *_connection;
+  Display* display = x.display();
+  bool argb = wantsArgb();
+  XSetWindowAttributes attributes{};
+  attributes.override_redirect = True;
+  attributes.colormap = x.colormap(argb);
+  attributes.border_pixel = 0;
+  attributes.background_pixel = 0;
+  attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                          EnterWindowMask | LeaveWindowMask | StructureNotifyMask;
+  ::Window window = XCreateWindow(
+      display, x.root(), _place.x, _place.y, unsigned(_place.width), unsigned(_place.height), 0,
+      x.depth(argb), InputOutput, x.visual(argb),
+      CWOverrideRedirect | CWColormap | CWBorderPixel | CWBackPixel | CWEventMask, &attributes);
+  if (!window) return;
+  x.addWindow(window, *this);
+
+  Atom notification = x.atom(X11Connection::Name::Notification);
+  Atom above = x.atom(X11Connection::Name::StateAbove);
+  XChangeProperty(display, window, x.atom(X11Connection::Name::WindowType), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&notification), 1);
+  XChangeProperty(display, window, x.atom(X11Connection::Name::State), XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<unsigned char*>(&above), 1);
+  unsigned long pid = static_cast<unsigned long>(getpid());
+  XChangeProperty(display, window, x.atom(X11Connection::Name::Pid), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&pid), 1);
+  if (_alpha < 1) {
+    unsigned long value = static_cast<unsigned long>(_alpha * double(0xFFFFFFFFu));
+    XChangeProperty(display, window, x.atom(X11Connection::Name::Opacity), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char*>(&value), 1);
+  }
+  XWMHints hints{};
+  hints.flags = InputHint;
+  hints.input = False;
+  XSetWMHints(display, window, &hints);
+  XClassHint classHint{program_invocation_short_name, program_invocation_short_name};
+  XSetClassHint(display, window, &classHint);
+  XStoreName(display, window, program_invocation_short_name);
+  XDefineCursor(display, window, x.cursor(_cursor));
+
+  ::Window previous = _window;
+  bool wasMapped = _mapped;
+  if (_surface) cairo_surface_destroy(_surface);
+  _window = window;
+  _argb = argb;
+  _surface =
+      cairo_xlib_surface_create(display, window, x.visual(argb), _place.width, _place.height);
+  _shaped = false;
+  _shapeBits.clear();
+  _mapped = false;
+  if (previous) {
+    // The new window goes up before the old one goes, so that nothing flickers between them.
+    if (wasMapped) sync();
+    x.removeWindow(previous);
+    XDestroyWindow(display, previous);
+  }
 }
 
 void X11Window::setFrame(Rect frame) {
   APPKIT_ASSERT_MAIN_THREAD();
+  _frame = frame;
   if (!usable()) return;
-  RootRect place = _connection->layout.toRoot(frame);
+  RootRect place = _connection->layout().toRoot(frame);
   if (place == _place) return;
   bool resized = place.width != _place.width || place.height != _place.height;
   _place = place;
-  Display* display = _connection->display;
+  Display* display = _connection->display();
   if (resized) {
     XMoveResizeWindow(display, _window, place.x, place.y, unsigned(place.width),
                       unsigned(place.height));
@@ -102,69 +135,101 @@ void X11Window::setFrame(Rect frame) {
   } else {
     XMoveWindow(display, _window, place.x, place.y);
   }
-  XFlush(display);
-  _connection->noteLoss();
+  // The part on the main monitor changed.
+  updateShape();
 }
 
 void X11Window::orderFront() {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!usable()) return;
-  Display* display = _connection->display;
-  _connection->refreshCompositing();
-  updateShape();
-  if (!_mapped) {
-    XMapRaised(display, _window);
-    _mapped = true;
-    _connection->windowMapped(+1);
-    // The last frame shows at once; the exposure that follows draws it again.
-    paint(0, 0, _place.width, _place.height);
-  } else {
-    XRaiseWindow(display, _window);
+  if (!_wanted) {
+    _wanted = true;
+    _connection->windowWanted(+1);
   }
-  XFlush(display);
-  _connection->noteLoss();
+  if (_mapped) {
+    _connection->keepAbove(_window);
+    return;
+  }
+  sync();
 }
 
 void X11Window::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (!usable() || !_mapped) return;
-  _mapped = false;
-  _connection->windowMapped(-1);
-  XUnmapWindow(_connection->display, _window);
-  XFlush(_connection->display);
-  _connection->noteLoss();
+  if (!usable() || !_wanted) return;
+  _wanted = false;
+  sync();
+  _connection->windowWanted(-1);
+}
+
+void X11Window::sync() {
+  if (!usable()) return;
+  bool shown = _wanted && !_connection->isLocked();
+  Display* display = _connection->display();
+  if (shown && !_mapped) {
+    updateShape();
+    XMapRaised(display, _window);
+    _mapped = true;
+    // The last frame shows at once; the exposure that follows draws it again.
+    paint(0, 0, _place.width, _place.height);
+  } else if (!shown && _mapped) {
+    XUnmapWindow(display, _window);
+    _mapped = false;
+    if (_onScreen) {
+      _onScreen = false;
+      _client.backendOnScreenChanged(false);
+    }
+  }
+}
+
+void X11Window::lockChanged() { sync(); }
+
+void X11Window::compositingChanged() {
+  if (usable() && wantsArgb() != _argb) build();
+}
+
+void X11Window::scaleChanged() {
+  if (!usable()) return;
+  const Monitor& main = _connection->layout().main();
+  double scale = _connection->layout().scale();
+  // In points the screen grew or shrank: the window keeps its distance to the nearer side on
+  // each axis (a pop-up at the top right stays there).
+  auto keep = [](double start, double length, double before, double after) {
+    double end = before - start - length;
+    return end < start ? after - end - length : start;
+  };
+  Rect frame =
+      Rect::make(keep(_frame.minX(), _frame.size.width, main.width / _scale, main.width / scale),
+                 keep(_frame.minY(), _frame.size.height, main.height / _scale, main.height / scale),
+                 _frame.size.width, _frame.size.height);
+  _scale = scale;
+  setFrame(frame);
+  _client.backendScaleChanged(scale, frame);
 }
 
 void X11Window::setLevel(int) {
-  // Every window of this backend is a notification above all others; levels add nothing.
+  // Every window of this backend is a notification above the ordinary ones; levels add nothing.
 }
 
 void X11Window::setAlpha(double alpha) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!usable() || alpha == _alpha) return;
-  _alpha = alpha;
-  Display* display = _connection->display;
-  if (alpha >= 1) {
-    XDeleteProperty(display, _window, _connection->opacity);
+  _alpha = std::clamp(alpha, 0.0, 1.0);
+  Display* display = _connection->display();
+  Atom opacity = _connection->atom(X11Connection::Name::Opacity);
+  if (_alpha >= 1) {
+    XDeleteProperty(display, _window, opacity);
   } else {
     // Read by a compositor; without one the window stays opaque.
-    unsigned long value =
-        static_cast<unsigned long>(std::clamp(alpha, 0.0, 1.0) * double(0xFFFFFFFFu));
-    XChangeProperty(display, _window, _connection->opacity, XA_CARDINAL, 32, PropModeReplace,
+    unsigned long value = static_cast<unsigned long>(_alpha * double(0xFFFFFFFFu));
+    XChangeProperty(display, _window, opacity, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<unsigned char*>(&value), 1);
   }
-  XFlush(display);
-  _connection->noteLoss();
 }
 
 void X11Window::setCursor(Cursor::Kind kind) {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (!usable()) return;
-  XDefineCursor(
-      _connection->display, _window,
-      kind == Cursor::Kind::PointingHand ? _connection->handCursor : _connection->arrowCursor);
-  XFlush(_connection->display);
-  _connection->noteLoss();
+  _cursor = kind;
+  if (usable()) XDefineCursor(_connection->display(), _window, _connection->cursor(kind));
 }
 
 void X11Window::present(cairo_surface_t* frame, PixelRect damage) {
@@ -180,8 +245,6 @@ void X11Window::present(cairo_surface_t* frame, PixelRect damage) {
   int height = cairo_image_surface_get_height(frame);
   paint(int(damage.x), int(height - damage.y - damage.height), int(damage.width),
         int(damage.height));
-  XFlush(_connection->display);
-  _connection->noteLoss();
 }
 
 void X11Window::paint(int x, int y, int width, int height) {
@@ -193,7 +256,7 @@ void X11Window::paint(int x, int y, int width, int height) {
   int right = std::min(x + width, frameWidth), bottom = std::min(y + height, frameHeight);
   if (right <= left || bottom <= top) return;
   cairo_surface_t* source = _lastFrame;
-  if (_shaped) {
+  if (!_argb) {
     // Nothing blends the window with what lies below: the edge pixels it keeps show their own
     // colour at full strength rather than darkened by their coverage.
     source = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, frameWidth, frameHeight);
@@ -220,8 +283,17 @@ void X11Window::paint(int x, int y, int width, int height) {
 }
 
 void X11Window::updateShape() {
-  Display* display = _connection->display;
-  if (_connection->composited || !_lastFrame) {
+  Display* display = _connection->display();
+  const Monitor& main = _connection->layout().main();
+  // The main monitor in the window's pixels.
+  int clipLeft = std::clamp(main.x - _place.x, 0, _place.width);
+  int clipTop = std::clamp(main.y - _place.y, 0, _place.height);
+  int clipRight = std::clamp(main.x + main.width - _place.x, 0, _place.width);
+  int clipBottom = std::clamp(main.y + main.height - _place.y, 0, _place.height);
+  bool clipped =
+      clipLeft > 0 || clipTop > 0 || clipRight < _place.width || clipBottom < _place.height;
+  bool byAlpha = !_argb && _lastFrame;
+  if (!byAlpha && !clipped) {
     if (_shaped) {
       XShapeCombineMask(display, _window, ShapeBounding, 0, 0, None, ShapeSet);
       _shaped = false;
@@ -229,25 +301,30 @@ void X11Window::updateShape() {
     }
     return;
   }
-  cairo_surface_flush(_lastFrame);
-  const unsigned char* data = cairo_image_surface_get_data(_lastFrame);
-  if (!data) return;
-  int width = cairo_image_surface_get_width(_lastFrame);
-  int height = cairo_image_surface_get_height(_lastFrame);
-  int stride = cairo_image_surface_get_stride(_lastFrame);
-  int rowBytes = (width + 7) / 8;
+  const unsigned char* data = nullptr;
+  int width = _place.width, height = _place.height, stride = 0;
+  if (byAlpha) {
+    cairo_surface_flush(_lastFrame);
+    data = cairo_image_surface_get_data(_lastFrame);
+    if (!data) return;
+    width = std::min(width, cairo_image_surface_get_width(_lastFrame));
+    height = std::min(height, cairo_image_surface_get_height(_lastFrame));
+    stride = cairo_image_surface_get_stride(_lastFrame);
+  }
+  int rowBytes = (_place.width + 7) / 8;
   // One bit a pixel, least significant first, rows padded to whole bytes: a bitmap's layout.
-  std::vector<std::uint8_t> bits(std::size_t(rowBytes) * std::size_t(height), 0);
-  for (int row = 0; row < height; ++row) {
-    const auto* pixels = reinterpret_cast<const std::uint32_t*>(data + std::size_t(row) * stride);
+  std::vector<std::uint8_t> bits(std::size_t(rowBytes) * std::size_t(_place.height), 0);
+  for (int row = clipTop; row < std::min(clipBottom, height); ++row) {
+    const auto* pixels =
+        data ? reinterpret_cast<const std::uint32_t*>(data + std::size_t(row) * stride) : nullptr;
     std::uint8_t* out = bits.data() + std::size_t(row) * rowBytes;
-    for (int column = 0; column < width; ++column) {
-      if (isKept(pixels[column])) out[column >> 3] |= std::uint8_t(1u << (column & 7));
+    for (int column = clipLeft; column < std::min(clipRight, width); ++column) {
+      if (!pixels || isKept(pixels[column])) out[column >> 3] |= std::uint8_t(1u << (column & 7));
     }
   }
   if (_shaped && bits == _shapeBits) return;
   Pixmap mask = XCreateBitmapFromData(display, _window, reinterpret_cast<const char*>(bits.data()),
-                                      unsigned(width), unsigned(height));
+                                      unsigned(_place.width), unsigned(_place.height));
   if (!mask) return;
   XShapeCombineMask(display, _window, ShapeBounding, 0, 0, mask, ShapeSet);
   XFreePixmap(display, mask);
@@ -256,7 +333,7 @@ void X11Window::updateShape() {
 }
 
 void X11Window::keepAbove() {
-  if (_mapped && usable()) XRaiseWindow(_connection->display, _window);
+  if (_mapped && usable()) _connection->keepAbove(_window);
 }
 
 Point X11Window::toPoints(int x, int y) const {
@@ -273,7 +350,15 @@ void X11Window::deliver(EventType type, int x, int y, int clickCount) {
 }
 
 void X11Window::handle(const XEvent& event) {
+  if (event.xany.window != _window) return;  // a window of ours made again meanwhile
   switch (event.type) {
+    case MapNotify:
+      // Now on the screen, unless unmapped again meanwhile.
+      if (_mapped && !_onScreen) {
+        _onScreen = true;
+        _client.backendOnScreenChanged(true);
+      }
+      break;
     case Expose: {
       const XExposeEvent& expose = event.xexpose;
       Rect rect = Rect::make(expose.x / _scale, (_place.height - expose.y - expose.height) / _scale,

@@ -7,12 +7,11 @@
 #include "appkit/WindowBackend.h"
 #include "appkit/x11/X11Connection.h"
 
-typedef struct _cairo cairo_t;
-
 namespace appkit {
 
 // A window of the X11 backend (see X11Backend). It keeps a reference to the last frame presented,
-// so that the first pixels show the moment it is mapped. Main thread only.
+// so that the first pixels show the moment it is mapped, and so that it can be made again on
+// another visual when a compositor comes or goes. Main thread only.
 class X11Window final : public BackendWindow {
  public:
   X11Window(std::shared_ptr<X11Connection> connection, Rect frame, double scale,
@@ -27,17 +26,29 @@ class X11Window final : public BackendWindow {
   void setCursor(Cursor::Kind kind) override;
   void present(cairo_surface_t* frame, PixelRect damage) override;
 
-  // Routes one event of this window to the client.
+  // Called by the connection:
+  // routes one event of this window to the client;
   void handle(const XEvent& event);
-  // Raises the window again when shown: another top-level window was mapped or restacked.
+  // another top-level window was mapped or restacked: it may cover this one;
   void keepAbove();
+  // the screen was locked or came back;
+  void lockChanged();
+  // a compositor came or went: the window is made again on the visual that suits;
+  void compositingChanged();
+  // the display's scale changed.
+  void scaleChanged();
 
  private:
-  bool usable() const { return _window && !_connection->lost; }
+  bool usable() const { return _window && !_connection->isLost(); }
+  bool wantsArgb() const { return _connection->isComposited() && _connection->hasArgbVisual(); }
+  // Makes the X window (and its surface) on the visual that suits now.
+  void build();
+  // Maps or unmaps the window as wanted and allowed (not while the screen is locked).
+  void sync();
   // Paints `damage` (pixels, origin top left) of the last frame.
   void paint(int x, int y, int width, int height);
-  // Cuts the pixels of alpha 0 of the last frame away, or restores the full shape when a
-  // compositor runs.
+  // The window's shape: the pixels of alpha 0 of the last frame cut away where no compositor
+  // runs, and everything off the main monitor cut away always.
   void updateShape();
   Point toPoints(int x, int y) const;
   void deliver(EventType type, int x, int y, int clickCount);
@@ -45,14 +56,19 @@ class X11Window final : public BackendWindow {
   std::shared_ptr<X11Connection> _connection;
   BackendWindowClient& _client;
   ::Window _window = 0;
+  bool _argb = false;
   cairo_surface_t* _surface = nullptr;    // the window's own pixels
   cairo_surface_t* _lastFrame = nullptr;  // a reference to the frame last presented
+  Rect _frame;
   RootRect _place;
+  bool _wanted = false;  // ordered front and not out since
   bool _mapped = false;
+  bool _onScreen = false;  // said to the client
   bool _shaped = false;
   std::vector<std::uint8_t> _shapeBits;
   double _scale;
   double _alpha = 1;
+  Cursor::Kind _cursor = Cursor::Kind::Arrow;
 };
 
 }  // namespace appkit

@@ -38,6 +38,23 @@ TEST(BezierPath, RoundedRectAtScaleTwoLeavesItsCornersClearAndFillsTheRest) {
   }
 }
 
+TEST(BezierPath, AOnePointLineAtAFractionalScaleCoversWholePixels) {
+  // At 1.5 a line on a whole point would straddle pixels and show as two half-tone ones.
+  Canvas canvas(40, 40, 1.5, false);
+  Color::blackColor().setStroke();
+  BezierPath path = BezierPath::bezierPathWithRect(Rect::make(5, 5, 30, 30));
+  path.setLineWidth(1);
+  path.stroke();
+  int partial = 0, inked = 0;
+  for (int x = 0; x < 60; ++x) {
+    int alpha = canvas.at(x, 30).alpha;
+    partial += alpha > 0 && alpha < 255;
+    inked += alpha == 255;
+  }
+  EXPECT_EQ(partial, 0);
+  EXPECT_EQ(inked, 4) << "1.5 pixels rounded to two on each side";
+}
+
 TEST(BezierPath, BoundsFollowTheCurveNotItsControlPoints) {
   BezierPath path;
   path.moveToPoint(Point{0, 0});
