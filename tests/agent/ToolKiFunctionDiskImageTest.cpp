@@ -39,7 +39,8 @@ class DiskImageTest : public testing_support::HomeTest {
   void SetUp() override {
     const char* path = std::getenv("PATH");
     _oldPath = path ? path : "";
-    std::string bin = sandbox.base() + "/bin";
+    // Not "bin": that name beside a bundle is its tools folder.
+    std::string bin = sandbox.base() + "/prompt-bin";
     writeScript(bin + "/pkexec", "echo asked >> " + quoted("pkexec.log") + "\nexec \"$@\"\n");
     setenv("PATH", (bin + ":" + _oldPath).c_str(), 1);
     foundation::AppleScript::setRunsAsRootForTesting(false);
