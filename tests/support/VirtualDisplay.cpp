@@ -268,7 +268,7 @@ void VirtualDisplay::unlock() {
     ADD_FAILURE() << "the locker's window stays";
 }
 
-bool VirtualDisplay::setMonitors(const std::vector<MonitorSpec>& monitors) {
+bool VirtualDisplay::setMonitors(const std::vector<MonitorPlacement>& monitors) {
   if (access(kXrandr, X_OK) != 0) {
     _why = "xrandr is not installed";
     return false;
@@ -281,7 +281,7 @@ bool VirtualDisplay::setMonitors(const std::vector<MonitorSpec>& monitors) {
   };
   for (const std::string& name : _monitorNames) xrandr({"--delmonitor", name});
   _monitorNames.clear();
-  for (const MonitorSpec& monitor : monitors) {
+  for (const MonitorPlacement& monitor : monitors) {
     std::string name = "TEST" + std::to_string(_monitorNames.size());
     std::string geometry = std::to_string(monitor.width) + "/300x" +
                            std::to_string(monitor.height) + "/200+" + std::to_string(monitor.x) +

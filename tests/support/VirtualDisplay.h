@@ -29,7 +29,7 @@ class VirtualDisplay {
     int height = 900;
   };
   // A monitor of xrandr --setmonitor, in pixels of the root window.
-  struct MonitorSpec {
+  struct MonitorPlacement {
     int x = 0, y = 0, width = 0, height = 0;
     bool primary = false;
   };
@@ -76,7 +76,7 @@ class VirtualDisplay {
   bool lock(std::uint32_t rgb);
   void unlock();
   // Replaces the user-defined monitors with `monitors` (xrandr --setmonitor); false on failure.
-  bool setMonitors(const std::vector<MonitorSpec>& monitors);
+  bool setMonitors(const std::vector<MonitorPlacement>& monitors);
   // Publishes Gdk/WindowScalingFactor `factor` and Xft/DPI 96 × `factor` as the screen's
   // XSETTINGS manager (a window of the test's connection), becoming the manager at the first call.
   void publishScale(int factor);

@@ -188,10 +188,10 @@ TEST_F(X11Desktop, ALockedScreenHoldsThePopUpBackAtNoCostAndItSlidesInOnceAfter)
 
 TEST_F(X11Desktop, TheSlideStaysOnThePrimaryMonitorInEveryLayout) {
   if (!startDisplay(2880, 1800, false)) GTEST_SKIP() << display->why();
-  using Spec = VirtualDisplay::MonitorSpec;
+  using Placement = VirtualDisplay::MonitorPlacement;
   struct Layout {
     const char* name;
-    Spec primary, neighbour;
+    Placement primary, neighbour;
   } layouts[] = {
       {"neighbour on the right", {0, 0, 1440, 900, true}, {1440, 0, 1440, 900, false}},
       {"primary on the right", {1440, 0, 1440, 900, true}, {0, 0, 1440, 900, false}},
@@ -200,7 +200,7 @@ TEST_F(X11Desktop, TheSlideStaysOnThePrimaryMonitorInEveryLayout) {
   for (const Layout& layout : layouts) {
     SCOPED_TRACE(layout.name);
     ASSERT_TRUE(display->setMonitors({layout.neighbour, layout.primary})) << display->why();
-    const Spec& primary = layout.primary;
+    const Placement& primary = layout.primary;
     const int restLeft = primary.x + primary.width - 360;
     auto agent = startAgent();
     int frames = 0, partial = 0, outside = 0;
