@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -9,9 +11,21 @@
 
 namespace foundation {
 
-// Why an operation failed, in words fit for a log line or a user.
+// Why an operation failed, in words fit for a log line or a user. A failed system call also
+// keeps its errno and the call's name, so a caller can tell "missing" from "refused" without
+// parsing words, and a log line can name what failed.
 struct Error {
   std::string message;
+  int code = 0;                // errno of the failing call, 0 when no call failed
+  const char* call = nullptr;  // the failing call ("open", "rename", ...), or nullptr
+
+  // A system call's failure: "<context>: <strerror(code)>" (or "<call>: ..." without context).
+  static Error fromErrno(const char* call, std::string context = {}, int code = errno) {
+    std::string text = context.empty() ? std::string(call) : std::move(context);
+    text += ": ";
+    text += std::strerror(code);
+    return Error{std::move(text), code, call};
+  }
 };
 
 // The outcome of an operation that can fail with a reason: a value of T, or an Error. Built
