@@ -11,6 +11,7 @@ run_packages=(
   libplist-dev
   libcairo2-dev libpango1.0-dev libglib2.0-dev
   libx11-dev libxext-dev libxrandr-dev libxfixes-dev libxss-dev
+  libatk1.0-dev libatk-bridge2.0-dev
   nlohmann-json3-dev
   fonts-dejavu-core fonts-wqy-microhei
   xvfb x11-utils
@@ -27,6 +28,9 @@ test_packages=(
   # peers of the benchmarks: the log scan against ripgrep, the first pixel against dunst
   ripgrep dunst libnotify-bin
   xcompmgr i3lock x11-xserver-utils
+  # a screen reader's view of the pop-up: a private session bus, the accessibility bus and
+  # registry, and the AT-SPI client library
+  dbus-bin dbus-daemon at-spi2-core libatspi2.0-dev
 )
 
 package_packages=(dpkg-dev file)

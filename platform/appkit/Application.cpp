@@ -10,6 +10,7 @@
 #include "appkit/TerminationSignals.h"
 #include "appkit/Window.h"
 #include "appkit/WindowBackendChoice.h"
+#include "appkit/accessibility/Accessibility.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/MainThread.h"
 #include "foundation/Bundle.h"
@@ -106,6 +107,8 @@ int applicationMain(int argc, char** argv) {
     foundation::NSLog("appkit: %s received; the application ends", strsignal(number));
     application.terminate();
   });
+  // Screen readers reach the windows that show (a mode that shows none never connects).
+  Accessibility::enable();
   foundation::Result<void> launched = application.finishLaunching(*path);
   if (!launched) {
     foundation::NSLog("Unable to load the window layout: %s; exiting",

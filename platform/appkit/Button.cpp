@@ -8,6 +8,12 @@ Button::Button() { setOwnedCell(std::make_unique<ButtonCell>()); }
 
 Button::Button(Rect frame) : Control(frame) { setOwnedCell(std::make_unique<ButtonCell>()); }
 
+AccessibilityRole Button::accessibilityRole() const {
+  ButtonCell* cell = buttonCell();
+  return cell && cell->buttonType() == ButtonType::Switch ? AccessibilityRole::CheckBox
+                                                          : AccessibilityRole::PushButton;
+}
+
 ButtonCell* Button::buttonCell() const { return dynamic_cast<ButtonCell*>(cell()); }
 
 void Button::setButtonType(ButtonCell::ButtonType type) {

@@ -16,6 +16,19 @@ class Button : public Control {
   ButtonCell* buttonCell() const;
   void setButtonType(ButtonCell::ButtonType type);
   void setBezelStyle(ButtonCell::BezelStyle style);
+
+  // The key (Return or Escape) that clicks the button in a window with the keyboard focus; Other
+  // for none.
+  Key keyEquivalent() const { return _keyEquivalent; }
+  void setKeyEquivalent(Key key) { _keyEquivalent = key; }
+
+  // A check box to a screen reader when its cell is a switch, else a push button; named by its
+  // title.
+  AccessibilityRole accessibilityRole() const override;
+  std::string accessibilityLabel() const override { return title(); }
+
+ private:
+  Key _keyEquivalent = Key::Other;
 };
 
 }  // namespace appkit

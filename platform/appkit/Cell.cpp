@@ -2,6 +2,7 @@
 
 #include "appkit/Control.h"
 #include "appkit/MainThreadCheck.h"
+#include "appkit/accessibility/Accessibility.h"
 
 namespace appkit {
 
@@ -17,6 +18,7 @@ void Cell::setTitle(std::string title) {
   _title = std::move(title);
   _attributedTitle.reset();
   updateControlView();
+  if (_control) Accessibility::valueDidChange(*_control);
 }
 
 AttributedString Cell::attributedTitle() const {
@@ -32,6 +34,7 @@ void Cell::setAttributedTitle(AttributedString title) {
   _title = title.string();
   _attributedTitle = std::move(title);
   updateControlView();
+  if (_control) Accessibility::valueDidChange(*_control);
 }
 
 void Cell::setEnabled(bool enabled) {
@@ -46,6 +49,7 @@ void Cell::setState(int state) {
   if (state == _state) return;
   _state = state;
   updateControlView();
+  if (_control) Accessibility::valueDidChange(*_control);
 }
 
 void Cell::setHighlighted(bool highlighted) {

@@ -167,19 +167,24 @@ void Control::mouseUp(const Event& event) {
   if (!_tracking || !_cell) return;
   Point point = convertPointFromView(event.locationInWindow, nullptr);
   bool inside = bounds().contains(point);
-  Cell* cell = _cell;
-  cell->stopTracking(_lastPoint, point, this, true);
+  _cell->stopTracking(_lastPoint, point, this, true);
   endTracking();
-  if (!inside || !isEnabled()) return;
+  if (inside) performClick();
+}
+
+bool Control::performClick() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!_cell || !isEnabled()) return false;
   std::weak_ptr<bool> alive = _alive;
-  int next = cell->nextState();
-  if (next != cell->state()) {
-    cell->setState(next);
+  int next = _cell->nextState();
+  if (next != _cell->state()) {
+    _cell->setState(next);
     // Bindings copy the new state out before the action runs; an observer may close the window.
     didChangeValueForKey("value");
-    if (alive.expired()) return;
+    if (alive.expired()) return true;
   }
   sendAction();
+  return true;
 }
 
 void Control::cancelTracking() {

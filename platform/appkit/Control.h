@@ -52,6 +52,12 @@ class Control : public View {
   // Calls the action with this control as the sender; false when there is none.
   bool sendAction();
 
+  // A click without the mouse: as a release inside, the cell moves to its next state, "value" is
+  // announced when it changed, and the action is sent. False when the control is disabled.
+  bool performClick() override;
+  // An enabled control takes the keyboard focus.
+  bool acceptsFirstResponder() const override { return isEnabled(); }
+
   // True between a press that started tracking and its release.
   bool isTracking() const { return _tracking; }
 

@@ -35,6 +35,14 @@ std::optional<ButtonCell::ButtonType> buttonTypeValue(const PlistValue& value) {
   return std::nullopt;
 }
 
+std::optional<Key> keyEquivalentValue(const PlistValue& value) {
+  const std::string* name = value.string();
+  if (!name) return std::nullopt;
+  if (*name == "return") return Key::Return;
+  if (*name == "escape") return Key::Escape;
+  return std::nullopt;
+}
+
 // A name ("rounded", "roundRect", ...) or the platform's number for it.
 std::optional<ButtonCell::BezelStyle> bezelStyleValue(const PlistValue& value) {
   using Style = ButtonCell::BezelStyle;
@@ -122,6 +130,7 @@ ClassDescription controlDescription() {
 ClassDescription buttonDescription() {
   ClassBuilder<Button> builder("NSButton", "NSControl");
   addButtonCellProperties<Button>(builder, [](Button& self) { return self.buttonCell(); });
+  builder.property("keyEquivalent", keyEquivalentValue, &Button::setKeyEquivalent);
   builder.attribute(
       "title", [](const Button& self) -> std::optional<PlistValue> { return self.title(); },
       [](Button& self, const PlistValue& value) {

@@ -66,6 +66,14 @@ RunLoop::SourceId RunLoop::addBeforeWaiting(std::function<void()> beforeWaiting)
 
 void RunLoop::removeBeforeWaiting(SourceId id) { _beforeWaiting.erase(id); }
 
+RunLoop::SourceId RunLoop::addPollSource(PollSource& source) {
+  SourceId id = _nextId++;
+  _pollSources.emplace(id, &source);
+  return id;
+}
+
+void RunLoop::removePollSource(SourceId id) { _pollSources.erase(id); }
+
 RunLoop::SourceId RunLoop::addTimer(foundation::TimeInterval delay,
                                     foundation::TimeInterval interval, std::function<void()> fire) {
   SourceId id = _nextId++;
@@ -119,6 +127,13 @@ bool RunLoop::runOnce(foundation::TimeInterval maxWait) {
     fds.push_back(pollfd{descriptor.fd, POLLIN, 0});
     ids.push_back(id);
   }
+  // Each source's first entry and count in `fds`.
+  std::vector<std::pair<SourceId, std::pair<std::size_t, std::size_t>>> sourceFds;
+  for (const auto& [id, source] : _pollSources) {
+    std::size_t first = fds.size();
+    wait = std::min(wait, source->prepare(fds).inSeconds());
+    sourceFds.push_back({id, {first, fds.size() - first}});
+  }
   int ready = poll(fds.data(), fds.size(), pollTimeout(wait));
   if (ready < 0 && errno != EINTR) {
     foundation::NSLog("appkit: poll failed: %s", strerror(errno));
@@ -143,6 +158,10 @@ bool RunLoop::runOnce(foundation::TimeInterval maxWait) {
       if (*callback) (*callback)();
       ran = true;
     }
+  }
+  for (const auto& [id, slice] : sourceFds) {
+    auto it = _pollSources.find(id);
+    if (it != _pollSources.end()) it->second->dispatch(fds.data() + slice.first, slice.second);
   }
   return ran;
 }

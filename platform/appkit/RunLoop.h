@@ -1,11 +1,14 @@
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "foundation/FileDescriptor.h"
 #include "foundation/TimeInterval.h"
@@ -27,6 +30,16 @@ namespace appkit {
 class RunLoop {
  public:
   using SourceId = std::uint64_t;  // never 0
+
+  // A source whose descriptors change from pass to pass (another library's event loop joined to
+  // this one). Every pass calls prepare, which appends what to poll and answers the longest wait
+  // it allows, then after the wait (elapsed or not) dispatch, with those entries and their results.
+  class PollSource {
+   public:
+    virtual ~PollSource() = default;
+    virtual foundation::TimeInterval prepare(std::vector<pollfd>& fds) = 0;
+    virtual void dispatch(const pollfd* fds, std::size_t count) = 0;
+  };
 
   // A loop serving `queue`, which must outlive it.
   explicit RunLoop(dispatch::MainQueue& queue);
@@ -51,6 +64,10 @@ class RunLoop {
   // the loop sleeps. Blocks it queues make that pass wait no longer.
   SourceId addBeforeWaiting(std::function<void()> beforeWaiting);
   void removeBeforeWaiting(SourceId id);
+
+  // Joins `source` (not owned; it must stay alive until removed) to every pass.
+  SourceId addPollSource(PollSource& source);
+  void removePollSource(SourceId id);
 
   // Calls `fire` once `delay` from now and then, if `interval` is positive, on the grid of that
   // interval; deadlines missed while the loop was busy collapse into one call.
@@ -90,6 +107,7 @@ class RunLoop {
   std::map<SourceId, Timer> _timers;
   std::map<SourceId, Descriptor> _descriptors;
   std::map<SourceId, std::shared_ptr<std::function<void()>>> _beforeWaiting;
+  std::map<SourceId, PollSource*> _pollSources;
 };
 
 }  // namespace appkit

@@ -7,6 +7,7 @@
 #include "appkit/GraphicsContext.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/TextLayout.h"
+#include "appkit/accessibility/Accessibility.h"
 
 namespace appkit {
 
@@ -67,7 +68,10 @@ void TextField::setBackgroundColor(const Color& color) {
   if (_drawsBackground) setNeedsDisplay(true);
 }
 
-void TextField::valueChanged() { setNeedsDisplay(true); }
+void TextField::valueChanged() {
+  setNeedsDisplay(true);
+  Accessibility::valueDidChange(*this);
+}
 
 void TextField::drawRect(Rect) {
   APPKIT_ASSERT_MAIN_THREAD();

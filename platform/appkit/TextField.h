@@ -51,6 +51,10 @@ class TextField : public Control {
   void setBackgroundColor(const Color& color);
 
   bool isEditable() const { return false; }
+  // A label to a screen reader, read as its plain text; it takes no keyboard focus.
+  bool acceptsFirstResponder() const override { return false; }
+  AccessibilityRole accessibilityRole() const override { return AccessibilityRole::Label; }
+  std::string accessibilityLabel() const override { return stringValue(); }
 
   void drawRect(Rect dirtyRect) override;
   // The text takes no clicks: presses go on to the next responder.

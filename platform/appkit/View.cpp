@@ -6,10 +6,12 @@
 
 #include "appkit/GraphicsContext.h"
 #include "appkit/MainThreadCheck.h"
+#include "appkit/accessibility/Accessibility.h"
 
 namespace appkit {
 
 View::~View() {
+  Accessibility::viewWillDisappear(*this);
   removeFromSuperview();
   for (View* subview : _subviews) {
     subview->_superview = nullptr;

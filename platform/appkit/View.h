@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "appkit/Geometry.h"
@@ -24,6 +25,9 @@ class ViewHost {
   // it.
   virtual void viewWillLeaveHost(View& view) = 0;
 };
+
+// What a view is to assistive technologies (screen readers).
+enum class AccessibilityRole { Group, Label, PushButton, CheckBox };
 
 // A rectangle of a view in which the pointer's entering and leaving are reported to `owner`.
 struct TrackingArea {
@@ -100,6 +104,14 @@ class View : public Responder {
   const std::vector<TrackingArea>& trackingAreas() const { return _trackingAreas; }
   // The area's rectangle now, in the view's coordinates.
   Rect trackingRect(const TrackingArea& area) const;
+
+  // Keyboard and assistive technologies. acceptsFirstResponder: whether Tab stops at the view.
+  // performClick does what a click on the view does and answers false when a click does nothing.
+  // The role and label are what a screen reader announces; a plain view is a group.
+  virtual bool acceptsFirstResponder() const { return false; }
+  virtual bool performClick() { return false; }
+  virtual AccessibilityRole accessibilityRole() const { return AccessibilityRole::Group; }
+  virtual std::string accessibilityLabel() const { return {}; }
 
   // Notifications: the view was added to or removed from a window; the frame changed.
   virtual void viewDidMoveToWindow() {}

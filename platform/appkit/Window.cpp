@@ -20,6 +20,7 @@
 #include "appkit/TextField.h"
 #include "appkit/TextLayout.h"
 #include "appkit/WindowAnimations.h"
+#include "appkit/accessibility/Accessibility.h"
 #include "dispatch/MainQueue.h"
 #include "foundation/Log.h"
 #include "foundation/PropertyList.h"
@@ -114,6 +115,7 @@ BackendWindow* Window::realizedBackend() {
 
 Window::~Window() {
   APPKIT_ASSERT_MAIN_THREAD();
+  Accessibility::windowWillClose(*this);
   WindowAnimations::forget(*this);
   _self.reset();
   releaseCursor();
@@ -229,6 +231,7 @@ void Window::applyAlpha(double alpha) {
 
 void Window::orderFront() {
   APPKIT_ASSERT_MAIN_THREAD();
+  bool wasVisible = _visible;
   _visible = true;
   realizedBackend();
   // Fonts are set up only once a window really comes on screen (a process that never shows one
@@ -248,6 +251,7 @@ void Window::orderFront() {
     });
   });
   if (_backend) _backend->orderFront();
+  if (!wasVisible) Accessibility::windowDidShow(*this);
   if (_onScreen) runOnScreenBlocks();
 }
 
@@ -260,6 +264,8 @@ void Window::orderOut() {
   _visible = false;
   if (_backend) _backend->orderOut();
   if (_pointerInside) pointerMoved(_pointerLocation, false);
+  _keyboard.setActive(false);
+  Accessibility::windowDidHide(*this);
 }
 
 bool Window::isVisible() const {
@@ -415,6 +421,7 @@ void Window::redraw() {
     GraphicsContext::Scope scope(context);
     View* content = _contentView;
     content->displayRect(content->convertRectFromView(dirty, nullptr), context, false);
+    _keyboard.drawRing();
   }
   cairo_destroy(cairo);
   cairo_surface_flush(_surface);
@@ -533,10 +540,25 @@ void Window::sendEvent(const Event& event) {
       if (pressed) pressed->mouseUp(event);
       break;
     }
+    case EventType::KeyDown:
+      _keyboard.keyDown(event);
+      break;
   }
 }
 
 void Window::backendMouseEvent(const Event& event) { sendEvent(event); }
+
+void Window::backendKeyEvent(const Event& event) { sendEvent(event); }
+
+void Window::backendKeyFocusChanged(bool focused) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _keyboard.setActive(focused && _visible);
+}
+
+void Window::makeKeyWindow() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (_visible && _backend) _backend->takeKeyFocus();
+}
 
 void Window::pointerMoved(Point location, bool inside) {
   bool wasInside = _pointerInside;
@@ -619,6 +641,7 @@ void Window::viewWillLeaveHost(View& view) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (&view == _contentView) _contentView = nullptr;
   if (&view == _pressedView) _pressedView = nullptr;
+  _keyboard.viewWillLeave(view);
   std::erase_if(_hovered, [&](const Hover& hover) { return hover.view == &view; });
   std::erase_if(_trackingEvents, [&](const auto& entry) { return entry.first.view == &view; });
   if (!_hovered.empty() || _pointerInside) viewTrackingAreasChanged();

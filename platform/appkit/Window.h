@@ -6,6 +6,7 @@
 
 #include "appkit/Color.h"
 #include "appkit/Geometry.h"
+#include "appkit/KeyboardFocus.h"
 #include "appkit/Responder.h"
 #include "appkit/View.h"
 #include "appkit/WindowBackend.h"
@@ -110,8 +111,14 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
 
   // Draws the whole window now and presents it.
   void display();
-  // Routes a mouse event (location in the window's points) as described above.
+  // Routes a mouse event (location in the window's points) as described above, and a key event
+  // to the window's keyboard focus.
   void sendEvent(const Event& event);
+  // The keyboard focus: whether the window has it and which view (see KeyboardFocus).
+  KeyboardFocus& keyboard() { return _keyboard; }
+  const KeyboardFocus& keyboard() const { return _keyboard; }
+  // Asks the window system for the keyboard focus (for an assistive tool); a shown window only.
+  void makeKeyWindow();
   // The device pixels per point of the window's surface (the screen's, once the window is made
   // in the window system).
   double backingScaleFactor();
@@ -153,6 +160,8 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void backendExpose(Rect rect) override;
   void backendOnScreenChanged(bool onScreen) override;
   void backendScaleChanged(double scale, Rect frame) override;
+  void backendKeyEvent(const Event& event) override;
+  void backendKeyFocusChanged(bool focused) override;
   void runOnScreenBlocks();
 
   Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
@@ -183,6 +192,7 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   bool _visibleAtLaunch = true;
   double _scale = 1;
   View* _contentView = nullptr;
+  KeyboardFocus _keyboard{*this};
   std::unique_ptr<BackendWindow> _backend;
   cairo_surface_t* _surface = nullptr;
 

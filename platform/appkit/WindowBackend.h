@@ -45,6 +45,9 @@ class BackendWindowClient {
   // points: the window now has `frame` (screen points), kept as far from the main screen's nearer
   // edges as it was. Frames are presented at the new scale from now on.
   virtual void backendScaleChanged(double scale, Rect frame) = 0;
+  // A key pressed while the window has the keyboard focus, and the focus coming or going.
+  virtual void backendKeyEvent(const Event&) {}
+  virtual void backendKeyFocusChanged(bool) {}
 };
 
 // One window of the window system.
@@ -63,6 +66,9 @@ class BackendWindow {
   // Shows `damage` (device pixels, origin at the bottom left) of `frame`: an ARGB32 premultiplied
   // image surface of the window's size in device pixels, drawn by the portable side.
   virtual void present(cairo_surface_t* frame, PixelRect damage) = 0;
+  // Gives the shown window the keyboard focus, for a person who asked for it (through an assistive
+  // tool); backendKeyFocusChanged follows. The default cannot.
+  virtual void takeKeyFocus() {}
 };
 
 class WindowBackend {

@@ -184,6 +184,16 @@ std::vector<HeadlessWindow*> HeadlessBackend::windows() const {
   return result;
 }
 
+void HeadlessBackend::queue(const std::shared_ptr<HeadlessWindow::Registry>& registry,
+                            std::uint64_t serial,
+                            std::function<void(BackendWindowClient&)> deliver) {
+  std::weak_ptr<HeadlessWindow::Registry> weak = registry;
+  RunLoop::main().queue().async([weak, serial, deliver = std::move(deliver)] {
+    auto alive = weak.lock();
+    if (HeadlessWindow* target = alive ? alive->find(serial) : nullptr) deliver(target->_client);
+  });
+}
+
 void HeadlessBackend::sendMouse(HeadlessWindow& window, EventType type, Point location,
                                 int clickCount) {
   APPKIT_ASSERT_MAIN_THREAD();
@@ -191,24 +201,38 @@ void HeadlessBackend::sendMouse(HeadlessWindow& window, EventType type, Point lo
   event.type = type;
   event.locationInWindow = location;
   event.clickCount = clickCount;
-  std::weak_ptr<HeadlessWindow::Registry> registry = _registry;
-  RunLoop::main().queue().async([registry, serial = window._serial, event] {
-    auto alive = registry.lock();
-    if (HeadlessWindow* target = alive ? alive->find(serial) : nullptr) {
-      target->_client.backendMouseEvent(event);
-    }
-  });
+  queue(_registry, window._serial,
+        [event](BackendWindowClient& client) { client.backendMouseEvent(event); });
 }
 
 void HeadlessBackend::expose(HeadlessWindow& window, Rect rect) {
   APPKIT_ASSERT_MAIN_THREAD();
-  std::weak_ptr<HeadlessWindow::Registry> registry = _registry;
-  RunLoop::main().queue().async([registry, serial = window._serial, rect] {
-    auto alive = registry.lock();
-    if (HeadlessWindow* target = alive ? alive->find(serial) : nullptr) {
-      target->_client.backendExpose(rect);
-    }
-  });
+  queue(_registry, window._serial,
+        [rect](BackendWindowClient& client) { client.backendExpose(rect); });
+}
+
+void HeadlessBackend::sendKey(HeadlessWindow& window, Key key, bool shift) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  Event event;
+  event.type = EventType::KeyDown;
+  event.key = key;
+  event.shift = shift;
+  queue(_registry, window._serial,
+        [event](BackendWindowClient& client) { client.backendKeyEvent(event); });
+}
+
+void HeadlessBackend::setKeyFocus(HeadlessWindow& window, bool focused) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  queue(_registry, window._serial,
+        [focused](BackendWindowClient& client) { client.backendKeyFocusChanged(focused); });
+}
+
+void HeadlessWindow::takeKeyFocus() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (_visible)
+    HeadlessBackend::queue(_registry, _serial, [](BackendWindowClient& client) {
+      client.backendKeyFocusChanged(true);
+    });
 }
 
 }  // namespace appkit

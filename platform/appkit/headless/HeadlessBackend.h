@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -27,6 +28,8 @@ class HeadlessWindow final : public BackendWindow {
   void setAlpha(double alpha) override;
   void setCursor(Cursor::Kind kind) override;
   void present(cairo_surface_t* frame, PixelRect damage) override;
+  // The window gets the keyboard focus, from the main run loop, as a window system would give it.
+  void takeKeyFocus() override;
 
   Rect frame() const { return _frame; }
   double scale() const { return _scale; }
@@ -97,8 +100,16 @@ class HeadlessBackend final : public WindowBackend {
   void sendMouse(HeadlessWindow& window, EventType type, Point location, int clickCount = 0);
   // Queues an exposure of `rect` (window points) the same way.
   void expose(HeadlessWindow& window, Rect rect);
+  // Queues a key press, or the keyboard focus coming to or leaving the window, the same way.
+  void sendKey(HeadlessWindow& window, Key key, bool shift = false);
+  void setKeyFocus(HeadlessWindow& window, bool focused);
 
  private:
+  friend class HeadlessWindow;
+  // Runs `deliver` with the window's client from the main run loop, unless the window is gone.
+  static void queue(const std::shared_ptr<HeadlessWindow::Registry>& registry, std::uint64_t serial,
+                    std::function<void(BackendWindowClient&)> deliver);
+
   ScreenDescription _screen;
   std::shared_ptr<HeadlessWindow::Registry> _registry;
 };

@@ -14,6 +14,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+#include <X11/keysym.h>
 
 namespace appkit {
 namespace {
@@ -70,7 +71,8 @@ void X11Window::build() {
   attributes.border_pixel = 0;
   attributes.background_pixel = 0;
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
-                          EnterWindowMask | LeaveWindowMask | StructureNotifyMask;
+                          EnterWindowMask | LeaveWindowMask | StructureNotifyMask | KeyPressMask |
+                          FocusChangeMask;
   ::Window window = XCreateWindow(
       display, x.root(), _place.x, _place.y, unsigned(_place.width), unsigned(_place.height), 0,
       x.depth(argb), InputOutput, x.visual(argb),
@@ -172,6 +174,7 @@ void X11Window::sync() {
     // The last frame shows at once; the exposure that follows draws it again.
     paint(0, 0, _place.width, _place.height);
   } else if (!shown && _mapped) {
+    giveFocusBack();
     XUnmapWindow(display, _window);
     _mapped = false;
     if (_onScreen) {
@@ -349,6 +352,62 @@ void X11Window::deliver(EventType type, int x, int y, int clickCount) {
   _client.backendMouseEvent(event);
 }
 
+void X11Window::takeKeyFocus() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  takeFocusAt(CurrentTime);
+}
+
+void X11Window::takeFocusAt(Time time) {
+  if (!usable() || !_mapped) return;
+  Display* display = _connection->display();
+  ::Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(display, &focus, &revert);
+  if (focus == _window) return;
+  _previousFocus = focus > PointerRoot ? focus : PointerRoot;
+  XSetInputFocus(display, _window, RevertToPointerRoot, time);
+}
+
+void X11Window::giveFocusBack() {
+  if (!_previousFocus) return;
+  Display* display = _connection->display();
+  ::Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(display, &focus, &revert);
+  // Back where it was, unless that window went meanwhile (the error is then ignored and the
+  // focus follows the pointer).
+  if (focus == _window) XSetInputFocus(display, _previousFocus, RevertToPointerRoot, CurrentTime);
+  _previousFocus = 0;
+}
+
+void X11Window::deliverKey(const XKeyEvent& event) {
+  XKeyEvent copy = event;
+  KeySym symbol = XLookupKeysym(&copy, 0);
+  Event key;
+  key.type = EventType::KeyDown;
+  key.shift = event.state & ShiftMask;
+  switch (symbol) {
+    case XK_Tab:
+    case XK_ISO_Left_Tab:
+      key.key = Key::Tab;
+      break;
+    case XK_Return:
+    case XK_KP_Enter:
+      key.key = Key::Return;
+      break;
+    case XK_space:
+    case XK_KP_Space:
+      key.key = Key::Space;
+      break;
+    case XK_Escape:
+      key.key = Key::Escape;
+      break;
+    default:
+      return;
+  }
+  _client.backendKeyEvent(key);
+}
+
 void X11Window::handle(const XEvent& event) {
   if (event.xany.window != _window) return;  // a window of ours made again meanwhile
   switch (event.type) {
@@ -367,8 +426,20 @@ void X11Window::handle(const XEvent& event) {
       break;
     }
     case ButtonPress:
+      // A person who clicks the window gives it the keyboard too.
+      takeFocusAt(event.xbutton.time);
       if (event.xbutton.button == Button1)
         deliver(EventType::LeftMouseDown, event.xbutton.x, event.xbutton.y, 1);
+      break;
+    case KeyPress:
+      deliverKey(event.xkey);
+      break;
+    case FocusIn:
+    case FocusOut:
+      // The focus following the pointer over the window is not given to it.
+      if (event.xfocus.detail != NotifyPointer && event.xfocus.mode != NotifyGrab &&
+          event.xfocus.mode != NotifyUngrab)
+        _client.backendKeyFocusChanged(event.type == FocusIn);
       break;
     case ButtonRelease:
       if (event.xbutton.button == Button1)

@@ -25,6 +25,8 @@ class X11Window final : public BackendWindow {
   void setAlpha(double alpha) override;
   void setCursor(Cursor::Kind kind) override;
   void present(cairo_surface_t* frame, PixelRect damage) override;
+  // Takes the keyboard focus, noting where it was, so that hiding the window gives it back.
+  void takeKeyFocus() override;
 
   // Called by the connection:
   // routes one event of this window to the client;
@@ -52,6 +54,10 @@ class X11Window final : public BackendWindow {
   void updateShape();
   Point toPoints(int x, int y) const;
   void deliver(EventType type, int x, int y, int clickCount);
+  void deliverKey(const XKeyEvent& event);
+  void takeFocusAt(Time time);
+  // Hands the focus back to the window that had it before, if this one still has it.
+  void giveFocusBack();
 
   std::shared_ptr<X11Connection> _connection;
   BackendWindowClient& _client;
@@ -69,6 +75,7 @@ class X11Window final : public BackendWindow {
   double _scale;
   double _alpha = 1;
   Cursor::Kind _cursor = Cursor::Kind::Arrow;
+  ::Window _previousFocus = 0;  // while the window holds a focus it took; 0 otherwise
 };
 
 }  // namespace appkit
