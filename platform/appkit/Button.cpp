@@ -14,6 +14,11 @@ AccessibilityRole Button::accessibilityRole() const {
                                                           : AccessibilityRole::PushButton;
 }
 
+Rect Button::focusRingRect() {
+  ButtonCell* cell = buttonCell();
+  return cell ? cell->focusRingRectForBounds(bounds()) : bounds();
+}
+
 ButtonCell* Button::buttonCell() const { return dynamic_cast<ButtonCell*>(cell()); }
 
 void Button::setButtonType(ButtonCell::ButtonType type) {

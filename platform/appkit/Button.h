@@ -25,6 +25,7 @@ class Button : public Control {
   // A check box to a screen reader when its cell is a switch, else a push button; named by its
   // title.
   AccessibilityRole accessibilityRole() const override;
+  Rect focusRingRect() override;
   std::string accessibilityLabel() const override { return title(); }
 
  private:

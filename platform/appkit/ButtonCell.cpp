@@ -149,6 +149,19 @@ void ButtonCell::drawCheckBox(Rect frame) {
   cairo_restore(cairo);
 }
 
+Rect ButtonCell::focusRingRectForBounds(Rect frame) {
+  if (_buttonType != ButtonType::Switch) return frame;
+  AttributedString title = attributedTitle();
+  double width = kCheckBoxSize;
+  if (!title.empty()) {
+    if (!_titleLayout) _titleLayout = std::make_unique<TextLayout>();
+    _titleLayout->setText(title);
+    width += kCheckBoxTitleGap + _titleLayout->size().width;
+  }
+  return Rect::make(frame.minX(), frame.minY(), std::min(width, frame.size.width),
+                    frame.size.height);
+}
+
 Rect ButtonCell::drawTitle(const AttributedString& title, Rect frame, View*) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (title.empty() || frame.isEmpty()) return Rect{};

@@ -59,6 +59,10 @@ class ButtonCell : public Cell {
   // title).
   virtual Rect drawTitle(const AttributedString& title, Rect frame, View* view);
 
+  // What the keyboard focus ring goes around: the whole frame of a push button, the box and the
+  // title of a check box.
+  Rect focusRingRectForBounds(Rect frame);
+
   // How many times the title has been laid out (for tests of the cache).
   std::uint64_t titleLayoutCount() const;
 

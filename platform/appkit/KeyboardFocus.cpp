@@ -116,7 +116,7 @@ void KeyboardFocus::viewWillLeave(View& view) {
 
 Rect KeyboardFocus::ringRect() const {
   if (!_focused || !isShown(*_focused)) return {};
-  Rect rect = _focused->convertRectToView(_focused->bounds(), nullptr);
+  Rect rect = _focused->convertRectToView(_focused->focusRingRect(), nullptr);
   double outset = kRingOutset + kRingWidth / 2;
   return Rect::make(rect.minX() - outset, rect.minY() - outset, rect.size.width + 2 * outset,
                     rect.size.height + 2 * outset);

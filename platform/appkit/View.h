@@ -110,6 +110,8 @@ class View : public Responder {
   // The role and label are what a screen reader announces; a plain view is a group.
   virtual bool acceptsFirstResponder() const { return false; }
   virtual bool performClick() { return false; }
+  // Where the keyboard focus ring goes, in the view's coordinates.
+  virtual Rect focusRingRect() { return bounds(); }
   virtual AccessibilityRole accessibilityRole() const { return AccessibilityRole::Group; }
   virtual std::string accessibilityLabel() const { return {}; }
 

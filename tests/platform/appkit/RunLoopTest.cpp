@@ -1,5 +1,7 @@
 #include "appkit/RunLoop.h"
 
+#include <glib-unix.h>
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "appkit/accessibility/GLibMainContextSource.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/TimerSource.h"
 #include "foundation/Clock.h"
@@ -192,3 +195,36 @@ TEST_F(RunLoopTest, ServesADispatchTimerOnItsQueue) {
 }
 
 }  // namespace
+
+namespace {
+
+gboolean countCall(gpointer calls) {
+  ++*static_cast<int*>(calls);
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+// GLib's sources run from the loop's passes: an idle one at once, a descriptor's when it turns
+// readable, waking the waiting loop.
+TEST_F(RunLoopTest, RunsGLibSourcesFromItsOwnPasses) {
+  appkit::GLibMainContextSource glib(loop);
+  int idles = 0;
+  g_idle_add(countCall, &idles);
+  loop.runOnce();
+  EXPECT_EQ(idles, 1);
+
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  foundation::FileDescriptor readEnd(fds[0]), writeEnd(fds[1]);
+  int reads = 0;
+  g_unix_fd_add(
+      readEnd.get(), G_IO_IN, [](gint, GIOCondition, gpointer calls) { return countCall(calls); },
+      &reads);
+  EXPECT_FALSE(loop.runOnce());
+  EXPECT_EQ(reads, 0);
+  ASSERT_EQ(write(writeEnd.get(), "x", 1), 1);
+  // Bounded, so that a descriptor left out of the wait fails rather than hangs.
+  loop.runOnce(seconds(10));
+  EXPECT_EQ(reads, 1);
+}

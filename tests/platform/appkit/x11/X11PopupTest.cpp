@@ -317,6 +317,36 @@ TEST_F(X11PopUpClicks, DismissIsReportedAndOpensNothing) {
   EXPECT_FALSE(std::filesystem::exists(sandbox.inHome("mendkit-opened.log")));
 }
 
+// Given the keyboard (as an assistive tool gives it), the pop-up rings the check box, Tab moves
+// the ring to "Not Now", and Space presses it.
+TEST_F(X11PopUpClicks, TabAndSpacePressTheDismissButton) {
+  auto found = testing_support::runChild({kXdotool, "search", "--classname", "MendkitAgent"},
+                                         {.environment = {"DISPLAY=" + s_display->name()}}, 10);
+  ASSERT_EQ(found.exitStatus, 0) << "no pop-up window: " << found.err;
+  std::string window = found.out.substr(0, found.out.find('\n'));
+  // Just left of a control's frame, halfway up: where its ring runs.
+  auto ringBeside = [](const char* id) {
+    std::optional<LayoutFrame> control = layoutFrame(id);
+    return std::make_pair(kLeft + int(control->x) - 3,
+                          kBottom + 1 - int(control->y + control->height / 2));
+  };
+  auto [boxX, boxY] = ringBeside("neverShow");
+  auto [dismissX, dismissY] = ringBeside("dismiss");
+  EXPECT_FALSE(isBlue(pixelOn(*s_display, boxX, boxY))) << "a ring without the keyboard focus";
+
+  runXdotool(*s_display, {"windowfocus", "--sync", window});
+  EXPECT_TRUE(eventually([&] { return isBlue(pixelOn(*s_display, boxX, boxY)); }, 5))
+      << "no ring around the check box";
+  runXdotool(*s_display, {"key", "Tab"});
+  EXPECT_TRUE(eventually([&] { return isBlue(pixelOn(*s_display, dismissX, dismissY)); }, 5))
+      << "Tab did not ring the dismiss button";
+  EXPECT_FALSE(isBlue(pixelOn(*s_display, boxX, boxY)));
+  runXdotool(*s_display, {"key", "space"});
+  EXPECT_TRUE(spoolGets(10214)) << spool();
+  EXPECT_TRUE(popUpGone());
+  EXPECT_NE(neverPopDialog(), true) << "Space reached the check box";
+}
+
 TEST_F(X11PopUpClicks, TheCheckBoxStoresNeverShowAgainAtOnceAndKeepsThePopUp) {
   click("neverShow");
   EXPECT_TRUE(eventually([&] { return neverPopDialog() == true; }, 10))
