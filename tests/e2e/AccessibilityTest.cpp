@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -104,6 +105,17 @@ class AccessiblePopUp : public testing_support::HomeTest {
   void SetUp() override {
     if (!display.available()) GTEST_SKIP() << display.why();
     if (!s_why.empty()) GTEST_SKIP() << s_why;
+    _listener = atspi_event_listener_new(
+        [](AtspiEvent* event, void* seen) {
+          static_cast<std::vector<std::string>*>(seen)->push_back(std::string(event->type) + " " +
+                                                                  std::to_string(event->detail1));
+          g_boxed_free(ATSPI_TYPE_EVENT, event);
+        },
+        &_events, nullptr);
+    for (const char* type :
+         {"window:create", "object:state-changed:showing", "object:state-changed:checked"})
+      atspi_event_listener_register(_listener, type, nullptr);
+
     std::filesystem::create_directories(sandbox.inRoot("Applications"));
     std::filesystem::copy(MENDKIT_SAMPLE_BUNDLE, sandbox.inRoot("Applications/Mendkit.app"),
                           std::filesystem::copy_options::recursive);
@@ -123,6 +135,11 @@ class AccessiblePopUp : public testing_support::HomeTest {
   }
 
   void TearDown() override {
+    if (_listener) {
+      atspi_event_listener_deregister(_listener, "window:create", nullptr);
+      atspi_event_listener_deregister(_listener, "object:state-changed:showing", nullptr);
+      g_object_unref(_listener);
+    }
     _window.reset();
     _app.reset();
     _agent.reset();
@@ -151,6 +168,17 @@ class AccessiblePopUp : public testing_support::HomeTest {
     return done;
   }
 
+  // Whether the event "type detail1" comes within a few seconds (delivered from GLib's loop).
+  bool heard(const std::string& event) {
+    return eventually(
+        [&] {
+          while (g_main_context_iteration(nullptr, FALSE)) {
+          }
+          return std::find(_events.begin(), _events.end(), event) != _events.end();
+        },
+        5);
+  }
+
   std::string spool() const {
     return readFile(sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl"))
         .value_or("");
@@ -164,6 +192,8 @@ class AccessiblePopUp : public testing_support::HomeTest {
   static std::string s_why;
   VirtualDisplay display;
   std::unique_ptr<Subprocess> _agent;
+  AtspiEventListener* _listener = nullptr;
+  std::vector<std::string> _events;  // "type detail1", as they came
   Accessible _app = hold(nullptr);
   Accessible _window = hold(nullptr);
 };
@@ -188,6 +218,8 @@ TEST_F(AccessiblePopUp, AScreenReaderReadsTheMessageAndAccepts) {
   EXPECT_TRUE(read.starts_with("iTunes could not update or restore your device")) << read;
   EXPECT_EQ(nameOf(_window.get()), read);
   EXPECT_FALSE(hasState(_window.get(), ATSPI_STATE_ACTIVE)) << "the pop-up took the focus";
+  EXPECT_TRUE(heard("window:create 0")) << "the showing was not announced";
+  EXPECT_TRUE(heard("object:state-changed:showing 1")) << "the showing was not announced";
 
   EXPECT_TRUE(find(_window.get(), ATSPI_ROLE_PUSH_BUTTON, "Not Now"));
   EXPECT_TRUE(find(_window.get(), ATSPI_ROLE_CHECK_BOX, "Don’t show again"));
@@ -220,5 +252,6 @@ TEST_F(AccessiblePopUp, TheCheckBoxActionStoresNeverShowAgain) {
   };
   EXPECT_TRUE(eventually(stored, 10)) << "NeverPopDialog is not stored";
   EXPECT_TRUE(eventually([&] { return hasState(box.get(), ATSPI_STATE_CHECKED); }, 5));
+  EXPECT_TRUE(heard("object:state-changed:checked 1")) << "the check was not announced";
   EXPECT_TRUE(hasState(_window.get(), ATSPI_STATE_SHOWING)) << "the check box hid the pop-up";
 }

@@ -22,6 +22,9 @@ struct Connection {
   GLibMainContextSource glib{RunLoop::main()};
 };
 
+// Time enough for the bridge to hear from the registry who listens.
+constexpr foundation::TimeInterval kListenersKnown = foundation::TimeInterval::milliseconds(500);
+
 bool s_enabled = false;
 bool s_tried = false;
 Connection* s_connection = nullptr;
@@ -98,8 +101,17 @@ void Accessibility::enable() { s_enabled = true; }
 bool Accessibility::isConnected() { return s_connection != nullptr; }
 
 void Accessibility::windowDidShow(Window& window) {
-  if (s_enabled && !s_tried) connect();
-  if (s_connection) s_connection->tree.windowDidShow(window);
+  bool connecting = s_enabled && !s_tried;
+  if (connecting) connect();
+  if (!s_connection) return;
+  s_connection->tree.windowDidShow(window);
+  // The bridge learns who listens to which events from the registry after it starts, and drops
+  // what comes before: the showing that started it is announced again once it knows.
+  if (connecting) {
+    RunLoop::main().addTimer(kListenersKnown, foundation::TimeInterval(), [window = &window] {
+      if (s_connection) s_connection->tree.announce(window);
+    });
+  }
 }
 
 void Accessibility::windowDidHide(Window& window) {

@@ -53,6 +53,14 @@ void AccessibleTree::windowDidShow(Window& window) {
     g_signal_emit_by_name(_root, "children-changed::add", static_cast<gint>(_windows.size() - 1),
                           object);
   }
+  announce(&window);
+}
+
+void AccessibleTree::announce(Window* window) {
+  if (std::find(_windows.begin(), _windows.end(), window) == _windows.end() ||
+      !window->isVisible())
+    return;
+  AtkObject* object = objectFor(*window);
   // Its text may have changed while it was hidden.
   g_object_notify(G_OBJECT(object), "accessible-name");
   // For screen readers, a notification that starts showing is announced with its text; the

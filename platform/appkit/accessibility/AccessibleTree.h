@@ -29,6 +29,9 @@ class AccessibleTree {
   const std::vector<Window*>& windows() const { return _windows; }
 
   void windowDidShow(Window& window);
+  // Announces a shown window to screen readers, as windowDidShow does; for a showing that came
+  // before the bridge knew its listeners. Nothing for a window that is gone or hidden.
+  void announce(Window* window);
   void windowDidHide(Window& window);
   void windowWillClose(Window& window);
   void viewWillDisappear(View& view);
