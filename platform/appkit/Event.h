@@ -25,6 +25,14 @@ struct Event {
   int trackingAreaId = 0;  // entered/exited: the id of the area crossed (see View::addTrackingArea)
   Key key = Key::Other;    // KeyDown: the key pressed
   bool shift = false;      // KeyDown: with Shift held
+
+  static Event keyDown(Key key, bool shift) {
+    Event event;
+    event.type = EventType::KeyDown;
+    event.key = key;
+    event.shift = shift;
+    return event;
+  }
 };
 
 }  // namespace appkit

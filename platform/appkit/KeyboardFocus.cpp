@@ -19,13 +19,6 @@ constexpr double kRingOutset = 2;
 constexpr double kRingRadius = 4;
 constexpr double kRingRed = 0x35 / 255.0, kRingGreen = 0x84 / 255.0, kRingBlue = 0xE4 / 255.0;
 
-bool isShown(const View& view) {
-  for (const View* v = &view; v; v = v->superview()) {
-    if (v->isHidden()) return false;
-  }
-  return true;
-}
-
 void collect(View& view, const std::function<void(View&)>& visit) {
   if (view.isHidden()) return;
   visit(view);
@@ -99,7 +92,7 @@ void KeyboardFocus::keyDown(const Event& event) {
       moveFocus(event.shift);
       break;
     case Key::Space:
-      if (_focused && isShown(*_focused)) _focused->performClick();
+      if (_focused && !_focused->isHiddenOrHasHiddenAncestor()) _focused->performClick();
       break;
     case Key::Return:
     case Key::Escape:
@@ -115,7 +108,7 @@ void KeyboardFocus::viewWillLeave(View& view) {
 }
 
 Rect KeyboardFocus::ringRect() const {
-  if (!_focused || !isShown(*_focused)) return {};
+  if (!_focused || _focused->isHiddenOrHasHiddenAncestor()) return {};
   Rect rect = _focused->convertRectToView(_focused->focusRingRect(), nullptr);
   double outset = kRingOutset + kRingWidth / 2;
   return Rect::make(rect.minX() - outset, rect.minY() - outset, rect.size.width + 2 * outset,

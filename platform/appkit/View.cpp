@@ -21,6 +21,13 @@ View::~View() {
   if (_host) _host->viewWillLeaveHost(*this);
 }
 
+bool View::isHiddenOrHasHiddenAncestor() const {
+  for (const View* view = this; view; view = view->superview()) {
+    if (view->isHidden()) return true;
+  }
+  return false;
+}
+
 void View::setFrame(Rect frame) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (frame == _frame) return;

@@ -61,6 +61,7 @@ class View : public Responder {
 
   bool isHidden() const { return _hidden; }
   void setHidden(bool hidden);
+  bool isHiddenOrHasHiddenAncestor() const;
 
   View* superview() const { return _superview; }
   const std::vector<View*>& subviews() const { return _subviews; }

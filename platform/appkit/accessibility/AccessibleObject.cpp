@@ -80,14 +80,6 @@ AppkitAccessible* self(gpointer object) {
   return G_TYPE_CHECK_INSTANCE_CAST(object, appkit_accessible_get_type(), AppkitAccessible);
 }
 
-// Whether `view` and all its superviews are shown.
-bool isShown(const appkit::View& view) {
-  for (const appkit::View* v = &view; v; v = v->superview()) {
-    if (v->isHidden()) return false;
-  }
-  return true;
-}
-
 // The first label of `view`'s hierarchy, depth first, or null.
 const appkit::View* firstLabel(const appkit::View& view) {
   if (view.accessibilityRole() == AccessibilityRole::Label) return &view;
@@ -206,7 +198,7 @@ AtkStateSet* appkit_accessible_ref_state_set(AtkObject* object) {
     return states;
   }
   appkit::View* view = accessible->view;
-  bool shown = window->isVisible() && (!view || isShown(*view));
+  bool shown = window->isVisible() && (!view || !view->isHiddenOrHasHiddenAncestor());
   if (shown) {
     atk_state_set_add_state(states, ATK_STATE_VISIBLE);
     atk_state_set_add_state(states, ATK_STATE_SHOWING);

@@ -213,12 +213,10 @@ void HeadlessBackend::expose(HeadlessWindow& window, Rect rect) {
 
 void HeadlessBackend::sendKey(HeadlessWindow& window, Key key, bool shift) {
   APPKIT_ASSERT_MAIN_THREAD();
-  Event event;
-  event.type = EventType::KeyDown;
-  event.key = key;
-  event.shift = shift;
   queue(_registry, window._serial,
-        [event](BackendWindowClient& client) { client.backendKeyEvent(event); });
+        [event = Event::keyDown(key, shift)](BackendWindowClient& client) {
+          client.backendKeyEvent(event);
+        });
 }
 
 void HeadlessBackend::setKeyFocus(HeadlessWindow& window, bool focused) {

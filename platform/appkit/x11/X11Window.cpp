@@ -383,29 +383,27 @@ void X11Window::giveFocusBack() {
 void X11Window::deliverKey(const XKeyEvent& event) {
   XKeyEvent copy = event;
   KeySym symbol = XLookupKeysym(&copy, 0);
-  Event key;
-  key.type = EventType::KeyDown;
-  key.shift = event.state & ShiftMask;
+  Key key;
   switch (symbol) {
     case XK_Tab:
     case XK_ISO_Left_Tab:
-      key.key = Key::Tab;
+      key = Key::Tab;
       break;
     case XK_Return:
     case XK_KP_Enter:
-      key.key = Key::Return;
+      key = Key::Return;
       break;
     case XK_space:
     case XK_KP_Space:
-      key.key = Key::Space;
+      key = Key::Space;
       break;
     case XK_Escape:
-      key.key = Key::Escape;
+      key = Key::Escape;
       break;
     default:
       return;
   }
-  _client.backendKeyEvent(key);
+  _client.backendKeyEvent(Event::keyDown(key, event.state & ShiftMask));
 }
 
 void X11Window::handle(const XEvent& event) {
