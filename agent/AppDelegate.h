@@ -33,6 +33,9 @@ class TimerSource;
 // the main thread.
 class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
  public:
+  // The agent's launchd job label, also the name of the job template among the bundle's resources.
+  static constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
+
   AppDelegate();
   ~AppDelegate() override;
 
