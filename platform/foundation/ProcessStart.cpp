@@ -128,7 +128,7 @@ void closeAllBut(int keep) {
   for (int target = 0; target < 3; ++target) {
     int source = sources[target];
     if (source < 0) continue;
-    // dup2 clears close-on-exec on the copy; a stream that is already in place keeps its flags.
+    // dup2 clears close-on-exec on the copy; a stream already in place has it cleared here.
     bool placed =
         source == target ? ::fcntl(target, F_SETFD, 0) == 0 : ::dup2(source, target) == target;
     if (!placed) failInChild(reportFd, target);
@@ -189,6 +189,11 @@ Result<pid_t> start(const ProcessOptions& options, const std::function<void()>* 
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return Error::fromErrno("pipe2");
   FileDescriptor reportRead(report[0]), reportWrite(report[1]);
+  // Above the standard streams, where no redirection in the child can overwrite it.
+  if (reportWrite.get() <= STDERR_FILENO) {
+    reportWrite.reset(::fcntl(reportWrite.get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
+    if (!reportWrite) return Error::fromErrno("fcntl");
+  }
 
   // Blocked across the fork, so that no handler of the caller's runs in the child.
   sigset_t all, previous;

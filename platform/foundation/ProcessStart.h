@@ -45,10 +45,10 @@ struct ProcessOptions {
 };
 
 // Starts `options` and answers the child's pid once the program runs, or why it does not: a
-// failure of the caller's (Error::call "pipe2", "open", "fork"), a step of the child's ("dup2" for
-// a stream, "setsid", "chdir", "execvp", whose message is "cannot run <program>: <reason>"), or a
-// start that took longer than the timeout (code ETIMEDOUT). A child that failed is reaped; one that
-// runs is the caller's to wait for.
+// failure of the caller's (Error::call "pipe2", "fcntl", "open", "fork"), a step of the child's
+// ("dup2" for a stream, "setsid", "chdir", "execvp", whose message is "cannot run <program>:
+// <reason>"), or a start that took longer than the timeout (code ETIMEDOUT). A child that failed
+// is reaped; one that runs is the caller's to wait for.
 Result<pid_t> startProcess(const ProcessOptions& options);
 
 // As startProcess, but the child runs `body` instead of a program and then exits with status 0;
