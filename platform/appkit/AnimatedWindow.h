@@ -15,9 +15,9 @@ class AnimatedWindow {
   // Sets a value of one step without showing it: the step's frame follows.
   virtual void setAnimatedValue(Property property, const Value& value) = 0;
   // Shows the values set since the last frame.
-  virtual void presentAnimationFrame() = 0;
+  virtual void presentFrame() = 0;
   // The last animation of the window has finished and no group that changed it is under way.
-  virtual void animationsCameToRest() = 0;
+  virtual void cameToRest() = 0;
 
  protected:
   ~AnimatedWindow() = default;

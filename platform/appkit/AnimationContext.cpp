@@ -97,7 +97,7 @@ class Scheduler {
       group->changed.push_back(&window);
     if (!(duration > 0)) {
       window.setAnimatedValue(property, to);
-      window.presentAnimationFrame();
+      window.presentFrame();
       return;
     }
     double now = foundation::Clock::current().uptime();
@@ -175,7 +175,7 @@ class Scheduler {
       while (!group->changed.empty()) {
         AnimatedWindow* window = group->changed.front();
         group->changed.erase(group->changed.begin());
-        if (!isBusy(*window, group.get())) window->animationsCameToRest();
+        if (!isBusy(*window, group.get())) window->cameToRest();
       }
       std::erase(_groups, group);
       if (group->completion) {
@@ -235,7 +235,7 @@ class Scheduler {
         _presenting.push_back(step.window);
     }
     for (std::size_t i = 0; i < _presenting.size(); ++i) {
-      if (AnimatedWindow* window = _presenting[i]) window->presentAnimationFrame();
+      if (AnimatedWindow* window = _presenting[i]) window->presentFrame();
     }
     _presenting.clear();
     _steps.clear();

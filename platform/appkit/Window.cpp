@@ -400,7 +400,7 @@ void Window::redraw() {
   if (_backend) _backend->present(_surface.get(), damage);
 }
 
-void Window::presentAll() {
+void Window::presentFrame() {
   if (!_dirty.isEmpty() || !_surface) {
     _dirty = bounds();
     redraw();
@@ -428,10 +428,6 @@ void Window::setAnimatedValue(Property property, const Value& value) {
     applyAlpha(value[0]);
   }
 }
-
-void Window::presentAnimationFrame() { presentAll(); }
-
-void Window::animationsCameToRest() { cameToRest(); }
 
 void Window::cameToRest() {
   if (!_visible || !Snapshot::enabled()) return;

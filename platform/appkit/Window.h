@@ -151,8 +151,8 @@ class Window : public Responder,
   // AnimatedWindow
   Value animatedValue(Property property) const override;
   void setAnimatedValue(Property property, const Value& value) override;
-  void presentAnimationFrame() override;
-  void animationsCameToRest() override;
+  void presentFrame() override;
+  void cameToRest() override;
 
   Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
   BackendWindow* realizedBackend();
@@ -162,8 +162,6 @@ class Window : public Responder,
   void markDirty(Rect rect);
   void scheduleRedraw();
   void redraw();
-  void presentAll();
-  void cameToRest();
 
   Rect _frame;
   int _level = NormalWindowLevel;
