@@ -11,6 +11,7 @@ run_packages=(
   libplist-dev
   libcairo2-dev libpango1.0-dev libglib2.0-dev
   libx11-dev libxext-dev libxrandr-dev libxfixes-dev libxss-dev
+  libwayland-dev
   nlohmann-json3-dev
   fonts-dejavu-core fonts-wqy-microhei
   xvfb x11-utils
@@ -27,6 +28,8 @@ test_packages=(
   # peers of the benchmarks: the log scan against ripgrep, the first pixel against dunst
   ripgrep dunst libnotify-bin
   xcompmgr i3lock x11-xserver-utils
+  # headless Wayland compositors under the pop-up: one with the layer shell, one with XWayland
+  sway grim weston xwayland
 )
 
 package_packages=(dpkg-dev file)

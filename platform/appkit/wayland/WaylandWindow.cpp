@@ -1,0 +1,216 @@
+#include "appkit/wayland/WaylandWindow.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+#include "appkit/MainThreadCheck.h"
+
+namespace appkit {
+
+WaylandWindow::WaylandWindow(std::shared_ptr<WaylandConnection> connection, Rect frame,
+                             double scale, BackendWindowClient& client)
+    : _connection(std::move(connection)),
+      _client(client),
+      _frame(frame),
+      _scale(scale > 0 ? scale : 1),
+      _output(_connection->screen().frame.size) {}
+
+WaylandWindow::~WaylandWindow() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  tearDown();
+}
+
+void WaylandWindow::build() {
+  if (!usable() || _surface || !_connection->mainOutput()) return;
+  _surface.reset(wl_compositor_create_surface(_connection->compositor()));
+  if (!_surface) return;
+  _connection->addWindow(_surface.get(), *this);
+  _layerSurface.reset(layer_shell::getLayerSurface(
+      _connection->layerShell(), _surface.get(), _connection->mainOutput(),
+      layer_shell::Layer::Overlay, program_invocation_short_name));
+  if (!_layerSurface) return tearDown();
+  static const layer_shell::SurfaceListener listener = {configured, closed};
+  layer_shell::addListener(_layerSurface.get(), &listener, this);
+  _output = _connection->screen().frame.size;
+  _placement = LayerPlacement::of(_frame, _output);
+  layer_shell::setAnchor(_layerSurface.get(), layer_shell::Top | layer_shell::Right);
+  layer_shell::setSize(_layerSurface.get(), std::max(_placement.width, 1),
+                       std::max(_placement.height, 1));
+  layer_shell::setMargin(_layerSurface.get(), _placement.marginTop, _placement.marginRight, 0, 0);
+  layer_shell::setExclusiveZone(_layerSurface.get(), 0);
+  layer_shell::setKeyboardInteractivity(_layerSurface.get(), layer_shell::Keyboard::None);
+  _buffers = std::make_unique<ShmFrames>(_connection->shm(), [this] { changed(); });
+  // The first commit carries no buffer: the compositor answers with a configure.
+  wl_surface_commit(_surface.get());
+}
+
+void WaylandWindow::tearDown() {
+  if (_surface) _connection->removeWindow(_surface.get());
+  _firstFrame.reset();
+  _layerSurface.reset();
+  _buffers.reset();
+  _surface.reset();
+  _configured = _ackPending = _shown = false;
+}
+
+void WaylandWindow::setOnScreen(bool onScreen) {
+  if (_onScreen == onScreen) return;
+  _onScreen = onScreen;
+  _client.backendOnScreenChanged(onScreen);
+}
+
+void WaylandWindow::changed() {
+  if (_surface && usable()) _connection->needsCommit(*this);
+}
+
+void WaylandWindow::configured(void* data, layer_shell::Surface*, std::uint32_t serial,
+                               std::uint32_t, std::uint32_t) {
+  auto& window = *static_cast<WaylandWindow*>(data);
+  window._configured = true;
+  window._configureSerial = serial;
+  window._ackPending = true;
+  window.changed();
+}
+
+void WaylandWindow::closed(void* data, layer_shell::Surface*) {
+  // Its output went away: made again on the main output there is now, if any.
+  auto& window = *static_cast<WaylandWindow*>(data);
+  window.tearDown();
+  window.setOnScreen(false);
+  if (window._wanted) window.build();
+}
+
+void WaylandWindow::frameShown(void* data, wl_callback*, std::uint32_t) {
+  auto& window = *static_cast<WaylandWindow*>(data);
+  window._firstFrame.reset();
+  if (window._wanted) window.setOnScreen(true);
+}
+
+void WaylandWindow::commitPending() {
+  if (!usable() || !_layerSurface || !_configured) return;
+  cairo_surface_t* frame = _lastFrame.get();
+  if (!frame) return;
+  const int pixelWidth = cairo_image_surface_get_width(frame);
+  // The frame's own scale: a frame drawn before a change of scale still shows sharp at it.
+  const int scale = std::max(1, int(std::lround(pixelWidth / std::max(_frame.size.width, 1.0))));
+  LayerPlacement placement = LayerPlacement::of(_frame, _output);
+  wl_buffer* buffer = nullptr;
+  if (placement.isEmpty()) {
+    // Nothing of it on the output (the first step of a slide): one transparent point in the
+    // corner keeps the surface mapped.
+    placement = LayerPlacement{0, 0, 1, 1, 0, 0};
+    buffer = _buffers->fill(frame, 0, 0, scale, scale, 0);
+  } else {
+    buffer = _buffers->fill(frame, placement.cropLeft * scale, placement.cropTop * scale,
+                            placement.width * scale, placement.height * scale, _alpha);
+  }
+  // Both buffers held, the commit waits for one to come back.
+  if (!buffer) return;
+  wl_surface* surface = _surface.get();
+  if (_ackPending) {
+    layer_shell::ackConfigure(_layerSurface.get(), _configureSerial);
+    _ackPending = false;
+  }
+  if (placement.width != _placement.width || placement.height != _placement.height || !_shown)
+    layer_shell::setSize(_layerSurface.get(), std::uint32_t(placement.width),
+                         std::uint32_t(placement.height));
+  if (placement.marginTop != _placement.marginTop ||
+      placement.marginRight != _placement.marginRight || !_shown)
+    layer_shell::setMargin(_layerSurface.get(), placement.marginTop, placement.marginRight, 0, 0);
+  _placement = placement;
+  if (scale != _bufferScale || !_shown) wl_surface_set_buffer_scale(surface, scale);
+  _bufferScale = scale;
+  wl_surface_attach(surface, buffer, 0, 0);
+  if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(surface)) >= 4) {
+    wl_surface_damage_buffer(surface, 0, 0, placement.width * scale, placement.height * scale);
+  } else {
+    wl_surface_damage(surface, 0, 0, placement.width, placement.height);
+  }
+  if (!_shown) {
+    static const wl_callback_listener listener = {frameShown};
+    _firstFrame.reset(wl_surface_frame(surface));
+    wl_callback_add_listener(_firstFrame.get(), &listener, this);
+  }
+  wl_surface_commit(surface);
+  _shown = true;
+}
+
+void WaylandWindow::setFrame(Rect frame) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (frame == _frame) return;
+  _frame = frame;
+  changed();
+}
+
+void WaylandWindow::orderFront() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _wanted = true;
+  build();
+}
+
+void WaylandWindow::orderOut() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!_wanted) return;
+  _wanted = false;
+  tearDown();
+  setOnScreen(false);
+}
+
+void WaylandWindow::setLevel(int) {
+  // Every window of this backend is in the overlay layer; levels add nothing.
+}
+
+void WaylandWindow::setAlpha(double alpha) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  alpha = std::clamp(alpha, 0.0, 1.0);
+  if (alpha == _alpha) return;
+  _alpha = alpha;
+  changed();
+}
+
+void WaylandWindow::setCursor(Cursor::Kind kind) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  _cursor = kind;
+  if (usable()) _connection->setCursor(*this, kind);
+}
+
+void WaylandWindow::present(cairo_surface_t* frame, PixelRect) {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (!frame) return;
+  if (frame != _lastFrame.get()) _lastFrame.reset(cairo_surface_reference(frame));
+  changed();
+}
+
+void WaylandWindow::deliver(EventType type, double x, double y, int clickCount) {
+  Event event;
+  event.type = type;
+  event.locationInWindow =
+      Point{_placement.cropLeft + x, _frame.size.height - (_placement.cropTop + y)};
+  event.clickCount = clickCount;
+  _client.backendMouseEvent(event);
+}
+
+void WaylandWindow::scaleChanged() {
+  if (!usable()) return;
+  ScreenDescription screen = _connection->screen();
+  Size output = screen.frame.size;
+  // In points the output grew or shrank: the window keeps its distance to the nearer edge on
+  // each axis (a pop-up at the top right stays there).
+  auto keep = [](double start, double length, double before, double after) {
+    double end = before - start - length;
+    return end < start ? after - end - length : start;
+  };
+  Rect frame = Rect::make(keep(_frame.minX(), _frame.size.width, _output.width, output.width),
+                          keep(_frame.minY(), _frame.size.height, _output.height, output.height),
+                          _frame.size.width, _frame.size.height);
+  _output = output;
+  _scale = screen.backingScaleFactor;
+  _frame = frame;
+  changed();
+  _client.backendScaleChanged(_scale, frame);
+}
+
+void WaylandWindow::connectionLost() { setOnScreen(false); }
+
+}  // namespace appkit
