@@ -67,10 +67,9 @@ void reportDisplayLost() {
 // Says once why the compositor of WAYLAND_DISPLAY takes no windows.
 void logNoWaylandOnce(const StartEnvironment& environment, const std::string& why) {
   if (s_noWaylandLogged.exchange(true)) return;
-  foundation::NSLog("appkit: WAYLAND_DISPLAY=%s: %s; %s", environment.wayland->c_str(),
-                    why.c_str(),
-                    environment.display ? "windows go to the X display of DISPLAY"
-                                        : "DISPLAY is not set");
+  foundation::NSLog(
+      "appkit: WAYLAND_DISPLAY=%s: %s; %s", environment.wayland->c_str(), why.c_str(),
+      environment.display ? "windows go to the X display of DISPLAY" : "DISPLAY is not set");
 }
 
 // Whether the compositor of WAYLAND_DISPLAY would take windows now; says why not once.

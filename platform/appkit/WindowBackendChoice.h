@@ -23,7 +23,8 @@ class WindowBackendChoice {
 
   // Whether a window can be shown now: the shared backend shows windows, or off-screen is asked
   // for, or, while no display is open, WAYLAND_DISPLAY's compositor or DISPLAY's server answers
-  // now (probes bounded by 2 s each, instant when nothing listens). Any thread; for a caller that asks before deciding to show.
+  // now (probes bounded by 2 s each, instant when nothing listens). Any thread; for a caller that
+  // asks before deciding to show.
   static bool windowsCanShowNow();
 
   // For WindowBackend::shared(): the shared backend is now `backend` (may be null). Main thread.

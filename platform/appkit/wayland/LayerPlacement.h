@@ -10,7 +10,7 @@ namespace appkit {
 struct LayerPlacement {
   int marginTop = 0, marginRight = 0;  // from the output's top and right edges, points
   int width = 0, height = 0;           // of the surface, points; 0 when nothing is on the output
-  int cropLeft = 0, cropTop = 0;       // the surface's origin in the frame, points from its top left
+  int cropLeft = 0, cropTop = 0;  // the surface's origin in the frame, points from its top left
 
   bool isEmpty() const { return width <= 0 || height <= 0; }
   bool operator==(const LayerPlacement&) const = default;

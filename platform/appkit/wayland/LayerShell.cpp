@@ -69,10 +69,10 @@ void send(Surface* surface, std::uint32_t opcode, auto... arguments) {
 
 }  // namespace
 
-const wl_interface kShellInterface = {"zwlr_layer_shell_v1", int(kVersion), 2, kShellRequests,
-                                      0, nullptr};
-const wl_interface kSurfaceInterface = {"zwlr_layer_surface_v1", int(kVersion), 9,
-                                        kSurfaceRequests, 2, kSurfaceEvents};
+const wl_interface kShellInterface = {
+    "zwlr_layer_shell_v1", int(kVersion), 2, kShellRequests, 0, nullptr};
+const wl_interface kSurfaceInterface = {
+    "zwlr_layer_surface_v1", int(kVersion), 9, kSurfaceRequests, 2, kSurfaceEvents};
 
 Surface* getLayerSurface(Shell* shell, wl_surface* surface, wl_output* output, Layer layer,
                          const char* nameSpace) {
@@ -94,9 +94,9 @@ void destroy(Shell* shell) {
 }
 
 int addListener(Surface* surface, const SurfaceListener* listener, void* data) {
-  return wl_proxy_add_listener(proxy(surface),
-                               reinterpret_cast<void (**)(void)>(const_cast<SurfaceListener*>(listener)),
-                               data);
+  return wl_proxy_add_listener(
+      proxy(surface), reinterpret_cast<void (**)(void)>(const_cast<SurfaceListener*>(listener)),
+      data);
 }
 
 void setSize(Surface* surface, std::uint32_t width, std::uint32_t height) {

@@ -13,7 +13,6 @@
 namespace appkit {
 namespace {
 
-
 // A premultiplied pixel with every channel scaled by `factor` (0..256).
 std::uint32_t scaled(std::uint32_t pixel, std::uint32_t factor) {
   std::uint32_t redBlue = ((pixel & 0x00FF00FFu) * factor >> 8) & 0x00FF00FFu;
@@ -75,7 +74,8 @@ void ShmFrames::released(void* data, wl_buffer*) {
 
 wl_buffer* ShmFrames::fill(cairo_surface_t* frame, int left, int top, int width, int height,
                            double alpha) {
-  auto free = std::find_if(_slots.begin(), _slots.end(), [](const Slot& slot) { return !slot.held; });
+  auto free =
+      std::find_if(_slots.begin(), _slots.end(), [](const Slot& slot) { return !slot.held; });
   if (free == _slots.end()) {
     _starved = true;
     return nullptr;
@@ -96,7 +96,8 @@ wl_buffer* ShmFrames::fill(cairo_surface_t* frame, int left, int top, int width,
   const auto factor = std::uint32_t(std::lround(std::clamp(alpha, 0.0, 1.0) * 256));
   auto* to = static_cast<unsigned char*>(slot.pixels);
   for (int row = 0; row < height; ++row) {
-    const unsigned char* source = from + std::size_t(top + row) * fromStride + std::size_t(left) * 4;
+    const unsigned char* source =
+        from + std::size_t(top + row) * fromStride + std::size_t(left) * 4;
     unsigned char* target = to + std::size_t(row) * stride;
     if (factor >= 256) {
       std::memcpy(target, source, stride);

@@ -75,7 +75,8 @@ foundation::Result<std::shared_ptr<WaylandConnection>> WaylandConnection::connec
   // The globals, then what the outputs and the seat say of themselves.
   if (!w.roundtrip(limit) || !w.roundtrip(limit))
     return foundation::Error{"the Wayland compositor does not answer"};
-  if (!w._compositor || !w._shm) return foundation::Error{"the Wayland compositor offers no shared-memory surfaces"};
+  if (!w._compositor || !w._shm)
+    return foundation::Error{"the Wayland compositor offers no shared-memory surfaces"};
   if (!w._layerShell) return foundation::Error{"the Wayland compositor offers no layer shell"};
   return connection;
 }
@@ -93,13 +94,14 @@ bool WaylandConnection::roundtrip(foundation::TimeInterval limit) {
       [](void* data, wl_callback*, std::uint32_t) { *static_cast<bool*>(data) = true; }};
   WaylandObject<wl_callback> sync(wl_display_sync(display));
   wl_callback_add_listener(sync.get(), &listener, &done);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit.inSeconds());
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration<double>(limit.inSeconds());
   while (!done) {
     if (wl_display_dispatch_pending(display) < 0) return false;
     if (done) break;
     if (wl_display_flush(display) < 0 && errno != EAGAIN) return false;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                      std::chrono::steady_clock::now());
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
     pollfd descriptor{wl_display_get_fd(display), POLLIN, 0};
     if (wl_display_prepare_read(display) != 0) continue;
@@ -165,8 +167,8 @@ void WaylandConnection::global(void* data, wl_registry* registry, std::uint32_t 
   auto& w = *static_cast<WaylandConnection*>(data);
   std::string_view kind = interface;
   if (kind == wl_compositor_interface.name) {
-    w._compositor.reset(bind<wl_compositor>(registry, name, &wl_compositor_interface, version,
-                                            kCompositorVersion));
+    w._compositor.reset(
+        bind<wl_compositor>(registry, name, &wl_compositor_interface, version, kCompositorVersion));
   } else if (kind == wl_shm_interface.name) {
     w._shm.reset(bind<wl_shm>(registry, name, &wl_shm_interface, version, 1));
   } else if (kind == layer_shell::kShellInterface.name) {
@@ -183,7 +185,7 @@ void WaylandConnection::global(void* data, wl_registry* registry, std::uint32_t 
     output->proxy.reset(
         bind<wl_output>(registry, name, &wl_output_interface, version, kOutputVersion));
     static const wl_output_listener listener = {ignoreGeometry, outputMode, outputDone,
-                                                outputScale, nullptr, nullptr};
+                                                outputScale,    nullptr,    nullptr};
     wl_output_add_listener(output->proxy.get(), &listener, &w);
     w._outputs.push_back(std::move(output));
   }
@@ -205,7 +207,7 @@ void WaylandConnection::seatCapabilities(void* data, wl_seat* seat, std::uint32_
   if (pointer && !w._pointer) {
     w._pointer.reset(wl_seat_get_pointer(seat));
     static const wl_pointer_listener listener = {
-        pointerEnter, pointerLeave,    pointerMotion,  pointerButton,     ignoreAxis,
+        pointerEnter, pointerLeave,     pointerMotion,  pointerButton,      ignoreAxis,
         ignoreFrame,  ignoreAxisSource, ignoreAxisStop, ignoreAxisDiscrete, nullptr};
     wl_pointer_add_listener(w._pointer.get(), &listener, &w);
   } else if (!pointer && w._pointer) {
@@ -255,7 +257,8 @@ ScreenDescription WaylandConnection::screen() const {
   if (_outputs.empty()) return screen;
   const Output& main = *_outputs.front();
   screen.backingScaleFactor = main.scale;
-  screen.frame = Rect::make(0, 0, double(main.width) / main.scale, double(main.height) / main.scale);
+  screen.frame =
+      Rect::make(0, 0, double(main.width) / main.scale, double(main.height) / main.scale);
   // Panels keep their room themselves: a layer surface is placed in what they leave free.
   screen.visibleFrame = screen.frame;
   return screen;
@@ -326,9 +329,11 @@ void WaylandConnection::showCursor() {
   const char* const arrow[] = {"default", "left_ptr"};
   wl_cursor* cursor = nullptr;
   if (_cursor == Cursor::Kind::PointingHand) {
-    for (const char* name : hand) cursor = cursor ? cursor : wl_cursor_theme_get_cursor(_cursorTheme.get(), name);
+    for (const char* name : hand)
+      cursor = cursor ? cursor : wl_cursor_theme_get_cursor(_cursorTheme.get(), name);
   }
-  for (const char* name : arrow) cursor = cursor ? cursor : wl_cursor_theme_get_cursor(_cursorTheme.get(), name);
+  for (const char* name : arrow)
+    cursor = cursor ? cursor : wl_cursor_theme_get_cursor(_cursorTheme.get(), name);
   if (!cursor || cursor->image_count == 0) return;
   wl_cursor_image* image = cursor->images[0];
   wl_buffer* buffer = wl_cursor_image_get_buffer(image);
@@ -338,7 +343,8 @@ void WaylandConnection::showCursor() {
   wl_surface_attach(surface, buffer, 0, 0);
   wl_surface_damage(surface, 0, 0, std::int32_t(image->width), std::int32_t(image->height));
   wl_surface_commit(surface);
-  wl_pointer_set_cursor(_pointer.get(), _enterSerial, surface, std::int32_t(image->hotspot_x) / scale,
+  wl_pointer_set_cursor(_pointer.get(), _enterSerial, surface,
+                        std::int32_t(image->hotspot_x) / scale,
                         std::int32_t(image->hotspot_y) / scale);
   _cursorShown = _cursor;
 }

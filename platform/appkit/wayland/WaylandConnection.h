@@ -34,8 +34,8 @@ class WaylandConnection {
   // A connection whose compositor answered within `limit` and offers what a pop-up needs
   // (compositor, shared memory, layer shell), registered with the main run loop; otherwise why
   // not. `onLost` is posted to the main queue once, if the connection breaks later.
-  static foundation::Result<std::shared_ptr<WaylandConnection>> open(
-      foundation::TimeInterval limit, std::function<void()> onLost);
+  static foundation::Result<std::shared_ptr<WaylandConnection>> open(foundation::TimeInterval limit,
+                                                                     std::function<void()> onLost);
   // Whether open() would succeed now, without keeping the connection. Any thread.
   static foundation::Result<void> probe(foundation::TimeInterval limit);
   ~WaylandConnection();

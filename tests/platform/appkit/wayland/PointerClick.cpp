@@ -25,16 +25,16 @@ const wl_message kManagerRequests[] = {
     {"destroy", "", kNoTypes},
 };
 const wl_message kPointerRequests[] = {
-    {"motion", "uff", kNoTypes},          {"motion_absolute", "uuuuu", kNoTypes},
-    {"button", "uuu", kNoTypes},          {"axis", "uuf", kNoTypes},
-    {"frame", "", kNoTypes},              {"axis_source", "u", kNoTypes},
-    {"axis_stop", "uu", kNoTypes},        {"axis_discrete", "uufi", kNoTypes},
+    {"motion", "uff", kNoTypes},   {"motion_absolute", "uuuuu", kNoTypes},
+    {"button", "uuu", kNoTypes},   {"axis", "uuf", kNoTypes},
+    {"frame", "", kNoTypes},       {"axis_source", "u", kNoTypes},
+    {"axis_stop", "uu", kNoTypes}, {"axis_discrete", "uufi", kNoTypes},
     {"destroy", "", kNoTypes},
 };
-const wl_interface kManagerInterface = {"zwlr_virtual_pointer_manager_v1", 1, 2, kManagerRequests,
-                                        0, nullptr};
-const wl_interface kPointerInterface = {"zwlr_virtual_pointer_v1", 1, 9, kPointerRequests, 0,
-                                        nullptr};
+const wl_interface kManagerInterface = {
+    "zwlr_virtual_pointer_manager_v1", 1, 2, kManagerRequests, 0, nullptr};
+const wl_interface kPointerInterface = {"zwlr_virtual_pointer_v1", 1, 9,
+                                        kPointerRequests,          0, nullptr};
 enum PointerRequest : std::uint32_t { MotionAbsolute = 1, Button = 2, Frame = 4 };
 
 wl_proxy* s_manager = nullptr;
@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
   wl_registry_add_listener(wl_display_get_registry(display), &listener, nullptr);
   wl_display_roundtrip(display);
   if (!s_manager) return 1;
-  wl_proxy* pointer = wl_proxy_marshal_flags(s_manager, 0, &kPointerInterface, 1, 0, nullptr,
-                                             nullptr);
+  wl_proxy* pointer =
+      wl_proxy_marshal_flags(s_manager, 0, &kPointerInterface, 1, 0, nullptr, nullptr);
   wl_display_roundtrip(display);
   // The compositor gives the new device to the seat first; the pointer then enters the surface
   // below it before the press.

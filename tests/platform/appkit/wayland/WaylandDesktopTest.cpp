@@ -49,7 +49,8 @@ std::uint32_t rgbAt(cairo_surface_t* image, int x, int y) {
 
 struct Image {
   cairo_surface_t* surface;
-  explicit Image(const std::string& png) : surface(cairo_image_surface_create_from_png(png.c_str())) {}
+  explicit Image(const std::string& png)
+      : surface(cairo_image_surface_create_from_png(png.c_str())) {}
   ~Image() { cairo_surface_destroy(surface); }
   bool valid() const { return cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS; }
   int width() const { return cairo_image_surface_get_width(surface); }
@@ -79,7 +80,8 @@ class HeadlessCompositor : public testing_support::HomeTest {
       return fail("running as root, and cannot start the compositor as nobody");
     _user = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=" + std::to_string(nobody->pw_gid),
              "--clear-groups", "--"};
-    if (chown(folder, nobody->pw_uid, nobody->pw_gid) != 0) return fail("cannot give the runtime folder to nobody");
+    if (chown(folder, nobody->pw_uid, nobody->pw_gid) != 0)
+      return fail("cannot give the runtime folder to nobody");
     return true;
   }
 
@@ -154,8 +156,8 @@ class Sway : public HeadlessCompositor {
   // that is set, for a person to look at.
   std::unique_ptr<Image> screenshot(const std::string& name = "") {
     std::string png = sandbox.inHome("shot.png");
-    auto done = testing_support::runChild({"/usr/bin/grim", png},
-                                          {.environment = clientEnvironment()}, 10);
+    auto done =
+        testing_support::runChild({"/usr/bin/grim", png}, {.environment = clientEnvironment()}, 10);
     if (!done.exited || done.exitStatus != 0) return nullptr;
     if (const char* folder = std::getenv("MENDKIT_SCREENSHOT_DIR"); folder && !name.empty())
       fs::copy_file(png, std::string(folder) + "/" + name + ".png",
@@ -174,15 +176,15 @@ class Sway : public HeadlessCompositor {
   }
 
   void click(int x, int y) {
-    auto done = testing_support::runChild({WAYLAND_POINTER_CLICK, std::to_string(x),
-                                           std::to_string(y), std::to_string(kWidth),
-                                           std::to_string(kHeight)},
-                                          {.environment = clientEnvironment()}, 10);
+    auto done =
+        testing_support::runChild({WAYLAND_POINTER_CLICK, std::to_string(x), std::to_string(y),
+                                   std::to_string(kWidth), std::to_string(kHeight)},
+                                  {.environment = clientEnvironment()}, 10);
     ASSERT_TRUE(done.exited && done.exitStatus == 0) << "no virtual pointer: " << done.err;
   }
 };
 
-TEST_F(Sway, ThePopUpSlidesInAtTheTopRightWithTheDesktopInItsCorners) {
+TEST_F(Sway, ThePopUpSlidesInAtTheTopRightWithTheDesktopInItsCornersUntilTheCompositorGoes) {
   if (!startSway(1)) GTEST_SKIP() << _why;
   startAgent({"DISPLAY="});
   const int left = kWidth - 360;
@@ -202,6 +204,14 @@ TEST_F(Sway, ThePopUpSlidesInAtTheTopRightWithTheDesktopInItsCorners) {
   EXPECT_EQ(shot->at(left + 180, 181), kDesktop) << "the pop-up is taller than 180 points";
   EXPECT_TRUE(isPanel(shot->at(kWidth - 3, 90))) << "the pop-up is not flush with the right edge";
   EXPECT_TRUE(spoolGets(10210)) << "the showing was not counted";
+
+  // A lost compositor ends the agent cleanly.
+  _compositor.reset();
+  testing_support::ChildResult ended = _agent->wait(10);
+  EXPECT_TRUE(ended.exited && ended.exitStatus == 0) << "signal " << ended.signal << "\n"
+                                                     << ended.out;
+  EXPECT_NE(ended.out.find("connection to the Wayland compositor was lost"), std::string::npos)
+      << ended.out;
 }
 
 TEST_F(Sway, AtScaleTwoThePopUpIsTheAgentsOwnDrawingPixelForPixel) {
@@ -228,9 +238,7 @@ TEST_F(Sway, AtScaleTwoThePopUpIsTheAgentsOwnDrawingPixelForPixel) {
 
 TEST_F(Sway, ClicksOnAcceptAndDismissAreAnswered) {
   // The buttons' centres in the pop-up at rest (points from its top left).
-  const struct {
-    int x, y, event;
-  } answers[] = {{297, 150, 10212}, {205, 150, 10214}};
+  const struct { int x, y, event; } answers[] = {{297, 150, 10212}, {205, 150, 10214}};
   for (const auto& answer : answers) {
     SCOPED_TRACE(answer.event);
     if (!startSway(1)) GTEST_SKIP() << _why;
@@ -239,8 +247,9 @@ TEST_F(Sway, ClicksOnAcceptAndDismissAreAnswered) {
     ASSERT_TRUE(awaitScreen([](const Image& shot) { return isPanel(shot.at(kWidth - 358, 90)); }));
     click(kWidth - 360 + answer.x, answer.y);
     EXPECT_TRUE(spoolGets(answer.event)) << spool();
-    EXPECT_TRUE(awaitScreen([](const Image& shot) { return shot.at(kWidth - 340, 120) == kDesktop; }))
-        << "the pop-up stays after the answer";
+    EXPECT_TRUE(awaitScreen([](const Image& shot) {
+      return shot.at(kWidth - 340, 120) == kDesktop;
+    })) << "the pop-up stays after the answer";
     TearDown();
     _runtime.clear();
   }
