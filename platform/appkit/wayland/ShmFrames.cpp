@@ -13,14 +13,22 @@
 namespace appkit {
 namespace {
 
-// A premultiplied pixel with every channel scaled by `factor` (0..256).
+// Every channel of a premultiplied pixel scaled by `factor` (0..256).
 std::uint32_t scaled(std::uint32_t pixel, std::uint32_t factor) {
   std::uint32_t redBlue = ((pixel & 0x00FF00FFu) * factor >> 8) & 0x00FF00FFu;
   std::uint32_t alphaGreen = ((pixel >> 8 & 0x00FF00FFu) * factor) & 0xFF00FF00u;
   return alphaGreen | redBlue;
 }
 
+std::uint32_t factorOf(double alpha) {
+  return std::uint32_t(std::lround(std::clamp(alpha, 0.0, 1.0) * 256));
+}
+
 }  // namespace
+
+std::uint32_t ShmFrames::faded(std::uint32_t pixel, double alpha) {
+  return scaled(pixel, factorOf(alpha));
+}
 
 ShmFrames::Slot::~Slot() {
   if (pixels) munmap(pixels, capacity);
@@ -93,7 +101,7 @@ wl_buffer* ShmFrames::fill(cairo_surface_t* frame, int left, int top, int width,
   const unsigned char* from = cairo_image_surface_get_data(frame);
   const int fromStride = cairo_image_surface_get_stride(frame);
   if (!from) return nullptr;
-  const auto factor = std::uint32_t(std::lround(std::clamp(alpha, 0.0, 1.0) * 256));
+  const std::uint32_t factor = factorOf(alpha);
   auto* to = static_cast<unsigned char*>(slot.pixels);
   for (int row = 0; row < height; ++row) {
     const unsigned char* source =

@@ -31,6 +31,10 @@ class ShmFrames {
   // held, or when no memory can be had (logged).
   wl_buffer* fill(cairo_surface_t* frame, int left, int top, int width, int height, double alpha);
 
+  // A premultiplied 0xAARRGGBB pixel with all four channels scaled by `alpha` (0 to 1): the
+  // pixel as it shows with the window faded to `alpha`.
+  static std::uint32_t faded(std::uint32_t pixel, double alpha);
+
  private:
   struct Slot {
     ShmFrames* owner = nullptr;
