@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/Deadline.h"
+#include "support/LayoutFrame.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
 #include "support/VirtualDisplay.h"
@@ -175,7 +176,13 @@ class Sway : public HeadlessCompositor {
         seconds);
   }
 
-  void click(int x, int y) {
+  // Clicks the middle of the layout object `id`, the pop-up resting at the output's top right.
+  void click(const std::string& id) {
+    auto window = testing_support::layoutFrame(MENDKIT_AGENT_BUNDLE, "popup");
+    auto control = testing_support::layoutFrame(MENDKIT_AGENT_BUNDLE, id);
+    ASSERT_TRUE(window && control) << "the layout has no frame for " << id;
+    const int x = kWidth - int(window->width) + int(control->x + control->width / 2);
+    const int y = int(window->height - (control->y + control->height / 2));
     auto done =
         testing_support::runChild({WAYLAND_POINTER_CLICK, std::to_string(x), std::to_string(y),
                                    std::to_string(kWidth), std::to_string(kHeight)},
@@ -237,15 +244,17 @@ TEST_F(Sway, AtScaleTwoThePopUpIsTheAgentsOwnDrawingPixelForPixel) {
 }
 
 TEST_F(Sway, ClicksOnAcceptAndDismissAreAnswered) {
-  // The buttons' centres in the pop-up at rest (points from its top left).
-  const struct { int x, y, event; } answers[] = {{297, 150, 10212}, {205, 150, 10214}};
+  const struct {
+    const char* button;
+    int event;
+  } answers[] = {{"accept", 10212}, {"dismiss", 10214}};
   for (const auto& answer : answers) {
     SCOPED_TRACE(answer.event);
     if (!startSway(1)) GTEST_SKIP() << _why;
     fs::create_directories(sandbox.inRoot("Applications"));
     startAgent({"DISPLAY="});
     ASSERT_TRUE(awaitScreen([](const Image& shot) { return isPanel(shot.at(kWidth - 358, 90)); }));
-    click(kWidth - 360 + answer.x, answer.y);
+    click(answer.button);
     EXPECT_TRUE(spoolGets(answer.event)) << spool();
     EXPECT_TRUE(awaitScreen([](const Image& shot) {
       return shot.at(kWidth - 340, 120) == kDesktop;
