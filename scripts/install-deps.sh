@@ -11,7 +11,7 @@ run_packages=(
   libplist-dev
   libcairo2-dev libpango1.0-dev libglib2.0-dev
   libx11-dev libxext-dev libxrandr-dev libxfixes-dev libxss-dev
-  libwayland-dev
+  libwayland-dev libwayland-bin wayland-protocols
   nlohmann-json3-dev
   fonts-dejavu-core fonts-wqy-microhei
   xvfb x11-utils

@@ -174,6 +174,13 @@ void WaylandConnection::global(void* data, wl_registry* registry, std::uint32_t 
   } else if (kind == layer_shell::kShellInterface.name) {
     w._layerShell.reset(bind<layer_shell::Shell>(registry, name, &layer_shell::kShellInterface,
                                                  version, layer_shell::kVersion));
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  } else if (kind == wp_viewporter_interface.name) {
+    w._viewporter.reset(bind<wp_viewporter>(registry, name, &wp_viewporter_interface, version, 1));
+  } else if (kind == wp_fractional_scale_manager_v1_interface.name) {
+    w._fractionalScales.reset(bind<wp_fractional_scale_manager_v1>(
+        registry, name, &wp_fractional_scale_manager_v1_interface, version, 1));
+#endif
   } else if (kind == wl_seat_interface.name && !w._seat && version >= kSeatVersion) {
     // One seat (the first): a pop-up has one pointer to follow.
     w._seat.reset(bind<wl_seat>(registry, name, &wl_seat_interface, version, kSeatVersion));
@@ -245,6 +252,8 @@ void WaylandConnection::outputDone(void* data, wl_output* proxy) {
   double scale = w._outputs.front()->scale;
   if (scale == w._mainScale) return;
   w._mainScale = scale;
+  // Where the compositor tells each surface its scale, that is followed instead.
+  if (w._preferredScale) return;
   w.notifyWindows(&WaylandWindow::scaleChanged);
 }
 
@@ -256,7 +265,7 @@ ScreenDescription WaylandConnection::screen() const {
   ScreenDescription screen;
   if (_outputs.empty()) return screen;
   const Output& main = *_outputs.front();
-  screen.backingScaleFactor = main.scale;
+  screen.backingScaleFactor = _preferredScale.value_or(main.scale);
   screen.frame =
       Rect::make(0, 0, double(main.width) / main.scale, double(main.height) / main.scale);
   // Panels keep their room themselves: a layer surface is placed in what they leave free.

@@ -46,6 +46,16 @@ class WaylandConnection {
   wl_compositor* compositor() const { return _compositor.get(); }
   wl_shm* shm() const { return _shm.get(); }
   layer_shell::Shell* layerShell() const { return _layerShell.get(); }
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  // Both or neither: fractional scales need the one to learn the scale, the other to show it.
+  wp_viewporter* viewporter() const { return _fractionalScales ? _viewporter.get() : nullptr; }
+  wp_fractional_scale_manager_v1* fractionalScales() const {
+    return _viewporter ? _fractionalScales.get() : nullptr;
+  }
+#endif
+  // The scale the compositor last asked a window of ours to draw at, fractional where it can
+  // say so; new windows start at it.
+  void notePreferredScale(double scale) { _preferredScale = scale; }
   // The output pop-ups go to: the first the compositor announced (null while there is none).
   wl_output* mainOutput() const;
   // The main output in points, at its scale (a whole number: buffers are drawn at it).
@@ -110,8 +120,13 @@ class WaylandConnection {
   WaylandObject<layer_shell::Shell> _layerShell;
   WaylandObject<wl_seat> _seat;
   WaylandObject<wl_pointer> _pointer;
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  WaylandObject<wp_viewporter> _viewporter;
+  WaylandObject<wp_fractional_scale_manager_v1> _fractionalScales;
+#endif
   OutputList _outputs;
   double _mainScale = 1;
+  std::optional<double> _preferredScale;
 
   // The pointer: the window it is over, the serial of its entry, the cursor shown there.
   WaylandWindow* _pointerWindow = nullptr;

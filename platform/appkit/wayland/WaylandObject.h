@@ -7,6 +7,10 @@
 #include <memory>
 
 #include "appkit/wayland/LayerShell.h"
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+#include "fractional-scale-v1.h"
+#include "viewporter.h"
+#endif
 
 namespace appkit {
 
@@ -27,6 +31,14 @@ inline void release(wl_cursor_theme* object) { wl_cursor_theme_destroy(object); 
 inline void release(layer_shell::Shell* object) { layer_shell::destroy(object); }
 inline void release(layer_shell::Surface* object) { layer_shell::destroy(object); }
 inline void release(cairo_surface_t* object) { cairo_surface_destroy(object); }
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+inline void release(wp_viewporter* object) { wp_viewporter_destroy(object); }
+inline void release(wp_viewport* object) { wp_viewport_destroy(object); }
+inline void release(wp_fractional_scale_manager_v1* object) {
+  wp_fractional_scale_manager_v1_destroy(object);
+}
+inline void release(wp_fractional_scale_v1* object) { wp_fractional_scale_v1_destroy(object); }
+#endif
 }  // namespace wayland_release
 
 struct WaylandReleaser {

@@ -41,6 +41,15 @@ void WaylandWindow::build() {
   layer_shell::setExclusiveZone(_layerSurface.get(), 0);
   layer_shell::setKeyboardInteractivity(_layerSurface.get(), layer_shell::Keyboard::None);
   _buffers = std::make_unique<ShmFrames>(_connection->shm(), [this] { changed(); });
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  if (_connection->viewporter()) {
+    _viewport.reset(wp_viewporter_get_viewport(_connection->viewporter(), _surface.get()));
+    _fractionalScale.reset(wp_fractional_scale_manager_v1_get_fractional_scale(
+        _connection->fractionalScales(), _surface.get()));
+    static const wp_fractional_scale_v1_listener scaleListener = {preferredScale};
+    wp_fractional_scale_v1_add_listener(_fractionalScale.get(), &scaleListener, this);
+  }
+#endif
   // The first commit carries no buffer: the compositor answers with a configure.
   wl_surface_commit(_surface.get());
 }
@@ -48,6 +57,11 @@ void WaylandWindow::build() {
 void WaylandWindow::tearDown() {
   if (_surface) _connection->removeWindow(_surface.get());
   _firstFrame.reset();
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  _fractionalScale.reset();
+  _viewport.reset();
+#endif
+  _viewportSized = false;
   _layerSurface.reset();
   _buffers.reset();
   _surface.reset();
@@ -87,23 +101,43 @@ void WaylandWindow::frameShown(void* data, wl_callback*, std::uint32_t) {
   if (window._wanted) window.setOnScreen(true);
 }
 
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+void WaylandWindow::preferredScale(void* data, wp_fractional_scale_v1*, std::uint32_t scale) {
+  auto& window = *static_cast<WaylandWindow*>(data);
+  // In 120ths.
+  double preferred = scale / 120.0;
+  if (!(preferred > 0)) return;
+  window._connection->notePreferredScale(preferred);
+  if (preferred != window._scale) window.scaleChanged();
+}
+#endif
+
 void WaylandWindow::commitPending() {
   if (!usable() || !_layerSurface || !_configured) return;
   cairo_surface_t* frame = _lastFrame.get();
   if (!frame) return;
   const int pixelWidth = cairo_image_surface_get_width(frame);
   // The frame's own scale: a frame drawn before a change of scale still shows sharp at it.
-  const int scale = std::max(1, int(std::lround(pixelWidth / std::max(_frame.size.width, 1.0))));
+  const double frameScale = pixelWidth / std::max(_frame.size.width, 1.0);
+  const int wholeScale = std::max(1, int(std::lround(frameScale)));
+  // A scale that is no whole number goes through the viewport, the buffer at scale 1.
+  bool viewported = false;
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  viewported = _viewport && std::abs(frameScale - wholeScale) > 0.01;
+#endif
+  const double scale = viewported ? frameScale : wholeScale;
+  const int bufferScale = viewported ? 1 : wholeScale;
+  auto pixels = [scale](int points) { return int(std::lround(points * scale)); };
   LayerPlacement placement = LayerPlacement::of(_frame, _output);
   wl_buffer* buffer = nullptr;
   if (placement.isEmpty()) {
     // Nothing of it on the output (the first step of a slide): one transparent point in the
     // corner keeps the surface mapped.
     placement = LayerPlacement{0, 0, 1, 1, 0, 0};
-    buffer = _buffers->fill(frame, 0, 0, scale, scale, 0);
+    buffer = _buffers->fill(frame, 0, 0, pixels(1), pixels(1), 0);
   } else {
-    buffer = _buffers->fill(frame, placement.cropLeft * scale, placement.cropTop * scale,
-                            placement.width * scale, placement.height * scale, _alpha);
+    buffer = _buffers->fill(frame, pixels(placement.cropLeft), pixels(placement.cropTop),
+                            pixels(placement.width), pixels(placement.height), _alpha);
   }
   // Both buffers held, the commit waits for one to come back.
   if (!buffer) return;
@@ -119,11 +153,19 @@ void WaylandWindow::commitPending() {
       placement.marginRight != _placement.marginRight || !_shown)
     layer_shell::setMargin(_layerSurface.get(), placement.marginTop, placement.marginRight, 0, 0);
   _placement = placement;
-  if (scale != _bufferScale || !_shown) wl_surface_set_buffer_scale(surface, scale);
-  _bufferScale = scale;
+  if (bufferScale != _bufferScale || !_shown) wl_surface_set_buffer_scale(surface, bufferScale);
+  _bufferScale = bufferScale;
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  if (viewported) {
+    wp_viewport_set_destination(_viewport.get(), placement.width, placement.height);
+  } else if (_viewportSized) {
+    wp_viewport_set_destination(_viewport.get(), -1, -1);
+  }
+#endif
+  _viewportSized = viewported;
   wl_surface_attach(surface, buffer, 0, 0);
   if (wl_proxy_get_version(reinterpret_cast<wl_proxy*>(surface)) >= 4) {
-    wl_surface_damage_buffer(surface, 0, 0, placement.width * scale, placement.height * scale);
+    wl_surface_damage_buffer(surface, 0, 0, pixels(placement.width), pixels(placement.height));
   } else {
     wl_surface_damage(surface, 0, 0, placement.width, placement.height);
   }

@@ -16,7 +16,9 @@ namespace appkit {
 // anchored at its top right, that never takes the keyboard and reserves no room. Its frame
 // becomes the surface's margins and size (what lies off the output is cut away), its alpha is
 // drawn into the buffer's own, and its frames are copied into shared memory at their own scale.
-// Changes are committed together before the run loop next sleeps. The surface exists from
+// Where the compositor tells a surface its scale as a fraction, the frames are drawn at that
+// scale and shown through a viewport of the surface's size in points; else at the output's whole
+// scale. Changes are committed together before the run loop next sleeps. The surface exists from
 // orderFront to orderOut. Main thread only.
 class WaylandWindow final : public BackendWindow {
  public:
@@ -47,6 +49,9 @@ class WaylandWindow final : public BackendWindow {
                          std::uint32_t width, std::uint32_t height);
   static void closed(void* data, layer_shell::Surface* surface);
   static void frameShown(void* data, wl_callback* callback, std::uint32_t time);
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  static void preferredScale(void* data, wp_fractional_scale_v1* object, std::uint32_t scale);
+#endif
 
   bool usable() const { return !_connection->isLost(); }
   void build();
@@ -67,8 +72,13 @@ class WaylandWindow final : public BackendWindow {
   WaylandObject<layer_shell::Surface> _layerSurface;
   WaylandObject<wl_callback> _firstFrame;
   std::unique_ptr<ShmFrames> _buffers;
-  bool _wanted = false;      // ordered front and not out since
-  bool _configured = false;  // the compositor has placed the layer surface
+#ifdef APPKIT_HAS_FRACTIONAL_SCALE
+  WaylandObject<wp_viewport> _viewport;
+  WaylandObject<wp_fractional_scale_v1> _fractionalScale;
+#endif
+  bool _viewportSized = false;  // the viewport gives the surface its size in points
+  bool _wanted = false;         // ordered front and not out since
+  bool _configured = false;     // the compositor has placed the layer surface
   std::uint32_t _configureSerial = 0;
   bool _ackPending = false;
   bool _shown = false;     // a buffer was committed
