@@ -305,13 +305,12 @@ WaylandWindow* WaylandConnection::windowOf(wl_surface* surface) const {
 }
 
 void WaylandConnection::notifyWindows(void (WaylandWindow::*change)()) {
-  // A copy: a window may go while it is told.
-  std::vector<WaylandWindow*> windows;
-  for (const auto& [surface, window] : _windows) windows.push_back(window);
-  for (WaylandWindow* window : windows) {
-    bool stillThere = false;
-    for (const auto& [surface, known] : _windows) stillThere |= known == window;
-    if (stillThere) (window->*change)();
+  // By surface, looked up anew each time: a window may go, or make its surface again, while
+  // another is told.
+  std::vector<wl_surface*> surfaces;
+  for (const auto& [surface, window] : _windows) surfaces.push_back(surface);
+  for (wl_surface* surface : surfaces) {
+    if (WaylandWindow* window = windowOf(surface)) (window->*change)();
   }
 }
 

@@ -153,12 +153,14 @@ class Sway : public HeadlessCompositor {
                  {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"});
   }
 
-  // The output's pixels now (device pixels), kept as NAME.png in MENDKIT_SCREENSHOT_DIR when
-  // that is set, for a person to look at.
-  std::unique_ptr<Image> screenshot(const std::string& name = "") {
+  // The outputs' pixels now (device pixels), kept as NAME.png in MENDKIT_SCREENSHOT_DIR when
+  // that is set, for a person to look at; `region` ("X,Y WxH", layout points) takes only that
+  // part, faster.
+  std::unique_ptr<Image> screenshot(const std::string& name = "", const std::string& region = "") {
     std::string png = sandbox.inHome("shot.png");
-    auto done =
-        testing_support::runChild({"/usr/bin/grim", png}, {.environment = clientEnvironment()}, 10);
+    std::vector<std::string> grim = {"/usr/bin/grim", png};
+    if (!region.empty()) grim = {"/usr/bin/grim", "-g", region, png};
+    auto done = testing_support::runChild(grim, {.environment = clientEnvironment()}, 10);
     if (!done.exited || done.exitStatus != 0) return nullptr;
     if (const char* folder = std::getenv("MENDKIT_SCREENSHOT_DIR"); folder && !name.empty())
       fs::copy_file(png, std::string(folder) + "/" + name + ".png",
@@ -167,13 +169,24 @@ class Sway : public HeadlessCompositor {
     return image->valid() ? std::move(image) : nullptr;
   }
 
-  bool awaitScreen(const std::function<bool(const Image&)>& holds, double seconds = 10) {
+  bool awaitScreen(const std::function<bool(const Image&)>& holds, double seconds = 10,
+                   const std::string& region = "") {
     return eventually(
         [&] {
-          auto shot = screenshot();
+          auto shot = screenshot("", region);
           return shot && holds(*shot);
         },
         seconds);
+  }
+
+  // Runs a sway command; false when sway refuses it.
+  bool swaymsg(const std::string& command) {
+    std::string socket;
+    for (const auto& entry : fs::directory_iterator(_runtime)) {
+      if (entry.path().filename().string().starts_with("sway-ipc.")) socket = entry.path();
+    }
+    auto done = testing_support::runChild({"/usr/bin/swaymsg", "-s", socket, command}, {}, 10);
+    return done.exited && done.exitStatus == 0;
   }
 
   // Clicks the middle of the layout object `id`, the pop-up resting at the output's top right.
@@ -219,6 +232,30 @@ TEST_F(Sway, ThePopUpSlidesInAtTheTopRightWithTheDesktopInItsCornersUntilTheComp
                                                      << ended.out;
   EXPECT_NE(ended.out.find("connection to the Wayland compositor was lost"), std::string::npos)
       << ended.out;
+}
+
+TEST_F(Sway, NoStepOfTheSlideShowsOnTheNeighbouringOutput) {
+  if (!startSway(1)) GTEST_SKIP() << _why;
+  // A second output, placed by sway to the right of the first.
+  ASSERT_TRUE(swaymsg("create_output"));
+  ASSERT_TRUE(awaitScreen([](const Image& shot) { return shot.width() > kWidth; }));
+  startAgent({"DISPLAY="});
+  // The strip across the edge between the two: the first's last 400 points, the second's first.
+  int frames = 0, partial = 0, outside = 0;
+  EXPECT_TRUE(awaitScreen(
+      [&](const Image& shot) {
+        ++frames;
+        bool atRest = isPanel(shot.at(400 - 358, 90));
+        partial += !atRest && isPanel(shot.at(400 - 4, 90));
+        for (int y = 0; y < 200; y += 2) {
+          for (int x = 400; x < 800; ++x) outside += shot.at(x, y) != kDesktop;
+        }
+        return atRest;
+      },
+      10, std::to_string(kWidth - 400) + ",0 800x200"))
+      << "no pop-up at the first output's top right";
+  EXPECT_GT(partial, 0) << "no step of the slide was seen in " << frames << " frames";
+  EXPECT_EQ(outside, 0) << "pixels on the neighbouring output in " << frames << " frames";
 }
 
 TEST_F(Sway, AtScaleTwoThePopUpIsTheAgentsOwnDrawingPixelForPixel) {

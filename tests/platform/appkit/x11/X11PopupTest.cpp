@@ -78,7 +78,7 @@ class X11PopUp : public testing_support::HomeTest {
   std::unique_ptr<Subprocess> startAgent(const std::string& displayName) {
     return std::make_unique<Subprocess>(
         std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
-        ChildOptions{.environment = {"DISPLAY=" + displayName},
+        ChildOptions{.environment = {"DISPLAY=" + displayName, "WAYLAND_DISPLAY="},
                      .output = ChildOutput::Interleaved});
   }
 
@@ -226,8 +226,9 @@ class X11PopUpClicks : public testing_support::HomeTest {
                           std::filesystem::copy_options::recursive);
     _agent = std::make_unique<Subprocess>(
         std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
-        ChildOptions{.environment = {"DISPLAY=" + s_display->name(), "GDK_SCALE=1"},
-                     .output = ChildOutput::Discarded});
+        ChildOptions{
+            .environment = {"DISPLAY=" + s_display->name(), "GDK_SCALE=1", "WAYLAND_DISPLAY="},
+            .output = ChildOutput::Discarded});
     ASSERT_TRUE(s_display->awaitScreen(popUpAtRest)) << "no pop-up at rest";
   }
 
