@@ -129,6 +129,13 @@ void WaylandWindow::commitPending() {
   const int bufferScale = viewported ? 1 : wholeScale;
   auto pixels = [scale](int points) { return int(std::lround(points * scale)); };
   LayerPlacement placement = LayerPlacement::of(_frame, _output);
+  // Whole points within the frame's pixels: a buffer of a size the buffer scale does not divide
+  // is refused by the compositor.
+  const int pixelHeight = cairo_image_surface_get_height(frame);
+  placement.width =
+      std::min(placement.width, int((pixelWidth - pixels(placement.cropLeft)) / scale));
+  placement.height =
+      std::min(placement.height, int((pixelHeight - pixels(placement.cropTop)) / scale));
   wl_buffer* buffer = nullptr;
   if (placement.isEmpty()) {
     // Nothing of it on the output (the first step of a slide): one transparent point in the
