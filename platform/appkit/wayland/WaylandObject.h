@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cairo.h>
 #include <wayland-client-protocol.h>
 #include <wayland-cursor.h>
 
@@ -30,7 +29,6 @@ inline void release(wl_callback* object) { wl_callback_destroy(object); }
 inline void release(wl_cursor_theme* object) { wl_cursor_theme_destroy(object); }
 inline void release(layer_shell::Shell* object) { layer_shell::destroy(object); }
 inline void release(layer_shell::Surface* object) { layer_shell::destroy(object); }
-inline void release(cairo_surface_t* object) { cairo_surface_destroy(object); }
 #ifdef APPKIT_HAS_FRACTIONAL_SCALE
 inline void release(wp_viewporter* object) { wp_viewporter_destroy(object); }
 inline void release(wp_viewport* object) { wp_viewport_destroy(object); }
@@ -48,8 +46,8 @@ struct WaylandReleaser {
   }
 };
 
-// Owns one client-side Wayland object (a proxy, a cursor theme, a reference to a frame) and lets
-// it go when it goes out of scope. Move-only; null stands for "none".
+// Owns one client-side Wayland object (a proxy, a cursor theme) and lets it go when it goes out
+// of scope. Move-only; null stands for "none".
 template <typename T>
 using WaylandObject = std::unique_ptr<T, WaylandReleaser>;
 

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "appkit/GraphicsHandles.h"
 #include "appkit/WindowBackend.h"
 #include "appkit/wayland/LayerPlacement.h"
 #include "appkit/wayland/LayerShell.h"
@@ -66,7 +67,7 @@ class WaylandWindow final : public BackendWindow {
   Size _output;  // the main output in points, as the frame was last placed on it
   double _alpha = 1;
   Cursor::Kind _cursor = Cursor::Kind::Arrow;
-  WaylandObject<cairo_surface_t> _lastFrame;  // a reference
+  CairoSurface _lastFrame;  // a reference to the frame last presented
 
   WaylandObject<wl_surface> _surface;
   WaylandObject<layer_shell::Surface> _layerSurface;
