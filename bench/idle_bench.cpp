@@ -3,7 +3,8 @@
 // with -i, which closes the day's pop-up gate and leaves its job file in place; then `MendkitAgent
 // -r` and `sleep SECONDS` (60 unless given) start together. With a display (DISPLAY set, or
 // --xvfb, which starts a private Xvfb for the run) a second agent, installed the same way in a
-// home of its own, runs beside them with that display, its X connection open all along. For each:
+// home of its own, runs beside them with that display, its X connection open all along; with
+// WAYLAND_DISPLAY set, one more runs on that compositor, its Wayland connection open. For each:
 // the CPU time and voluntary context switches of its threads from 2 s after the start to the end
 // (start-up and the first check left out; /proc/<pid>/task/*/schedstat and status), its VmRSS at
 // the end, and over its whole life the CPU time, voluntary switches and peak RSS that wait4
@@ -165,6 +166,7 @@ double ratio(double a, double b) { return b > 0 ? a / b : 0; }
 struct Agent {
   std::string label;
   std::string display;
+  std::string wayland;  // WAYLAND_DISPLAY, for the agent on a Wayland compositor
   std::string mode = "-r";
   bool rssLimited = true;
   std::string home, root, output;
@@ -176,10 +178,15 @@ struct Agent {
   std::vector<std::string> environment() const {
     std::vector<std::string> entries = {"HOME=" + home, "PLATFORM_ROOT=" + root,
                                         "XDG_CONFIG_HOME=" + home + "/.config"};
-    entries.push_back(display.empty() ? "PLATFORM_BACKEND=offscreen" : "DISPLAY=" + display);
+    if (!wayland.empty()) {
+      entries.push_back("WAYLAND_DISPLAY=" + wayland);
+    } else {
+      entries.push_back(display.empty() ? "PLATFORM_BACKEND=offscreen" : "DISPLAY=" + display);
+    }
     return entries;
   }
   std::vector<std::string> removed() const {
+    if (!wayland.empty()) return {"DISPLAY", "PLATFORM_BACKEND"};
     return display.empty() ? std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY"}
                            : std::vector<std::string>{"WAYLAND_DISPLAY", "PLATFORM_BACKEND"};
   }
@@ -291,8 +298,10 @@ class ProcessCrowd {
 bool openedTheDisplay(const Agent& agent) {
   std::ifstream log(agent.output);
   std::string line;
+  const char* said =
+      agent.wayland.empty() ? "windows go to the X11 backend" : "windows go to the Wayland backend";
   while (std::getline(log, line)) {
-    if (line.find("windows go to the X11 backend") != std::string::npos) return true;
+    if (line.find(said) != std::string::npos) return true;
   }
   return false;
 }
@@ -423,6 +432,11 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland) {
+    Agent& onWayland = agents.emplace_back();
+    onWayland.label = "agent -r Wayland";
+    onWayland.wayland = wayland;
+  }
   for (std::size_t index = 0; index < agents.size(); ++index) {
     if (!install(agents[index], temp.path() + "/agent" + std::to_string(index))) return 1;
   }
@@ -473,7 +487,9 @@ int main(int argc, char** argv) {
   for (const Agent& agent : agents) std::printf(" %12s", agent.label.c_str());
   std::printf(" %12s", "sleep");
   for (const Agent& agent : agents)
-    std::printf(" %9s", agent.display.empty() ? "ratio" : "X ratio");
+    std::printf(" %9s", !agent.wayland.empty()  ? "W ratio"
+                        : agent.display.empty() ? "ratio"
+                                                : "X ratio");
   std::printf("\n");
   const double sleepCpu = sleepTo.cpuMs - sleepFrom.cpuMs;
   printRow("steady CPU (ms)", each([](const Agent& a) { return a.to.cpuMs - a.from.cpuMs; }),
@@ -509,8 +525,9 @@ int main(int argc, char** argv) {
     const double perMinute = (agent.to.cpuMs - agent.from.cpuMs) * 60 / window;
     if (agent.life.exited)
       std::printf("  %s ended by itself before the end\n", agent.label.c_str());
-    if (!agent.display.empty() && !openedTheDisplay(agent)) {
-      std::printf("  %s did not open the display %s\n", agent.label.c_str(), agent.display.c_str());
+    if ((!agent.display.empty() || !agent.wayland.empty()) && !openedTheDisplay(agent)) {
+      std::printf("  %s did not open the display %s\n", agent.label.c_str(),
+                  (agent.wayland.empty() ? agent.display : agent.wayland).c_str());
       ok = false;
     }
     ok = ok && !agent.life.exited && perMinute <= kCpuLimitMsPerMinute &&

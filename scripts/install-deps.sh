@@ -12,6 +12,7 @@ run_packages=(
   libcairo2-dev libpango1.0-dev libglib2.0-dev
   libx11-dev libxext-dev libxrandr-dev libxfixes-dev libxss-dev
   libatk1.0-dev libatk-bridge2.0-dev
+  libwayland-dev libwayland-bin wayland-protocols
   nlohmann-json3-dev
   fonts-dejavu-core fonts-wqy-microhei
   xvfb x11-utils
@@ -31,6 +32,8 @@ test_packages=(
   # a screen reader's view of the pop-up: a private session bus, the accessibility bus and
   # registry, and the AT-SPI client library
   dbus-bin dbus-daemon at-spi2-core libatspi2.0-dev
+  # headless Wayland compositors under the pop-up: one with the layer shell, one with XWayland
+  sway grim weston xwayland
 )
 
 package_packages=(dpkg-dev file)

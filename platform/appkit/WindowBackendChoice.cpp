@@ -10,6 +10,9 @@
 #include "appkit/WindowBackend.h"
 #include "appkit/headless/HeadlessBackend.h"
 #include "foundation/Log.h"
+#ifdef APPKIT_HAS_WAYLAND
+#include "appkit/wayland/WaylandBackend.h"
+#endif
 #ifdef APPKIT_HAS_X11
 #include "appkit/x11/X11Backend.h"
 #include "appkit/x11/X11ConnectionLoss.h"
@@ -25,6 +28,7 @@ constexpr foundation::TimeInterval kProbeLimit = foundation::TimeInterval::secon
 struct StartEnvironment {
   bool offScreen = false;
   std::optional<std::string> display;
+  std::optional<std::string> wayland;
 };
 
 const StartEnvironment& startEnvironment() {
@@ -37,6 +41,8 @@ const StartEnvironment& startEnvironment() {
     }
     if (const char* display = std::getenv("DISPLAY"); display && *display)
       environment.display = display;
+    if (const char* wayland = std::getenv("WAYLAND_DISPLAY"); wayland && *wayland)
+      environment.wayland = wayland;
     return environment;
   }();
   return s_environment;
@@ -45,12 +51,38 @@ const StartEnvironment& startEnvironment() {
 std::atomic<bool> s_sharedShows{false};
 std::atomic<bool> s_displayAnswered{false};
 std::atomic<bool> s_noDisplayLogged{false};
+std::atomic<bool> s_noWaylandLogged{false};
 std::function<void()> s_onDisplayLost;
 
 void logNoDisplayOnce(const std::string& why) {
   if (s_noDisplayLogged.exchange(true)) return;
   foundation::NSLog("appkit: no window can show: %s; nothing is shown until a display answers",
                     why.c_str());
+}
+
+void reportDisplayLost() {
+  if (s_onDisplayLost) s_onDisplayLost();
+}
+
+// Says once why the compositor of WAYLAND_DISPLAY takes no windows.
+void logNoWaylandOnce(const StartEnvironment& environment, const std::string& why) {
+  if (s_noWaylandLogged.exchange(true)) return;
+  foundation::NSLog(
+      "appkit: WAYLAND_DISPLAY=%s: %s; %s", environment.wayland->c_str(), why.c_str(),
+      environment.display ? "windows go to the X display of DISPLAY" : "DISPLAY is not set");
+}
+
+// Whether the compositor of WAYLAND_DISPLAY would take windows now; says why not once.
+bool waylandAnswers(const StartEnvironment& environment) {
+  if (!environment.wayland) return false;
+#ifdef APPKIT_HAS_WAYLAND
+  foundation::Result<void> answered = WaylandBackend::probe(kProbeLimit);
+  if (answered) return true;
+  logNoWaylandOnce(environment, answered.error().message);
+#else
+  logNoWaylandOnce(environment, "this build has no Wayland backend");
+#endif
+  return false;
 }
 
 // Whether the X server of `display` is alive; says why not once.
@@ -70,6 +102,15 @@ bool displayAnswers(const std::string& display) {
 std::unique_ptr<WindowBackend> WindowBackendChoice::make() {
   const StartEnvironment& environment = startEnvironment();
   if (environment.offScreen) return std::make_unique<HeadlessBackend>();
+#ifdef APPKIT_HAS_WAYLAND
+  if (environment.wayland) {
+    auto wayland = WaylandBackend::open(kProbeLimit, reportDisplayLost);
+    if (wayland) return std::move(wayland).value();
+    logNoWaylandOnce(environment, wayland.error().message);
+  }
+#else
+  if (environment.wayland) logNoWaylandOnce(environment, "this build has no Wayland backend");
+#endif
   if (!environment.display) {
     logNoDisplayOnce("DISPLAY is not set");
     return std::make_unique<NoDisplayBackend>();
@@ -77,13 +118,9 @@ std::unique_ptr<WindowBackend> WindowBackendChoice::make() {
   const std::string& display = *environment.display;
   if (!displayAnswers(display)) return std::make_unique<NoDisplayBackend>();
 #ifdef APPKIT_HAS_X11
-  auto x11 = X11Backend::open(display.c_str(), [] {
-    if (s_onDisplayLost) s_onDisplayLost();
-  });
+  auto x11 = X11Backend::open(display.c_str(), reportDisplayLost);
   if (x11) {
-    X11ConnectionLoss::handleWith([] {
-      if (s_onDisplayLost) s_onDisplayLost();
-    });
+    X11ConnectionLoss::handleWith(reportDisplayLost);
     return x11;
   }
   logNoDisplayOnce("the X display " + display + " does not open");
@@ -99,6 +136,10 @@ bool WindowBackendChoice::windowsCanShowNow() {
   if (s_sharedShows.load()) return true;
   const StartEnvironment& environment = startEnvironment();
   if (environment.offScreen) return true;
+  if (waylandAnswers(environment)) {
+    s_displayAnswered.store(true);
+    return true;
+  }
   if (!environment.display) {
     logNoDisplayOnce("DISPLAY is not set");
     return false;

@@ -8,8 +8,10 @@ namespace appkit {
 class WindowBackend;
 
 // Which window backend the process uses, from the environment it was started with: the
-// off-screen one when PLATFORM_BACKEND is "offscreen", else X11 when the X server of DISPLAY
-// answers within 2 s and opens, else none (no window can show; why is logged once).
+// off-screen one when PLATFORM_BACKEND is "offscreen", else Wayland when the compositor of
+// WAYLAND_DISPLAY answers within 2 s and offers the layer shell, else X11 when the X server of
+// DISPLAY answers within 2 s and opens (XWayland where a compositor lacks the layer shell), else
+// none (no window can show; why is logged once).
 class WindowBackendChoice {
  public:
   // A new backend as chosen above. Main thread.
@@ -20,8 +22,9 @@ class WindowBackendChoice {
   static void setOnDisplayLost(std::function<void()> handler);
 
   // Whether a window can be shown now: the shared backend shows windows, or off-screen is asked
-  // for, or, while no display is open, DISPLAY's server answers now (a probe bounded by 2 s,
-  // instant when nothing listens). Any thread; for a caller that asks before deciding to show.
+  // for, or, while no display is open, WAYLAND_DISPLAY's compositor or DISPLAY's server answers
+  // now (probes bounded by 2 s each, instant when nothing listens). Any thread; for a caller that
+  // asks before deciding to show.
   static bool windowsCanShowNow();
 
   // For WindowBackend::shared(): the shared backend is now `backend` (may be null). Main thread.

@@ -67,6 +67,8 @@ class X11Desktop : public testing_support::HomeTest {
   std::unique_ptr<Subprocess> startAgent(std::vector<std::string> environment = {}) {
     environment.push_back("DISPLAY=" + display->name());
     environment.push_back("GDK_SCALE=");
+    // An X11 desktop even where the tests run in a Wayland session.
+    environment.push_back("WAYLAND_DISPLAY=");
     return std::make_unique<Subprocess>(
         std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
         testing_support::ChildOptions{.environment = environment,

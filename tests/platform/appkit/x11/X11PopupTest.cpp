@@ -12,6 +12,7 @@
 #include "appkit/GraphicsHandles.h"
 #include "foundation/PropertyList.h"
 #include "support/Deadline.h"
+#include "support/LayoutFrame.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
 #include "support/VirtualDisplay.h"
@@ -76,7 +77,7 @@ class X11PopUp : public testing_support::HomeTest {
   std::unique_ptr<Subprocess> startAgent(const std::string& displayName) {
     return std::make_unique<Subprocess>(
         std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
-        ChildOptions{.environment = {"DISPLAY=" + displayName},
+        ChildOptions{.environment = {"DISPLAY=" + displayName, "WAYLAND_DISPLAY="},
                      .output = ChildOutput::Interleaved});
   }
 
@@ -200,33 +201,8 @@ TEST_F(X11PopUp, ALostDisplayEndsTheAgentCleanly) {
   EXPECT_NE(ended.out.find("connection to the X display was lost"), std::string::npos) << ended.out;
 }
 
-// A control's place in the bundle's pop-up layout, in points from the window's bottom left.
-struct LayoutFrame {
-  double x = 0, y = 0, width = 0, height = 0;
-};
-
-// The frame of the layout object `id` in the built bundle's window layout; nullopt when it has
-// none.
-std::optional<LayoutFrame> layoutFrame(const std::string& id) {
-  static const std::optional<foundation::PlistValue> layout = foundation::readPropertyListFile(
-      std::string(MENDKIT_AGENT_BUNDLE) + "/Contents/Resources/MainMenu.layout");
-  const foundation::PlistValue* objects = layout ? layout->objectForKey("Objects") : nullptr;
-  if (!objects || !objects->array()) return std::nullopt;
-  for (const foundation::PlistValue& object : *objects->array()) {
-    const foundation::PlistValue* name = object.objectForKey("id");
-    if (!name || !name->string() || *name->string() != id) continue;
-    const foundation::PlistValue* properties = object.objectForKey("properties");
-    const foundation::PlistValue* frame = properties ? properties->objectForKey("frame") : nullptr;
-    if (!frame || !frame->array() || frame->array()->size() != 4) return std::nullopt;
-    double values[4];
-    for (std::size_t index = 0; index < 4; ++index) {
-      std::optional<std::int64_t> value = (*frame->array())[index].integerValue();
-      if (!value) return std::nullopt;
-      values[index] = double(*value);
-    }
-    return LayoutFrame{values[0], values[1], values[2], values[3]};
-  }
-  return std::nullopt;
+std::optional<testing_support::LayoutFrame> layoutFrame(const std::string& id) {
+  return testing_support::layoutFrame(MENDKIT_AGENT_BUNDLE, id);
 }
 
 // The debug pop-up of the built bundle answered with real clicks. The cases share one private X
@@ -249,14 +225,16 @@ class X11PopUpClicks : public testing_support::HomeTest {
                           std::filesystem::copy_options::recursive);
     _agent = std::make_unique<Subprocess>(
         std::vector<std::string>{MENDKIT_AGENT_EXECUTABLE, "-debug1"},
-        ChildOptions{.environment = {"DISPLAY=" + s_display->name(), "GDK_SCALE=1"},
-                     .output = ChildOutput::Discarded});
+        ChildOptions{
+            .environment = {"DISPLAY=" + s_display->name(), "GDK_SCALE=1", "WAYLAND_DISPLAY="},
+            .output = ChildOutput::Discarded});
     ASSERT_TRUE(s_display->awaitScreen(popUpAtRest)) << "no pop-up at rest";
   }
 
   // Clicks the middle of the layout object `id`, the pop-up resting at the screen's top right.
   void click(const std::string& id) {
-    std::optional<LayoutFrame> window = layoutFrame("popup"), control = layoutFrame(id);
+    std::optional<testing_support::LayoutFrame> window = layoutFrame("popup"),
+                                                control = layoutFrame(id);
     ASSERT_TRUE(window && control) << "the layout has no frame for " << id;
     const int x = 1440 - int(window->width) + int(control->x + control->width / 2);
     const int y = int(window->height - (control->y + control->height / 2));
