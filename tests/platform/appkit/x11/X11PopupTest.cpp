@@ -303,7 +303,7 @@ TEST_F(X11PopUpClicks, TabAndSpacePressTheDismissButton) {
   std::string window = found.out.substr(0, found.out.find('\n'));
   // Just left of a control's frame, halfway up: where its ring runs.
   auto ringBeside = [](const char* id) {
-    std::optional<LayoutFrame> control = layoutFrame(id);
+    std::optional<testing_support::LayoutFrame> control = layoutFrame(id);
     return std::make_pair(kLeft + int(control->x) - 3,
                           kBottom + 1 - int(control->y + control->height / 2));
   };
