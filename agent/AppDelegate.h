@@ -14,6 +14,7 @@
 #include "appkit/ClassDescription.h"
 #include "appkit/Color.h"
 #include "appkit/Object.h"
+#include "foundation/Mutex.h"
 
 namespace appkit {
 class Application;
@@ -136,8 +137,8 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   appkit::TextField* _textFieldContent = nullptr;  // outlet: the pop-up's message field
   bool _neverPopFlag = false;
   bool _hideRunning = false;  // a hide sequence has yet to store its date; main thread
-  mutable std::mutex _deviceTypeMutex;
-  std::optional<std::string> _deviceType;
+  mutable foundation::Mutex _deviceTypeMutex;
+  std::optional<std::string> _deviceType GUARDED_BY(_deviceTypeMutex);
   appkit::Application* _application;
   // Expires with the delegate: what the window's animations call back later checks it first.
   std::shared_ptr<void> _lifetime = std::make_shared<char>();

@@ -469,7 +469,7 @@ void Window::writeSnapshot() {
   std::string text;
   if (_contentView) collectShownText(*_contentView, text);
   std::string textPath = std::string(folder) + "/" + std::to_string(number) + ".txt";
-  bool textWritten = foundation::writeFileAtomically(textPath, text);
+  bool textWritten = foundation::writeFileAtomically(textPath, text).ok();
 
   int width = cairo_image_surface_get_width(_surface);
   int height = cairo_image_surface_get_height(_surface);

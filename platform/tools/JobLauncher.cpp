@@ -109,7 +109,12 @@ void closeAllBut(int keep) {
   failInChild(reportFd, kExecute);
 }
 
-std::string describe(const LaunchRequest& request, const ChildFailure& failure) {
+// The step's failure as an Error naming the call that failed.
+foundation::Error describe(const LaunchRequest& request, const ChildFailure& failure) {
+  static constexpr const char* kCalls[] = {"open", "open", "open", "chdir", "execvpe"};
+  const char* call = failure.step >= kStandardInput && failure.step <= kExecute
+                         ? kCalls[failure.step]
+                         : kCalls[kExecute];
   std::string what;
   switch (failure.step) {
     case kStandardInput:
@@ -129,9 +134,9 @@ std::string describe(const LaunchRequest& request, const ChildFailure& failure) 
       break;
   }
   if (failure.error == ENXIO && failure.step != kExecute) {
-    return what + ": it is a FIFO that no process reads";
+    return foundation::Error{what + ": it is a FIFO that no process reads", failure.error, call};
   }
-  return what + ": " + std::strerror(failure.error);
+  return foundation::Error::fromErrno(call, std::move(what), failure.error);
 }
 
 }  // namespace
@@ -152,8 +157,8 @@ LaunchRequest launchRequestFor(const JobDescription& job, std::string_view tools
   return request;
 }
 
-LaunchResult launchJob(const LaunchRequest& request) {
-  if (request.executable.empty()) return {std::nullopt, "no Program or ProgramArguments to run"};
+foundation::Result<JobProcess> launchJob(const LaunchRequest& request) {
+  if (request.executable.empty()) return foundation::Error{"no Program or ProgramArguments to run"};
   std::vector<std::string> arguments = request.arguments;
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -171,15 +176,16 @@ LaunchResult launchJob(const LaunchRequest& request) {
     bool given = paths[target] && paths[target]->has_value();
     streams[target] = openStream(given ? (*paths[target])->c_str() : "/dev/null",
                                  target == STDIN_FILENO ? O_RDONLY : kAppend);
-    if (!streams[target]) return {std::nullopt, describe(request, {target, errno})};
+    if (!streams[target]) return describe(request, {target, errno});
   }
   const int streamFds[3] = {streams[0].get(), streams[1].get(), streams[2].get()};
 
   int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return {std::nullopt, std::strerror(errno)};
+  if (::pipe2(report, O_CLOEXEC) != 0)
+    return foundation::Error{std::strerror(errno), errno, "pipe2"};
   foundation::FileDescriptor reportRead(report[0]), reportWrite(report[1]);
   pid_t child = ::fork();
-  if (child < 0) return {std::nullopt, std::string("cannot fork: ") + std::strerror(errno)};
+  if (child < 0) return foundation::Error::fromErrno("fork", "cannot fork");
   if (child == 0) {
     reportRead.reset();
     becomeJob(request, streamFds, argv.data(), envp.data(), reportWrite.get());
@@ -196,8 +202,8 @@ LaunchResult launchJob(const LaunchRequest& request) {
     ::kill(child, SIGKILL);
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return {std::nullopt, "cannot run " + request.executable + ": it did not start within " +
-                              std::to_string(kStartTimeout.count()) + " seconds"};
+    return foundation::Error{"cannot run " + request.executable + ": it did not start within " +
+                             std::to_string(kStartTimeout.count()) + " seconds"};
   }
   do {
     got = ::read(reportRead.get(), &failure, sizeof failure);
@@ -206,10 +212,10 @@ LaunchResult launchJob(const LaunchRequest& request) {
   if (got == static_cast<ssize_t>(sizeof failure)) {
     while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
     }
-    return {std::nullopt, describe(request, failure)};
+    return describe(request, failure);
   }
-  if (!identity) return {std::nullopt, "the job ended before it could be recorded"};
-  return {identity, ""};
+  if (!identity) return foundation::Error{"the job ended before it could be recorded"};
+  return std::move(*identity);
 }
 
 }  // namespace launchd

@@ -123,7 +123,7 @@ TEST_F(InstallTest, TheJobFileHoldsEveryTemplateKeyAndTheSixArguments) {
   std::optional<std::string> text = readFile(jobFile());
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(text->rfind("<?xml", 0), 0u) << *text;
-  std::optional<PlistValue> written = foundation::readPropertyListFile(jobFile());
+  auto written = foundation::readPropertyListFile(jobFile());
   ASSERT_TRUE(written.has_value());
   PlistDictionary expected = sampleTemplate();
   expected["ProgramArguments"] = expectedArguments();
@@ -131,7 +131,7 @@ TEST_F(InstallTest, TheJobFileHoldsEveryTemplateKeyAndTheSixArguments) {
 }
 
 TEST_F(InstallTest, TheShippedTemplateInstallsUnderItsLabelAndIsNotRestartedByLaunchd) {
-  std::optional<PlistValue> shipped = foundation::readPropertyListFile(MENDKIT_JOB_TEMPLATE);
+  auto shipped = foundation::readPropertyListFile(MENDKIT_JOB_TEMPLATE);
   ASSERT_TRUE(shipped.has_value() && shipped->dictionary());
   ASSERT_NE(shipped->objectForKey("Label"), nullptr);
   EXPECT_EQ(*shipped->objectForKey("Label"), PlistValue(kLabel));
@@ -139,7 +139,7 @@ TEST_F(InstallTest, TheShippedTemplateInstallsUnderItsLabelAndIsNotRestartedByLa
   EXPECT_TRUE(!keepAlive || keepAlive->boolValue() == false);
 
   MendkitAgentManager::installLaunchAgent(std::string(MENDKIT_JOB_TEMPLATE));
-  std::optional<PlistValue> written = foundation::readPropertyListFile(jobFile());
+  auto written = foundation::readPropertyListFile(jobFile());
   ASSERT_TRUE(written.has_value());
   PlistDictionary expected = *shipped->dictionary();
   expected["ProgramArguments"] = expectedArguments();
@@ -150,7 +150,7 @@ TEST_F(InstallTest, TheTemplatesProgramArgumentsAreReplacedWhole) {
   PlistDictionary job = sampleTemplate();
   job["ProgramArguments"] = PlistArray{"/bin/false", "a", "b", "c", "d", "e", "f", "g"};
   MendkitAgentManager::installLaunchAgent(writeTemplate(job));
-  std::optional<PlistValue> written = foundation::readPropertyListFile(jobFile());
+  auto written = foundation::readPropertyListFile(jobFile());
   ASSERT_TRUE(written.has_value());
   ASSERT_NE(written->objectForKey("ProgramArguments"), nullptr);
   EXPECT_EQ(*written->objectForKey("ProgramArguments"), PlistValue(expectedArguments()));
@@ -266,7 +266,7 @@ TEST_F(InstallTest, TheJobFileAppearsWholeOrNotAtAll) {
 
   MendkitAgentManager::installLaunchAgent(templatePath);
   EXPECT_EQ(entries(), std::vector<std::string>{std::string(kLabel) + ".plist"});
-  std::optional<PlistValue> job = foundation::readPropertyListFile(jobFile());
+  auto job = foundation::readPropertyListFile(jobFile());
   ASSERT_TRUE(job);
   const PlistValue* arguments = job->objectForKey("ProgramArguments");
   ASSERT_TRUE(arguments);

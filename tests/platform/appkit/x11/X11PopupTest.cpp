@@ -209,7 +209,7 @@ struct LayoutFrame {
 // The frame of the layout object `id` in the built bundle's window layout; nullopt when it has
 // none.
 std::optional<LayoutFrame> layoutFrame(const std::string& id) {
-  static const std::optional<foundation::PlistValue> layout = foundation::readPropertyListFile(
+  static const auto layout = foundation::readPropertyListFile(
       std::string(MENDKIT_AGENT_BUNDLE) + "/Contents/Resources/MainMenu.layout");
   const foundation::PlistValue* objects = layout ? layout->objectForKey("Objects") : nullptr;
   if (!objects || !objects->array()) return std::nullopt;
@@ -285,7 +285,7 @@ class X11PopUpClicks : public testing_support::HomeTest {
   }
 
   std::optional<bool> neverPopDialog() const {
-    std::optional<foundation::PlistValue> defaults = foundation::readPropertyListFile(
+    auto defaults = foundation::readPropertyListFile(
         sandbox.inHome("Library/Preferences/com.kelvanoria.Mendkit.agent.plist"));
     const foundation::PlistValue* flag =
         defaults ? defaults->objectForKey("NeverPopDialog") : nullptr;
