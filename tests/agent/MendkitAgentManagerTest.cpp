@@ -124,7 +124,7 @@ TEST_F(InstallTest, TheJobFileHoldsEveryTemplateKeyAndTheSixArguments) {
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(text->rfind("<?xml", 0), 0u) << *text;
   auto written = foundation::readPropertyListFile(jobFile());
-  ASSERT_TRUE(written.has_value());
+  ASSERT_TRUE(written.ok());
   PlistDictionary expected = sampleTemplate();
   expected["ProgramArguments"] = expectedArguments();
   EXPECT_EQ(*written, PlistValue(expected));
@@ -132,7 +132,7 @@ TEST_F(InstallTest, TheJobFileHoldsEveryTemplateKeyAndTheSixArguments) {
 
 TEST_F(InstallTest, TheShippedTemplateInstallsUnderItsLabelAndIsNotRestartedByLaunchd) {
   auto shipped = foundation::readPropertyListFile(MENDKIT_JOB_TEMPLATE);
-  ASSERT_TRUE(shipped.has_value() && shipped->dictionary());
+  ASSERT_TRUE(shipped.ok() && shipped->dictionary());
   ASSERT_NE(shipped->objectForKey("Label"), nullptr);
   EXPECT_EQ(*shipped->objectForKey("Label"), PlistValue(kLabel));
   const PlistValue* keepAlive = shipped->objectForKey("KeepAlive");
@@ -140,7 +140,7 @@ TEST_F(InstallTest, TheShippedTemplateInstallsUnderItsLabelAndIsNotRestartedByLa
 
   MendkitAgentManager::installLaunchAgent(std::string(MENDKIT_JOB_TEMPLATE));
   auto written = foundation::readPropertyListFile(jobFile());
-  ASSERT_TRUE(written.has_value());
+  ASSERT_TRUE(written.ok());
   PlistDictionary expected = *shipped->dictionary();
   expected["ProgramArguments"] = expectedArguments();
   EXPECT_EQ(*written, PlistValue(expected));
@@ -151,7 +151,7 @@ TEST_F(InstallTest, TheTemplatesProgramArgumentsAreReplacedWhole) {
   job["ProgramArguments"] = PlistArray{"/bin/false", "a", "b", "c", "d", "e", "f", "g"};
   MendkitAgentManager::installLaunchAgent(writeTemplate(job));
   auto written = foundation::readPropertyListFile(jobFile());
-  ASSERT_TRUE(written.has_value());
+  ASSERT_TRUE(written.ok());
   ASSERT_NE(written->objectForKey("ProgramArguments"), nullptr);
   EXPECT_EQ(*written->objectForKey("ProgramArguments"), PlistValue(expectedArguments()));
 }
@@ -188,7 +188,8 @@ TEST_F(InstallTest, AnUnreadableTemplateDoesNothingAndLogsNothing) {
             "</plist>");
   std::string noLabel = writeTemplate(PlistDictionary{{"RunAtLoad", true}});
   std::string numberLabel = sandbox.base() + "/number.plist";
-  foundation::writePropertyListFile(numberLabel, PlistValue(PlistDictionary{{"Label", 5}}));
+  ASSERT_TRUE(
+      foundation::writePropertyListFile(numberLabel, PlistValue(PlistDictionary{{"Label", 5}})));
   const std::optional<std::string> templates[] = {std::nullopt,
                                                   sandbox.base() + "/missing.plist",
                                                   sandbox.base() + "/garbage.plist",
