@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
 constexpr std::int64_t kTickIntervalNanoseconds = 10 * dispatch::kNanosecondsPerSecond;
 
 // A pop-up may be requested in this tick: what its first frame would wait for is loaded here, on

@@ -15,6 +15,7 @@
 #include "foundation/PropertyList.h"
 #include "foundation/StringsTable.h"
 #include "foundation/UserDefaults.h"
+#include "foundation/Utf8.h"
 
 namespace {
 
@@ -115,29 +116,18 @@ std::string formatMessage(std::string_view format,
   return result;
 }
 
-// How many UTF-16 units the valid UTF-8 `text` takes.
-size_t utf16Length(std::string_view text) {
-  size_t units = 0;
-  for (unsigned char byte : text) {
-    if ((byte & 0xC0) != 0x80) ++units;
-    if (byte >= 0xF0) ++units;
-  }
-  return units;
-}
-
-bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // The first occurrence of `phrase` in the valid UTF-8 `text` that begins and ends on character
 // boundaries, in UTF-16 units.
 std::optional<appkit::TextRange> rangeOfPhrase(const std::string& text, const std::string& phrase) {
   if (phrase.empty()) return std::nullopt;
   for (size_t at = text.find(phrase); at != std::string::npos; at = text.find(phrase, at + 1)) {
     size_t end = at + phrase.size();
-    if (isContinuationByte(text[at]) || (end < text.size() && isContinuationByte(text[end]))) {
+    if (foundation::isUtf8Continuation(text[at]) ||
+        (end < text.size() && foundation::isUtf8Continuation(text[end]))) {
       continue;
     }
-    return appkit::TextRange{utf16Length(std::string_view(text).substr(0, at)),
-                             utf16Length(phrase)};
+    return appkit::TextRange{foundation::utf16Length(std::string_view(text).substr(0, at)),
+                             foundation::utf16Length(phrase)};
   }
   return std::nullopt;
 }

@@ -42,7 +42,7 @@ void AppDelegate::needPopDialog(std::int64_t style) {
   // A showing counts once the pop-up is really on the screen: not while a screen lock holds it
   // back, and not at all if it is hidden before.
   if (window) {
-    window->whenOnScreen([this, style, alive = std::weak_ptr<void>(_lifetime)] {
+    window->whenOnScreen([this, style, alive = _lifetime.watch()] {
       if (!alive.expired()) KVLogManager->asyncSendLog(eventCode(kShown, style));
     });
   }
@@ -92,7 +92,7 @@ void AppDelegate::animationPopWindow(bool show) {
         popup->animator().setFrame(frame.offsetBy(frame.size.width, 0), true);
         popup->animator().setAlphaValue(kHiddenAlpha);
       },
-      [this, alive = std::weak_ptr<void>(_lifetime)] {
+      [this, alive = _lifetime.watch()] {
         ServiceConfig::setPopDialogTime(foundation::Date::now());
         // The window goes with the delegate's layout; and a pop-up shown again while this one
         // slid out stays on the screen.

@@ -24,7 +24,6 @@ namespace {
 
 const appkit::ClassRegistrar s_registrar(AppDelegate::layoutDescription());
 
-constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
 constexpr std::int64_t kDefaultSiteID = 101;
 
 enum class Mode { Install, Run, Remove, DebugDeviceError, DebugRestoreFailure };

@@ -14,6 +14,7 @@
 #include "appkit/ClassDescription.h"
 #include "appkit/Color.h"
 #include "appkit/Object.h"
+#include "foundation/Lifetime.h"
 #include "foundation/Mutex.h"
 
 namespace appkit {
@@ -34,6 +35,9 @@ class TimerSource;
 // the main thread.
 class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
  public:
+  // The agent's launchd job label, also the name of the job template among the bundle's resources.
+  static constexpr const char* kAgentLabel = "com.kelvanoria.Mendkit.agent";
+
   AppDelegate();
   ~AppDelegate() override;
 
@@ -140,6 +144,6 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   mutable foundation::Mutex _deviceTypeMutex;
   std::optional<std::string> _deviceType GUARDED_BY(_deviceTypeMutex);
   appkit::Application* _application;
-  // Expires with the delegate: what the window's animations call back later checks it first.
-  std::shared_ptr<void> _lifetime = std::make_shared<char>();
+  // What the window's animations call back later checks it first.
+  foundation::Lifetime _lifetime;
 };

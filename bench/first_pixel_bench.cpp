@@ -34,11 +34,11 @@
 
 #include "AppDelegate.h"
 #include "BenchSupport.h"
-#include "PrivateDisplay.h"
 #include "appkit/Layout.h"
 #include "appkit/RunLoop.h"
 #include "appkit/TextLayout.h"
 #include "foundation/Bundle.h"
+#include "support/VirtualDisplay.h"
 
 namespace {
 
@@ -202,11 +202,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     _exit(status);  // the pop-up and its display go with the process
   }
-  bench::PrivateDisplay xvfb;
-  if (xvfb.name().empty()) {
-    std::fprintf(stderr, "Xvfb did not start\n");
+  testing_support::VirtualDisplay xvfb;
+  if (!xvfb.available()) {
+    std::fprintf(stderr, "no private display: %s\n", xvfb.why().c_str());
     return 1;
   }
+  xvfb.setDesktopColor(0x000000);
   setenv("DISPLAY", xvfb.name().c_str(), 1);
   unsetenv("WAYLAND_DISPLAY");
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();

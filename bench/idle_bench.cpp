@@ -47,7 +47,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "PrivateDisplay.h"
+#include "support/VirtualDisplay.h"
 
 extern char** environ;
 
@@ -389,15 +389,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot make the temporary folder\n");
     return 1;
   }
-  std::optional<bench::PrivateDisplay> xvfb;
+  std::optional<testing_support::VirtualDisplay> xvfb;
   std::string display;
   if (privateDisplay) {
     xvfb.emplace();
-    display = xvfb->name();
-    if (display.empty()) {
-      std::fprintf(stderr, "Xvfb did not start\n");
+    if (!xvfb->available()) {
+      std::fprintf(stderr, "no private display: %s\n", xvfb->why().c_str());
       return 1;
     }
+    xvfb->setDesktopColor(0x000000);
+    display = xvfb->name();
   } else if (const char* given = std::getenv("DISPLAY"); given && *given) {
     display = given;
   }

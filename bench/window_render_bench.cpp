@@ -3,8 +3,6 @@
 // of a frame with that of merely clearing a surface of the same size in the same run. Also checks
 // that redrawing unchanged text lays nothing out again. Exits non-zero if it does.
 
-#include <cairo.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,6 +13,7 @@
 #include "appkit/AttributedString.h"
 #include "appkit/Button.h"
 #include "appkit/Font.h"
+#include "appkit/GraphicsHandles.h"
 #include "appkit/TextField.h"
 #include "appkit/TextLayout.h"
 #include "appkit/Window.h"
@@ -103,20 +102,19 @@ Result measure(double scale, const char* pngFolder) {
   std::uint64_t rebuilt = appkit::TextLayout::totalBuildCount() - builds;
 
   int width = static_cast<int>(360 * scale), height = static_cast<int>(180 * scale);
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  appkit::CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
   double clear = bench::bestOf(5, [&] {
     for (int i = 0; i < kFrames; ++i) {
       // A fill of every pixel, alternating colours so that no frame can be skipped as unchanged.
-      cairo_t* cairo = cairo_create(surface);
-      cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-      cairo_set_source_rgba(cairo, 0, 0, 0, (i % 2) ? 0.0 : 1.0);
-      cairo_paint(cairo);
-      cairo_destroy(cairo);
-      cairo_surface_flush(surface);
+      appkit::CairoContext cairo(cairo_create(surface.get()));
+      cairo_set_operator(cairo.get(), CAIRO_OPERATOR_SOURCE);
+      cairo_set_source_rgba(cairo.get(), 0, 0, 0, (i % 2) ? 0.0 : 1.0);
+      cairo_paint(cairo.get());
+      cairo.reset();
+      cairo_surface_flush(surface.get());
     }
     return true;
   });
-  cairo_surface_destroy(surface);
   return Result{frame * 1000 / kFrames, clear * 1000 / kFrames, rebuilt};
 }
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "VectorInstructions.h"
+#include "foundation/VectorInstructions.h"
 
 namespace {
 

@@ -16,7 +16,6 @@
 
 #include "MarkerSearch.h"
 #include "SHAex.h"
-#include "Utf8Validator.h"
 #include "appkit/Workspace.h"
 #include "foundation/Clock.h"
 #include "foundation/FileManager.h"
@@ -26,6 +25,7 @@
 #include "foundation/PropertyList.h"
 #include "foundation/RegularFile.h"
 #include "foundation/UserDefaults.h"
+#include "foundation/Utf8Validator.h"
 
 using foundation::Date;
 using foundation::FileManager;
@@ -84,7 +84,7 @@ bool logShowsNoFailure(int fd) {
   const size_t carry = kSuccessMarker.size() - 1;
   std::vector<char> window(carry + Rules::kLogReadChunkSize);
   size_t kept = 0;
-  Utf8Validator utf8;
+  foundation::Utf8Validator utf8;
   static const MarkerSearch completion(kCompletionMarker);
   bool completed = false;
   while (true) {

@@ -2,8 +2,6 @@
 
 #include <grp.h>
 #include <pwd.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,10 +11,9 @@
 
 #include "foundation/Log.h"
 #include "foundation/Paths.h"
+#include "foundation/ProcessStart.h"
 #include "foundation/Shell.h"
 #include "foundation/Text.h"
-
-extern char** environ;
 
 using foundation::FileManager;
 
@@ -76,11 +73,7 @@ std::string_view lastPiece(std::string_view text, char separator) {
 // Waits for the child in the background so that it never lingers as a zombie.
 void reapInBackground(pid_t child) {
   try {
-    std::thread([child] {
-      int status = 0;
-      while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-      }
-    }).detach();
+    std::thread([child] { (void)foundation::waitForProcess(child); }).detach();
   } catch (const std::system_error&) {
     // No thread to spare: the child is collected only when this process ends.
   }
@@ -136,14 +129,11 @@ bool ToolKiFunction::aplicationIsInstall(const std::optional<std::string>& name,
 
 bool ToolKiFunction::openAplication(const std::optional<std::string>& path) {
   if (!path) return false;
-  const std::string tool = foundation::resolvedToolPath(kOpenTool);
-  const char* argv[] = {tool.c_str(), path->c_str(), nullptr};
-  pid_t child = 0;
-  if (posix_spawn(&child, tool.c_str(), nullptr, nullptr, const_cast<char* const*>(argv),
-                  environ) != 0) {
-    return false;
-  }
-  reapInBackground(child);
+  foundation::ProcessOptions options;
+  options.arguments = {foundation::resolvedToolPath(kOpenTool), *path};
+  foundation::Result<pid_t> child = foundation::startProcess(options);
+  if (!child) return false;
+  reapInBackground(child.value());
   return true;
 }
 

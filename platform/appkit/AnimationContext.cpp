@@ -6,8 +6,8 @@
 
 #include "appkit/MainThreadCheck.h"
 #include "appkit/RunLoop.h"
-#include "appkit/Window.h"
 #include "appkit/WindowAnimations.h"
+#include "appkit/WindowBackend.h"
 #include "dispatch/MainQueue.h"
 #include "foundation/Clock.h"
 
@@ -20,7 +20,7 @@ struct AnimationGroup {
   int running = 0;   // animations of the group still running
   bool open = true;  // its changes block is still being called
   bool drained = false;
-  std::vector<Window*> changed;
+  std::vector<AnimatedWindow*> changed;
 };
 
 }  // namespace detail
@@ -55,7 +55,7 @@ double eased(double x, AnimationContext::TimingFunction curve) {
 }
 
 struct Animation {
-  Window* window;
+  AnimatedWindow* window;
   Property property;
   Value from;
   Value to;
@@ -66,7 +66,7 @@ struct Animation {
 };
 
 struct Step {
-  Window* window;  // null once the window is gone
+  AnimatedWindow* window;  // null once the window is gone
   Property property;
   Value value;
 };
@@ -89,15 +89,15 @@ class Scheduler {
   }
 
   void animate(const std::shared_ptr<AnimationGroup>& group, double duration,
-               AnimationContext::TimingFunction curve, Window& window, Property property,
+               AnimationContext::TimingFunction curve, AnimatedWindow& window, Property property,
                Value from, Value to) {
     cancel(window, property);
     if (from == to) return;
     if (std::find(group->changed.begin(), group->changed.end(), &window) == group->changed.end())
       group->changed.push_back(&window);
     if (!(duration > 0)) {
-      WindowAnimations::apply(window, property, to);
-      WindowAnimations::present(window);
+      window.setAnimatedValue(property, to);
+      window.presentFrame();
       return;
     }
     double now = foundation::Clock::current().uptime();
@@ -106,7 +106,7 @@ class Scheduler {
     startTimer();
   }
 
-  void cancel(Window& window, Property property) {
+  void cancel(AnimatedWindow& window, Property property) {
     auto it = std::find_if(_animations.begin(), _animations.end(), [&](const Animation& a) {
       return a.window == &window && a.property == property;
     });
@@ -117,11 +117,12 @@ class Scheduler {
     if (_animations.empty()) stopTimer();
   }
 
-  void forget(Window& window) {
+  void forget(AnimatedWindow& window) {
     for (Step& step : _steps) {
       if (step.window == &window) step.window = nullptr;
     }
-    std::replace(_presenting.begin(), _presenting.end(), &window, static_cast<Window*>(nullptr));
+    std::replace(_presenting.begin(), _presenting.end(), &window,
+                 static_cast<AnimatedWindow*>(nullptr));
     std::vector<std::shared_ptr<AnimationGroup>> touched;
     std::erase_if(_animations, [&](const Animation& animation) {
       if (animation.window != &window) return false;
@@ -133,7 +134,7 @@ class Scheduler {
     if (_animations.empty()) stopTimer();
   }
 
-  bool isBusy(const Window& window, const AnimationGroup* except = nullptr) const {
+  bool isBusy(const AnimatedWindow& window, const AnimationGroup* except = nullptr) const {
     for (const Animation& animation : _animations) {
       if (animation.window == &window) return true;
     }
@@ -172,9 +173,9 @@ class Scheduler {
       // Each window is looked up again after every call out: a snapshot or a completion may
       // destroy windows, which strikes them from the group.
       while (!group->changed.empty()) {
-        Window* window = group->changed.front();
+        AnimatedWindow* window = group->changed.front();
         group->changed.erase(group->changed.begin());
-        if (!isBusy(*window, group.get())) WindowAnimations::cameToRest(*window);
+        if (!isBusy(*window, group.get())) window->cameToRest();
       }
       std::erase(_groups, group);
       if (group->completion) {
@@ -224,8 +225,8 @@ class Scheduler {
     }
     if (_animations.empty()) stopTimer();
     for (std::size_t i = 0; i < _steps.size(); ++i) {
-      if (Window* window = _steps[i].window)
-        WindowAnimations::apply(*window, _steps[i].property, _steps[i].value);
+      if (AnimatedWindow* window = _steps[i].window)
+        window->setAnimatedValue(_steps[i].property, _steps[i].value);
     }
     // One frame per window, however many of its properties moved.
     for (const Step& step : _steps) {
@@ -234,7 +235,7 @@ class Scheduler {
         _presenting.push_back(step.window);
     }
     for (std::size_t i = 0; i < _presenting.size(); ++i) {
-      if (Window* window = _presenting[i]) WindowAnimations::present(*window);
+      if (AnimatedWindow* window = _presenting[i]) window->presentFrame();
     }
     _presenting.clear();
     _steps.clear();
@@ -247,7 +248,7 @@ class Scheduler {
   std::vector<std::shared_ptr<AnimationGroup>> _groups;  // every group not yet completed
   std::vector<std::shared_ptr<AnimationGroup>> _drained;
   std::vector<Step> _steps;
-  std::vector<Window*> _presenting;  // null once the window is gone
+  std::vector<AnimatedWindow*> _presenting;  // null once the window is gone
   RunLoop::SourceId _timer = 0;
   bool _stepping = false;
   bool _flushQueued = false;
@@ -299,37 +300,20 @@ foundation::TimeInterval AnimationContext::duration() const {
   return _duration;
 }
 
-void WindowAnimations::animate(AnimationContext& context, Window& window, Property property,
+void WindowAnimations::animate(AnimationContext& context, AnimatedWindow& window, Property property,
                                Value target) {
-  Value from{};
-  if (property == Property::Frame) {
-    Rect frame = window.frame();
-    from = {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height};
-  } else {
-    from[0] = window.alphaValue();
-  }
   Scheduler::shared().animate(context._group, context._duration.inSeconds(), context._curve, window,
-                              property, from, target);
+                              property, window.animatedValue(property), target);
 }
 
-void WindowAnimations::cancel(Window& window, Property property) {
+void WindowAnimations::cancel(AnimatedWindow& window, Property property) {
   Scheduler::shared().cancel(window, property);
 }
 
-void WindowAnimations::forget(Window& window) { Scheduler::shared().forget(window); }
+void WindowAnimations::forget(AnimatedWindow& window) { Scheduler::shared().forget(window); }
 
-bool WindowAnimations::isBusy(const Window& window) { return Scheduler::shared().isBusy(window); }
-
-void WindowAnimations::apply(Window& window, Property property, const Value& value) {
-  if (property == Property::Frame) {
-    window.applyFrame(Rect::make(value[0], value[1], value[2], value[3]));
-  } else {
-    window.applyAlpha(value[0]);
-  }
+bool WindowAnimations::isBusy(const AnimatedWindow& window) {
+  return Scheduler::shared().isBusy(window);
 }
-
-void WindowAnimations::present(Window& window) { window.presentAll(); }
-
-void WindowAnimations::cameToRest(Window& window) { window.cameToRest(); }
 
 }  // namespace appkit

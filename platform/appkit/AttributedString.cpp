@@ -3,41 +3,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "foundation/Utf8.h"
+
 namespace appkit {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-// The length of the well-formed UTF-8 sequence at `at`, or 0 when it is ill-formed; `consumed`
-// is then the length of its maximal well-formed prefix (at least 1), which one U+FFFD replaces.
-std::size_t sequenceLength(const std::string& text, std::size_t at, std::size_t& consumed) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  unsigned char lead = byte(at);
-  consumed = 1;
-  if (lead >= 0x01 && lead <= 0x7F) return 1;
-  std::size_t need;
-  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-  } else {
-    return 0;  // NUL, a continuation byte, or a lead byte that is never valid
-  }
-  for (std::size_t k = 1; k < need; ++k) {
-    if (at + k >= text.size()) return 0;
-    unsigned char b = byte(at + k);
-    if (k == 1 ? (b < low || b > high) : (b < 0x80 || b > 0xBF)) return 0;
-    consumed = k + 1;
-  }
-  return need;
-}
 
 // `text` with every ill-formed sequence and every NUL replaced by U+FFFD. Counts the result's
 // UTF-16 units into `length` and the UTF-16 index of each four-byte character into `pairs`.
@@ -47,16 +18,16 @@ std::string repaired(std::string text, std::size_t& length, std::vector<std::siz
   length = 0;
   pairs.clear();
   for (std::size_t at = 0; at < text.size();) {
-    std::size_t consumed;
-    std::size_t n = sequenceLength(text, at, consumed);
-    if (n == 0) {
+    foundation::Utf8Character character = foundation::decodeUtf8(std::string_view(text).substr(at));
+    if (!character.valid || character.codePoint == 0) {
       if (!changed) out.assign(text, 0, at);
       changed = true;
       out += kReplacement;
-      at += consumed;
+      at += character.length;
       length += 1;
       continue;
     }
+    std::size_t n = character.length;
     if (changed) out.append(text, at, n);
     if (n == 4) {
       pairs.push_back(length);
@@ -165,8 +136,7 @@ std::vector<AttributedString::Run> AttributedString::runs() const {
     Run run{TextRange{utf16, span.end - utf16}, byte, byte, span.color, span.font};
     // Span edges never split a character, so whole characters are walked up to the edge.
     while (utf16 < span.end) {
-      unsigned char lead = static_cast<unsigned char>(_text[byte]);
-      std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+      std::size_t n = foundation::utf8SequenceLength(static_cast<unsigned char>(_text[byte]));
       byte += n;
       utf16 += n == 4 ? 2 : 1;
     }

@@ -1,6 +1,7 @@
 #include "appkit/ClassRegistry.h"
 
 #include "appkit/Control.h"
+#include "appkit/View.h"
 #include "appkit/ViewController.h"
 #include "appkit/Window.h"
 
@@ -14,6 +15,7 @@ ClassRegistry& ClassRegistry::shared() {
   // registrars a linker would drop.
   static ClassRegistry* s_registry = [] {
     auto* registry = new ClassRegistry();
+    View::registerLayoutClasses(*registry);
     Window::registerLayoutClasses(*registry);
     Control::registerLayoutClasses(*registry);
     ViewController::registerLayoutClasses(*registry);

@@ -4,25 +4,23 @@
 #include <map>
 #include <utility>
 
+#include "appkit/GraphicsHandles.h"
 #include "appkit/PangoText.h"
 #include "foundation/Mutex.h"
 
 namespace appkit {
 
 struct Font::Description {
-  Description(double size, bool bold) : size(size), bold(bold) {
-    pango = pango_font_description_new();
-    pango_font_description_set_family_static(pango, "Sans");
-    pango_font_description_set_weight(pango, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_absolute_size(pango, size * PANGO_SCALE);
+  Description(double size, bool bold)
+      : size(size), bold(bold), pango(pango_font_description_new()) {
+    pango_font_description_set_family_static(pango.get(), "Sans");
+    pango_font_description_set_weight(pango.get(), bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_absolute_size(pango.get(), size * PANGO_SCALE);
   }
-  ~Description() { pango_font_description_free(pango); }
-  Description(const Description&) = delete;
-  Description& operator=(const Description&) = delete;
 
   double size;
   bool bold;
-  PangoFontDescription* pango;
+  PangoFontDescriptionHandle pango;
 };
 
 namespace {
@@ -49,7 +47,7 @@ bool Font::operator==(const Font& other) const {
 }
 
 const PangoFontDescription* FontAccess::pangoDescription(const Font& font) {
-  return font._description->pango;
+  return font._description->pango.get();
 }
 
 Font Font::shared(double size, bool bold) {

@@ -1,11 +1,10 @@
 #include "appkit/Gradient.h"
 
-#include <cairo.h>
-
 #include <cmath>
 #include <numbers>
 
 #include "appkit/GraphicsContext.h"
+#include "appkit/GraphicsHandles.h"
 #include "appkit/MainThreadCheck.h"
 
 namespace appkit {
@@ -29,8 +28,9 @@ void Gradient::drawInBezierPath(const BezierPath& path, double angleDegrees) con
   path.replayInto(cairo);
   cairo_set_fill_rule(cairo, CAIRO_FILL_RULE_WINDING);
   cairo_clip(cairo);
-  cairo_pattern_t* pattern = cairo_pattern_create_linear(cx - dx * reach, cy - dy * reach,
-                                                         cx + dx * reach, cy + dy * reach);
+  CairoPattern owned(cairo_pattern_create_linear(cx - dx * reach, cy - dy * reach, cx + dx * reach,
+                                                 cy + dy * reach));
+  cairo_pattern_t* pattern = owned.get();
   Color::RGBA s = _start.rgba(), e = _end.rgba();
   cairo_pattern_add_color_stop_rgba(pattern, 0, s.red, s.green, s.blue, s.alpha);
   cairo_pattern_add_color_stop_rgba(pattern, 1, e.red, e.green, e.blue, e.alpha);
@@ -38,7 +38,6 @@ void Gradient::drawInBezierPath(const BezierPath& path, double angleDegrees) con
   cairo_set_source(cairo, pattern);
   cairo_rectangle(cairo, box.minX(), box.minY(), box.size.width, box.size.height);
   cairo_fill(cairo);
-  cairo_pattern_destroy(pattern);
   cairo_restore(cairo);
 }
 

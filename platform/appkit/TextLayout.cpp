@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "appkit/GraphicsContext.h"
+#include "appkit/GraphicsHandles.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/PangoText.h"
 
@@ -36,61 +37,55 @@ class DeviceContexts {
   PangoContext* forCairo(cairo_t* cairo) {
     cairo_matrix_t m;
     cairo_get_matrix(cairo, &m);
-    cairo_font_options_t* options = cairo_font_options_create();
-    cairo_surface_get_font_options(cairo_get_target(cairo), options);
+    CairoFontOptions options(cairo_font_options_create());
+    cairo_surface_get_font_options(cairo_get_target(cairo), options.get());
     for (const Entry& entry : _entries) {
       if (entry.xx == m.xx && entry.yx == m.yx && entry.xy == m.xy && entry.yy == m.yy &&
-          cairo_font_options_equal(entry.options, options)) {
-        cairo_font_options_destroy(options);
-        return entry.context;
-      }
+          cairo_font_options_equal(entry.options.get(), options.get()))
+        return entry.context.get();
     }
-    PangoContext* context = makeContext();
-    pango_cairo_update_context(cairo, context);
-    remember(Entry{m.xx, m.yx, m.xy, m.yy, options, context});
-    return context;
+    PangoContextHandle context = makeContext();
+    pango_cairo_update_context(cairo, context.get());
+    PangoContext* made = context.get();
+    remember(Entry{m.xx, m.yx, m.xy, m.yy, std::move(options), std::move(context)});
+    return made;
   }
 
   // The context used before any drawing: one point to one device unit, default font options.
   PangoContext* unscaled() {
     if (!_unscaled) _unscaled = makeContext();
-    return _unscaled;
+    return _unscaled.get();
   }
 
  private:
   struct Entry {
     double xx, yx, xy, yy;
-    cairo_font_options_t* options;
-    PangoContext* context;
+    CairoFontOptions options;
+    PangoContextHandle context;
   };
   // A handful of devices at a time; more means transforms in motion, whose contexts are let go.
   static constexpr std::size_t kCapacity = 8;
 
-  static PangoContext* makeContext() {
-    PangoContext* context = pango_font_map_create_context(fontMap());
-    cairo_font_options_t* options = cairo_font_options_create();
+  static PangoContextHandle makeContext() {
+    PangoContextHandle context(pango_font_map_create_context(fontMap()));
+    CairoFontOptions options(cairo_font_options_create());
     // Unhinted metrics (an X11 screen asks for hinted ones): a size in points is the same at
     // every scale. Positions are not rounded to whole points, which at scale 2 would space glyphs
     // by whole pairs of pixels.
-    cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-    pango_cairo_context_set_font_options(context, options);
-    cairo_font_options_destroy(options);
-    pango_context_set_round_glyph_positions(context, FALSE);
+    cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_OFF);
+    pango_cairo_context_set_font_options(context.get(), options.get());
+    pango_context_set_round_glyph_positions(context.get(), FALSE);
     return context;
   }
 
   void remember(Entry entry) {
-    if (_entries.size() == kCapacity) {
-      // Layouts built on it keep their own reference.
-      cairo_font_options_destroy(_entries.front().options);
-      g_object_unref(_entries.front().context);
-      _entries.pop_front();
-    }
-    _entries.push_back(entry);
+    // Layouts built on the context let go keep their own reference.
+    if (_entries.size() == kCapacity) _entries.pop_front();
+    _entries.push_back(std::move(entry));
   }
 
   std::deque<Entry> _entries;
-  PangoContext* _unscaled = nullptr;
+  PangoContextHandle _unscaled;
 };
 
 DeviceContexts& deviceContexts() {
@@ -138,8 +133,9 @@ void keepKoreanWordsWhole(const std::string& utf8, PangoAttrList* list) {
 }
 
 // Pango's attributes for `text`, on byte offsets of its string.
-PangoAttrList* attributesOf(const AttributedString& text) {
-  PangoAttrList* list = pango_attr_list_new();
+PangoAttrListHandle attributesOf(const AttributedString& text) {
+  PangoAttrListHandle owned(pango_attr_list_new());
+  PangoAttrList* list = owned.get();
   keepKoreanWordsWhole(text.string(), list);
   auto insert = [&](PangoAttribute* attribute, const AttributedString::Run& run) {
     attribute->start_index = static_cast<guint>(run.utf8Begin);
@@ -156,7 +152,7 @@ PangoAttrList* attributesOf(const AttributedString& text) {
     }
     if (run.font) insert(pango_attr_font_desc_new(FontAccess::pangoDescription(*run.font)), run);
   }
-  return list;
+  return owned;
 }
 
 PangoAlignment pangoAlignment(TextAlignment alignment) {
@@ -181,30 +177,29 @@ bool invertible(cairo_t* cairo) {
 }  // namespace
 
 struct TextLayout::Pango {
-  PangoLayout* layout = nullptr;
+  PangoLayoutHandle layout;
   PangoContext* context = nullptr;  // the layout's; referenced by it
 
   // Builds the layout of `owner` for `context` unless it is built for it already.
   void build(TextLayout& owner, PangoContext* newContext) {
     if (layout && context == newContext && !owner._dirty) return;
     if (context != newContext) {
-      if (layout) g_object_unref(layout);
-      layout = pango_layout_new(newContext);
+      layout.reset(pango_layout_new(newContext));
       context = newContext;
     }
     const AttributedString& text = owner._text;
     static const Font systemFont = Font::systemFontOfSize(Font::kSystemFontSize);
-    pango_layout_set_font_description(layout, FontAccess::pangoDescription(systemFont));
-    pango_layout_set_text(layout, text.string().data(), static_cast<int>(text.string().size()));
-    PangoAttrList* attributes = attributesOf(text);
-    pango_layout_set_attributes(layout, attributes);
-    pango_attr_list_unref(attributes);
-    pango_layout_set_alignment(layout, pangoAlignment(text.alignment()));
-    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    pango_layout_set_font_description(layout.get(), FontAccess::pangoDescription(systemFont));
+    pango_layout_set_text(layout.get(), text.string().data(),
+                          static_cast<int>(text.string().size()));
+    pango_layout_set_attributes(layout.get(), attributesOf(text).get());
+    pango_layout_set_alignment(layout.get(), pangoAlignment(text.alignment()));
+    pango_layout_set_wrap(layout.get(), PANGO_WRAP_WORD_CHAR);
     pango_layout_set_width(
-        layout, owner._width ? static_cast<int>(std::lround(*owner._width * PANGO_SCALE)) : -1);
+        layout.get(),
+        owner._width ? static_cast<int>(std::lround(*owner._width * PANGO_SCALE)) : -1);
     // Lay it out now, so that the cost is counted here and not at the first query.
-    pango_layout_get_extents(layout, nullptr, nullptr);
+    pango_layout_get_extents(layout.get(), nullptr, nullptr);
     owner._dirty = false;
     ++owner._buildCount;
     ++s_totalBuildCount;
@@ -220,12 +215,12 @@ void TextLayout::prepareFonts(double scale) {
   s_prepared = true;
   // A sample in the system font at the sizes of captions and messages, laid out and drawn as a
   // window would draw it: in points, y up, at the window's scale.
-  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-  cairo_t* cairo = cairo_create(surface);
-  cairo_translate(cairo, 0, 1);
-  cairo_scale(cairo, scale, -scale);
+  CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+  CairoContext cairo(cairo_create(surface.get()));
+  cairo_translate(cairo.get(), 0, 1);
+  cairo_scale(cairo.get(), scale, -scale);
   {
-    GraphicsContext context(cairo, false);
+    GraphicsContext context(cairo.get(), false);
     GraphicsContext::Scope scope(context);
     AttributedString sample("Aa 0", Font::systemFontOfSize(13), Color::blackColor());
     sample.setFont(Font::systemFontOfSize(14), TextRange{0, 2});
@@ -234,8 +229,6 @@ void TextLayout::prepareFonts(double scale) {
     layout.setText(sample);
     layout.drawAt(Point{0, 0});
   }
-  cairo_destroy(cairo);
-  cairo_surface_destroy(surface);
 }
 
 void TextLayout::loadFontsAhead() {
@@ -263,15 +256,12 @@ void TextLayout::loadFontsAhead() {
 
 TextLayout::TextLayout() = default;
 
-TextLayout::~TextLayout() { release(); }
+TextLayout::~TextLayout() = default;
 
-void TextLayout::release() {
-  if (_pango) {
-    if (_pango->layout) g_object_unref(_pango->layout);
-    delete _pango;
-    _pango = nullptr;
-  }
-  _dirty = true;
+TextLayout::Pango& TextLayout::built(PangoContext* context) {
+  if (!_pango) _pango = std::make_unique<Pango>();
+  _pango->build(*this, context);
+  return *_pango;
 }
 
 TextLayout::TextLayout(const TextLayout& other) : _text(other._text), _width(other._width) {}
@@ -289,16 +279,15 @@ TextLayout::TextLayout(TextLayout&& other) noexcept
       _width(other._width),
       _dirty(other._dirty),
       _buildCount(other._buildCount),
-      _pango(std::exchange(other._pango, nullptr)) {}
+      _pango(std::move(other._pango)) {}
 
 TextLayout& TextLayout::operator=(TextLayout&& other) noexcept {
   if (this != &other) {
-    release();
     _text = std::move(other._text);
     _width = other._width;
     _dirty = other._dirty;
     _buildCount = other._buildCount;
-    _pango = std::exchange(other._pango, nullptr);
+    _pango = std::move(other._pango);
   }
   return *this;
 }
@@ -346,26 +335,23 @@ PangoContext* contextForQueries(PangoContext* built) {
 
 Size TextLayout::size() {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (!_pango) _pango = new Pango;
-  _pango->build(*this, contextForQueries(_pango->context));
+  Pango& pango = built(contextForQueries(_pango ? _pango->context : nullptr));
   PangoRectangle logical;
-  pango_layout_get_extents(_pango->layout, nullptr, &logical);
+  pango_layout_get_extents(pango.layout.get(), nullptr, &logical);
   return Size{static_cast<double>(logical.width) / PANGO_SCALE,
               static_cast<double>(logical.height) / PANGO_SCALE};
 }
 
 double TextLayout::firstBaselineOffset() {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (!_pango) _pango = new Pango;
-  _pango->build(*this, contextForQueries(_pango->context));
-  return static_cast<double>(pango_layout_get_baseline(_pango->layout)) / PANGO_SCALE;
+  Pango& pango = built(contextForQueries(_pango ? _pango->context : nullptr));
+  return static_cast<double>(pango_layout_get_baseline(pango.layout.get())) / PANGO_SCALE;
 }
 
 int TextLayout::unknownGlyphsCount() {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (!_pango) _pango = new Pango;
-  _pango->build(*this, contextForQueries(_pango->context));
-  return pango_layout_get_unknown_glyphs_count(_pango->layout);
+  Pango& pango = built(contextForQueries(_pango ? _pango->context : nullptr));
+  return pango_layout_get_unknown_glyphs_count(pango.layout.get());
 }
 
 void TextLayout::drawAt(Point topLeft) {
@@ -394,12 +380,11 @@ void TextLayout::draw(Point topLeft, const Rect* clip) {
   // From here on the origin is the text's top-left corner and y grows downwards, as pango draws.
   cairo_translate(cairo, topLeft.x, topLeft.y);
   if (!gc->isFlipped()) cairo_scale(cairo, 1, -1);
-  if (!_pango) _pango = new Pango;
-  _pango->build(*this, deviceContexts().forCairo(cairo));
+  Pango& pango = built(deviceContexts().forCairo(cairo));
   if (clip) {
     // The lines are aligned within the text's own box, which is aligned within the rect.
     PangoRectangle logical;
-    pango_layout_get_extents(_pango->layout, nullptr, &logical);
+    pango_layout_get_extents(pango.layout.get(), nullptr, &logical);
     double box = _width ? *_width : static_cast<double>(logical.width) / PANGO_SCALE;
     double room = clip->size.width - box;
     switch (_text.alignment()) {
@@ -415,7 +400,7 @@ void TextLayout::draw(Point topLeft, const Rect* clip) {
   }
   cairo_set_source_rgba(cairo, 0, 0, 0, 1);
   cairo_move_to(cairo, 0, 0);
-  pango_cairo_show_layout(cairo, _pango->layout);
+  pango_cairo_show_layout(cairo, pango.layout.get());
   cairo_new_path(cairo);
   cairo_restore(cairo);
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "appkit/AttributedString.h"
 #include "appkit/Geometry.h"
+
+typedef struct _PangoContext PangoContext;
 
 namespace appkit {
 
@@ -69,14 +72,16 @@ class TextLayout {
 
  private:
   struct Pango;
+  // The layout, made when first needed and built for `context`.
+  Pango& built(PangoContext* context);
   void draw(Point topLeft, const Rect* clip);
-  void release();
 
   AttributedString _text;
   std::optional<double> _width;
   bool _dirty = true;
   std::uint64_t _buildCount = 0;
-  Pango* _pango = nullptr;  // the built layout and the context it was built for; null until built
+  // The built layout and the context it was built for; null until built.
+  std::unique_ptr<Pango> _pango;
 };
 
 }  // namespace appkit

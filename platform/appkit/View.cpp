@@ -4,7 +4,10 @@
 
 #include <cairo.h>
 
+#include "appkit/ClassBuilder.h"
+#include "appkit/ClassRegistry.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/LayoutValues.h"
 #include "appkit/MainThreadCheck.h"
 
 namespace appkit {
@@ -203,6 +206,14 @@ void View::removeTrackingArea(int id) {
 
 Rect View::trackingRect(const TrackingArea& area) const {
   return area.inVisibleRect ? bounds() : area.rect;
+}
+
+void View::registerLayoutClasses(ClassRegistry& registry) {
+  registry.registerClass(ClassBuilder<View>("NSView")
+                             .property("frame", layoutRect, &View::setFrame)
+                             .property("hidden", layoutBool, &View::setHidden)
+                             .outletCollection("subviews", &View::addSubview)
+                             .build());
 }
 
 }  // namespace appkit

@@ -7,6 +7,7 @@
 
 namespace appkit {
 
+class ClassRegistry;
 class GraphicsContext;
 class View;
 class Window;
@@ -104,6 +105,9 @@ class View : public Responder {
   // Notifications: the view was added to or removed from a window; the frame changed.
   virtual void viewDidMoveToWindow() {}
   virtual void frameDidChange() {}
+
+  // Registers the layout class "NSView" with `registry`.
+  static void registerLayoutClasses(ClassRegistry& registry);
 
  private:
   Point toSuperview(Point point) const;

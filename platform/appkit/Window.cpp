@@ -1,27 +1,19 @@
 #include "appkit/Window.h"
 
-#include <cairo.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <string>
 
 #include "appkit/AnimationContext.h"
 #include "appkit/ClassBuilder.h"
 #include "appkit/ClassRegistry.h"
-#include "appkit/Cursor.h"
 #include "appkit/GraphicsContext.h"
 #include "appkit/LayoutValues.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/RunLoop.h"
-#include "appkit/TextField.h"
+#include "appkit/Snapshot.h"
 #include "appkit/TextLayout.h"
 #include "appkit/WindowAnimations.h"
 #include "dispatch/MainQueue.h"
-#include "foundation/Log.h"
 #include "foundation/PropertyList.h"
 
 namespace appkit {
@@ -29,12 +21,6 @@ namespace {
 
 // Cairo's limit on an image surface's side.
 constexpr long kMaxPixels = 32767;
-// Nested pointer updates made from entered/exited handlers before the window gives up on them.
-constexpr int kMaxTrackingRounds = 8;
-
-// The window whose backend shows the cursor: the one the pointer is over.
-Window* s_cursorWindow = nullptr;
-int s_snapshotCount = 0;
 
 Rect unionOf(Rect a, Rect b) {
   if (a.isEmpty()) return b;
@@ -72,7 +58,7 @@ void WindowAnimator::setFrame(Rect frame, bool display) {
     _window.setFrame(frame, display);
     return;
   }
-  WindowAnimations::animate(*context, _window, WindowAnimations::Property::Frame,
+  WindowAnimations::animate(*context, _animated, WindowAnimations::Property::Frame,
                             valueOf(sanitized(frame)));
 }
 
@@ -84,16 +70,14 @@ void WindowAnimator::setAlphaValue(double alpha) {
     return;
   }
   double clamped = alpha > 1 ? 1 : (alpha >= 0 ? alpha : 0);
-  WindowAnimations::animate(*context, _window, WindowAnimations::Property::Alpha,
+  WindowAnimations::animate(*context, _animated, WindowAnimations::Property::Alpha,
                             {clamped, 0, 0, 0});
 }
 
 Window::Window() : Window(Rect{}) {}
 
 Window::Window(Rect contentRect)
-    : _frame(sanitized(contentRect)),
-      _backgroundColor(Color::colorWithCalibratedWhite(0.93, 1)),
-      _self(std::make_shared<Window*>(this)) {
+    : _frame(sanitized(contentRect)), _backgroundColor(Color::colorWithCalibratedWhite(0.93, 1)) {
   APPKIT_ASSERT_MAIN_THREAD();
 }
 
@@ -107,6 +91,7 @@ BackendWindow* Window::realizedBackend() {
   _scale = scale > 0 ? scale : 1;
   _backend = backend.createWindow(_frame, _scale, *this);
   if (!_backend) return nullptr;
+  _pointer.setBackendWindow(_backend.get());
   if (_level != NormalWindowLevel) _backend->setLevel(_level);
   if (_alpha != 1) _backend->setAlpha(_alpha);
   return _backend.get();
@@ -115,15 +100,15 @@ BackendWindow* Window::realizedBackend() {
 Window::~Window() {
   APPKIT_ASSERT_MAIN_THREAD();
   WindowAnimations::forget(*this);
-  _self.reset();
-  releaseCursor();
+  _lifetime.end();
+  _pointer.releaseCursor();
   if (View* content = _contentView) {
     _contentView = nullptr;
     content->setNextResponder(nullptr);
     content->setHost(nullptr);
   }
+  _pointer.setBackendWindow(nullptr);
   _backend.reset();
-  if (_surface) cairo_surface_destroy(_surface);
 }
 
 Rect Window::frame() const {
@@ -238,13 +223,10 @@ void Window::orderFront() {
   _dirty = bounds();
   redraw();
   // At rest on the pass after it came on the screen, unless what came on with it animates it.
-  std::weak_ptr<Window*> self = _self;
-  whenOnScreen([self] {
-    RunLoop::main().queue().async([self] {
-      auto alive = self.lock();
-      if (!alive) return;
-      Window& window = **alive;
-      if (window._visible && !WindowAnimations::isBusy(window)) window.cameToRest();
+  whenOnScreen([this, alive = _lifetime.watch()] {
+    RunLoop::main().queue().async([this, alive] {
+      if (alive.expired()) return;
+      if (_visible && !WindowAnimations::isBusy(*this)) cameToRest();
     });
   });
   if (_backend) _backend->orderFront();
@@ -259,7 +241,7 @@ void Window::orderOut() {
   if (!_visible) return;
   _visible = false;
   if (_backend) _backend->orderOut();
-  if (_pointerInside) pointerMoved(_pointerLocation, false);
+  if (_pointer.isInside()) _pointer.moved(_pointer.location(), false);
 }
 
 bool Window::isVisible() const {
@@ -287,9 +269,9 @@ void Window::runOnScreenBlocks() {
   // Taken first: a block may ask for the next showing's.
   std::vector<std::function<void()>> blocks = std::move(_onScreenBlocks);
   _onScreenBlocks.clear();
-  std::weak_ptr<Window*> self = _self;
+  foundation::Lifetime::Watch alive = _lifetime.watch();
   for (auto& block : blocks) {
-    if (self.expired()) return;
+    if (alive.expired()) return;
     block();
   }
 }
@@ -320,7 +302,7 @@ double Window::backingScaleFactor() {
 
 WindowAnimator Window::animator() {
   APPKIT_ASSERT_MAIN_THREAD();
-  return WindowAnimator(*this);
+  return WindowAnimator(*this, *this);
 }
 
 bool Window::isVisibleAtLaunch() const {
@@ -335,7 +317,7 @@ void Window::setVisibleAtLaunch(bool visible) {
 
 cairo_surface_t* Window::surface() const {
   APPKIT_ASSERT_MAIN_THREAD();
-  return _surface;
+  return _surface.get();
 }
 
 BackendWindow* Window::backendWindow() {
@@ -360,24 +342,20 @@ void Window::markDirty(Rect rect) {
 void Window::scheduleRedraw() {
   if (!_visible || _redrawQueued) return;
   _redrawQueued = true;
-  std::weak_ptr<Window*> self = _self;
-  RunLoop::main().queue().async([self] {
-    auto alive = self.lock();
-    if (!alive) return;
-    Window& window = **alive;
-    window._redrawQueued = false;
-    if (window._visible && !window._dirty.isEmpty()) window.redraw();
+  RunLoop::main().queue().async([this, alive = _lifetime.watch()] {
+    if (alive.expired()) return;
+    _redrawQueued = false;
+    if (_visible && !_dirty.isEmpty()) redraw();
   });
 }
 
 void Window::resizeSurface() {
   long width = pixelLength(_frame.size.width, _scale);
   long height = pixelLength(_frame.size.height, _scale);
-  if (_surface && cairo_image_surface_get_width(_surface) == width &&
-      cairo_image_surface_get_height(_surface) == height)
+  if (_surface && cairo_image_surface_get_width(_surface.get()) == width &&
+      cairo_image_surface_get_height(_surface.get()) == height)
     return;
-  if (_surface) cairo_surface_destroy(_surface);
-  _surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(width), int(height));
+  _surface.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(width), int(height)));
   _dirty = bounds();
 }
 
@@ -385,9 +363,9 @@ void Window::redraw() {
   resizeSurface();
   Rect dirty = _dirty.intersection(bounds());
   _dirty = Rect{};
-  if (dirty.isEmpty() || cairo_surface_status(_surface) != CAIRO_STATUS_SUCCESS) return;
-  long width = cairo_image_surface_get_width(_surface);
-  long height = cairo_image_surface_get_height(_surface);
+  if (dirty.isEmpty() || cairo_surface_status(_surface.get()) != CAIRO_STATUS_SUCCESS) return;
+  long width = cairo_image_surface_get_width(_surface.get());
+  long height = cairo_image_surface_get_height(_surface.get());
   PixelRect damage = dirty.pixelRect(_scale);
   long left = std::clamp(damage.x, 0L, width);
   long bottom = std::clamp(damage.y, 0L, height);
@@ -396,7 +374,8 @@ void Window::redraw() {
   if (right <= left || top <= bottom) return;
   damage = PixelRect{left, bottom, right - left, top - bottom};
 
-  cairo_t* cairo = cairo_create(_surface);
+  CairoContext owned(cairo_create(_surface.get()));
+  cairo_t* cairo = owned.get();
   // The damage in device space, whose rows count from the top.
   cairo_rectangle(cairo, double(left), double(height - top), double(right - left),
                   double(top - bottom));
@@ -416,18 +395,18 @@ void Window::redraw() {
     View* content = _contentView;
     content->displayRect(content->convertRectFromView(dirty, nullptr), context, false);
   }
-  cairo_destroy(cairo);
-  cairo_surface_flush(_surface);
-  if (_backend) _backend->present(_surface, damage);
+  owned.reset();
+  cairo_surface_flush(_surface.get());
+  if (_backend) _backend->present(_surface.get(), damage);
 }
 
-void Window::presentAll() {
+void Window::presentFrame() {
   if (!_dirty.isEmpty() || !_surface) {
     _dirty = bounds();
     redraw();
     return;
   }
-  if (_backend) _backend->present(_surface, Rect{{0, 0}, _frame.size}.pixelRect(_scale));
+  if (_backend) _backend->present(_surface.get(), Rect{{0, 0}, _frame.size}.pixelRect(_scale));
 }
 
 void Window::backendExpose(Rect rect) {
@@ -435,69 +414,25 @@ void Window::backendExpose(Rect rect) {
   markDirty(rect);
 }
 
-// Snapshots
+// Animations
+
+AnimatedWindow::Value Window::animatedValue(Property property) const {
+  if (property == Property::Frame) return valueOf(_frame);
+  return {_alpha, 0, 0, 0};
+}
+
+void Window::setAnimatedValue(Property property, const Value& value) {
+  if (property == Property::Frame) {
+    applyFrame(Rect::make(value[0], value[1], value[2], value[3]));
+  } else {
+    applyAlpha(value[0]);
+  }
+}
 
 void Window::cameToRest() {
-  if (_visible) writeSnapshot();
-}
-
-namespace {
-
-// The text of every shown text field of `view` and its subviews, one field a line, back to front.
-void collectShownText(const View& view, std::string& text) {
-  if (view.isHidden()) return;
-  if (const auto* field = dynamic_cast<const TextField*>(&view)) {
-    text += field->stringValue();
-    text += '\n';
-  }
-  for (const View* subview : view.subviews()) collectShownText(*subview, text);
-}
-
-}  // namespace
-
-void Window::writeSnapshot() {
-  const char* folder = std::getenv("PLATFORM_SNAPSHOT_DIR");
-  if (!folder || !*folder) return;
+  if (!_visible || !Snapshot::enabled()) return;
   if (!_dirty.isEmpty() || !_surface) redraw();
-  if (!_surface) return;
-  static bool s_failureLogged = false;
-  int number = ++s_snapshotCount;
-  std::string path = std::string(folder) + "/" + std::to_string(number) + ".png";
-  std::string partial = std::string(folder) + "/." + std::to_string(number) + ".png.partial";
-
-  // The text goes first, so that it is there once the picture is.
-  std::string text;
-  if (_contentView) collectShownText(*_contentView, text);
-  std::string textPath = std::string(folder) + "/" + std::to_string(number) + ".txt";
-  bool textWritten = foundation::writeFileAtomically(textPath, text).ok();
-
-  int width = cairo_image_surface_get_width(_surface);
-  int height = cairo_image_surface_get_height(_surface);
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-  cairo_t* cairo = cairo_create(image);
-  cairo_set_source_surface(cairo, _surface, 0, 0);
-  cairo_paint_with_alpha(cairo, _alpha);
-  cairo_destroy(cairo);
-  // Written aside and renamed, so that a reader never sees half a file.
-  cairo_status_t status = cairo_surface_write_to_png(image, partial.c_str());
-  cairo_surface_destroy(image);
-  std::string reason;
-  if (!textWritten) {
-    reason = "its text could not be written";
-  } else if (status != CAIRO_STATUS_SUCCESS) {
-    reason = cairo_status_to_string(status);
-  } else if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    reason = "it could not be renamed into place";
-  }
-  if (reason.empty()) return;
-  std::remove(partial.c_str());
-  if (!s_failureLogged) {
-    s_failureLogged = true;
-    foundation::NSLog(
-        "appkit: unable to write the window snapshot %s (%s); further failures are "
-        "not logged",
-        path.c_str(), reason.c_str());
-  }
+  if (_surface) Snapshot::write(_surface.get(), _alpha, _contentView);
 }
 
 // Events
@@ -508,26 +443,26 @@ void Window::sendEvent(const Event& event) {
   bool inside = bounds().contains(location);
   switch (event.type) {
     case EventType::MouseEntered:
-      pointerMoved(location, true);
+      _pointer.moved(location, true);
       break;
     case EventType::MouseExited:
-      pointerMoved(location, false);
+      _pointer.moved(location, false);
       break;
     case EventType::MouseMoved:
-      pointerMoved(location, inside);
+      _pointer.moved(location, inside);
       break;
     case EventType::LeftMouseDown: {
-      pointerMoved(location, inside);
+      _pointer.moved(location, inside);
       _pressedView = _contentView ? _contentView->hitTest(location) : nullptr;
       if (_pressedView) _pressedView->mouseDown(event);
       break;
     }
     case EventType::LeftMouseDragged:
-      pointerMoved(location, inside);
+      _pointer.moved(location, inside);
       if (_pressedView) _pressedView->mouseDragged(event);
       break;
     case EventType::LeftMouseUp: {
-      pointerMoved(location, inside);
+      _pointer.moved(location, inside);
       View* pressed = _pressedView;
       _pressedView = nullptr;
       if (pressed) pressed->mouseUp(event);
@@ -538,104 +473,16 @@ void Window::sendEvent(const Event& event) {
 
 void Window::backendMouseEvent(const Event& event) { sendEvent(event); }
 
-void Window::pointerMoved(Point location, bool inside) {
-  bool wasInside = _pointerInside;
-  _pointerLocation = location;
-  _pointerInside = inside;
-  if (inside && !wasInside) claimCursor();
-  updateTracking();
-  if (!inside && wasInside && !_pointerInside) releaseCursor();
-}
-
 void Window::viewTrackingAreasChanged() {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (_trackingQueued || (!_pointerInside && _hovered.empty())) return;
-  _trackingQueued = true;
-  std::weak_ptr<Window*> self = _self;
-  RunLoop::main().queue().async([self] {
-    auto alive = self.lock();
-    if (!alive) return;
-    (*alive)->_trackingQueued = false;
-    (*alive)->updateTracking();
-  });
-}
-
-void Window::collectHovered(View& view, Rect clip, std::vector<Hover>& hovered) const {
-  if (view.isHidden()) return;
-  Rect visible = view.convertRectToView(view.bounds(), nullptr).intersection(clip);
-  if (visible.isEmpty()) return;
-  for (const TrackingArea& area : view.trackingAreas()) {
-    Rect rect = view.convertRectToView(view.trackingRect(area), nullptr).intersection(visible);
-    if (rect.contains(_pointerLocation)) hovered.push_back(Hover{&view, area.id});
-  }
-  for (View* subview : view.subviews()) collectHovered(*subview, visible, hovered);
-}
-
-void Window::updateTracking() {
-  if (_deliveringTracking) {
-    // A handler moved the pointer: the round under way starts again once it is delivered.
-    _trackingAgain = true;
-    return;
-  }
-  _deliveringTracking = true;
-  for (int round = 0; round < kMaxTrackingRounds; ++round) {
-    _trackingAgain = false;
-    std::vector<Hover> now;
-    if (_pointerInside && _contentView) collectHovered(*_contentView, bounds(), now);
-    for (const Hover& hover : _hovered) {
-      if (std::find(now.begin(), now.end(), hover) == now.end())
-        _trackingEvents.emplace_back(hover, EventType::MouseExited);
-    }
-    for (const Hover& hover : now) {
-      if (std::find(_hovered.begin(), _hovered.end(), hover) == _hovered.end())
-        _trackingEvents.emplace_back(hover, EventType::MouseEntered);
-    }
-    _hovered = std::move(now);
-    while (!_trackingEvents.empty()) {
-      auto [hover, type] = _trackingEvents.front();
-      _trackingEvents.erase(_trackingEvents.begin());
-      // The owner is looked up now: an area removed meanwhile is not told anything.
-      TrackingAreaOwner* owner = nullptr;
-      for (const TrackingArea& area : hover.view->trackingAreas()) {
-        if (area.id == hover.areaId) owner = area.owner;
-      }
-      if (!owner) continue;
-      Event event;
-      event.type = type;
-      event.locationInWindow = _pointerLocation;
-      event.trackingAreaId = hover.areaId;
-      if (type == EventType::MouseEntered) {
-        owner->mouseEntered(event);
-      } else {
-        owner->mouseExited(event);
-      }
-    }
-    if (!_trackingAgain) break;
-  }
-  _deliveringTracking = false;
+  _pointer.areasChanged();
 }
 
 void Window::viewWillLeaveHost(View& view) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (&view == _contentView) _contentView = nullptr;
   if (&view == _pressedView) _pressedView = nullptr;
-  std::erase_if(_hovered, [&](const Hover& hover) { return hover.view == &view; });
-  std::erase_if(_trackingEvents, [&](const auto& entry) { return entry.first.view == &view; });
-  if (!_hovered.empty() || _pointerInside) viewTrackingAreasChanged();
-}
-
-void Window::claimCursor() {
-  s_cursorWindow = this;
-  Cursor::setPresenter([](Cursor::Kind kind) {
-    if (s_cursorWindow && s_cursorWindow->_backend) s_cursorWindow->_backend->setCursor(kind);
-  });
-  if (_backend) _backend->setCursor(Cursor::currentKind());
-}
-
-void Window::releaseCursor() {
-  if (s_cursorWindow != this) return;
-  s_cursorWindow = nullptr;
-  Cursor::setPresenter(nullptr);
+  _pointer.forget(view);
 }
 
 // Layout classes
@@ -659,12 +506,6 @@ std::optional<double> unitIntervalValue(const foundation::PlistValue& value) {
 }  // namespace
 
 void Window::registerLayoutClasses(ClassRegistry& registry) {
-  registry.registerClass(ClassBuilder<View>("NSView")
-                             .property("frame", layoutRect, &View::setFrame)
-                             .property("hidden", layoutBool, &View::setHidden)
-                             .outletCollection("subviews", &View::addSubview)
-                             .build());
-
   ClassDescription window =
       ClassBuilder<Window>("NSWindow")
           .property("frame",

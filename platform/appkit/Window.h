@@ -4,13 +4,15 @@
 #include <memory>
 #include <vector>
 
+#include "appkit/AnimatedWindow.h"
 #include "appkit/Color.h"
 #include "appkit/Geometry.h"
+#include "appkit/GraphicsHandles.h"
+#include "appkit/PointerTracker.h"
 #include "appkit/Responder.h"
 #include "appkit/View.h"
 #include "appkit/WindowBackend.h"
-
-typedef struct _cairo_surface cairo_surface_t;
+#include "foundation/Lifetime.h"
 
 namespace appkit {
 
@@ -26,8 +28,9 @@ class WindowAnimator {
 
  private:
   friend class Window;
-  explicit WindowAnimator(Window& window) : _window(window) {}
+  WindowAnimator(Window& window, AnimatedWindow& animated) : _window(window), _animated(animated) {}
   Window& _window;
+  AnimatedWindow& _animated;
 };
 
 // A borderless window of the window backend showing one view hierarchy, its content view.
@@ -41,21 +44,18 @@ class WindowAnimator {
 //
 // Events: a press goes to the deepest view under the pointer (mouseDown, which passes up the
 // responder chain by default); drags and the release go to the view that took the press, wherever
-// the pointer is. Pointer motion sends mouseEntered/mouseExited to the owners of the tracking
-// areas the pointer crosses, with the area's id in the event; so do areas that appear or vanish
-// under a still pointer (on the next pass) and the pointer's leaving the window. While the pointer
-// is over the window, Cursor::set() shows its cursor through this window.
+// the pointer is. Pointer motion, tracking areas and the cursor: see PointerTracker.
 //
-// Snapshots: when the environment's PLATFORM_SNAPSHOT_DIR names a folder, the window writes what
-// it shows (its pixels with its alpha applied, RGBA, device pixels) to <folder>/<n>.png, n
-// counting 1, 2, … for the whole process, each time it comes to rest: on the pass after
-// the window came on the screen when no animation of it runs, and after the last frame of an
-// animation group that changed it (before the group's completion). Beside each picture, <n>.txt
-// holds the text of the window's shown text fields at that moment, one field a line, back to front.
+// Snapshots: the window leaves a Snapshot of what it shows each time it comes to rest: on the
+// pass after the window came on the screen when no animation of it runs, and after the last frame
+// of an animation group that changed it (before the group's completion).
 //
 // Ownership: the content view is not owned (a layout or the caller owns it); a view that leaves
 // the window, destroyed or removed, is forgotten at once. Main thread only.
-class Window : public Responder, public ViewHost, private BackendWindowClient {
+class Window : public Responder,
+               public ViewHost,
+               private BackendWindowClient,
+               private AnimatedWindow {
  public:
   // Stacking levels: a window stays above windows of lower levels.
   enum Level : int {
@@ -131,7 +131,7 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   // front or asking for the scale; null while no window can show.
   BackendWindow* backendWindow();
 
-  // Registers the layout classes "NSWindow" and "NSView" with `registry`.
+  // Registers the layout class "NSWindow" with `registry`.
   static void registerLayoutClasses(ClassRegistry& registry);
 
   // ViewHost
@@ -141,19 +141,18 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void viewWillLeaveHost(View& view) override;
 
  private:
-  friend class WindowAnimations;
-  struct Hover {
-    View* view;
-    int areaId;
-    bool operator==(const Hover&) const = default;
-  };
-
   // BackendWindowClient
   void backendMouseEvent(const Event& event) override;
   void backendExpose(Rect rect) override;
   void backendOnScreenChanged(bool onScreen) override;
   void backendScaleChanged(double scale, Rect frame) override;
   void runOnScreenBlocks();
+
+  // AnimatedWindow
+  Value animatedValue(Property property) const override;
+  void setAnimatedValue(Property property, const Value& value) override;
+  void presentFrame() override;
+  void cameToRest() override;
 
   Rect bounds() const { return Rect{{0, 0}, _frame.size}; }
   BackendWindow* realizedBackend();
@@ -163,14 +162,6 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   void markDirty(Rect rect);
   void scheduleRedraw();
   void redraw();
-  void presentAll();
-  void cameToRest();
-  void writeSnapshot();
-  void pointerMoved(Point location, bool inside);
-  void updateTracking();
-  void collectHovered(View& view, Rect clip, std::vector<Hover>& hovered) const;
-  void claimCursor();
-  void releaseCursor();
 
   Rect _frame;
   int _level = NormalWindowLevel;
@@ -184,22 +175,15 @@ class Window : public Responder, public ViewHost, private BackendWindowClient {
   double _scale = 1;
   View* _contentView = nullptr;
   std::unique_ptr<BackendWindow> _backend;
-  cairo_surface_t* _surface = nullptr;
+  CairoSurface _surface;
 
   Rect _dirty;
   bool _redrawQueued = false;
-  bool _trackingQueued = false;
-  // Queued blocks hold a weak reference and do nothing once the window is gone.
-  std::shared_ptr<Window*> _self;
+  // Queued blocks watch it and do nothing once the window is gone.
+  foundation::Lifetime _lifetime;
 
   View* _pressedView = nullptr;
-  bool _pointerInside = false;
-  Point _pointerLocation;
-  std::vector<Hover> _hovered;
-  // Entered/exited events being delivered; a view leaving the window is struck from it.
-  std::vector<std::pair<Hover, EventType>> _trackingEvents;
-  bool _deliveringTracking = false;
-  bool _trackingAgain = false;
+  PointerTracker _pointer{*this};
 };
 
 }  // namespace appkit

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -19,9 +18,8 @@
 #include "Bundle.h"
 #include "FileDescriptor.h"
 #include "Paths.h"
+#include "ProcessStart.h"
 #include "ShellCommandWords.h"
-
-extern char** environ;
 
 namespace foundation {
 namespace {
@@ -37,23 +35,6 @@ bool isExecutableFile(const std::string& path) {
 bool isDirectory(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The process's environment with PATH replaced by commandSearchPath().
-std::vector<std::string> commandEnvironment() {
-  std::vector<std::string> environment;
-  for (char** entry = environ; entry && *entry; ++entry) {
-    if (std::strncmp(*entry, "PATH=", 5) != 0) environment.emplace_back(*entry);
-  }
-  environment.push_back("PATH=" + commandSearchPath());
-  return environment;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& words) {
-  std::vector<char*> pointers;
-  for (std::string& word : words) pointers.push_back(word.data());
-  pointers.push_back(nullptr);
-  return pointers;
 }
 
 bool isPlainShellCharacter(char c) {
@@ -165,21 +146,14 @@ std::string withToolPathsMapped(const std::string& command) {
 }
 
 int runShellCommand(const std::string& command) {
-  std::string script = withToolPathsMapped(command);
-  std::vector<std::string> environment = commandEnvironment();
-  std::vector<char*> envp = pointersTo(environment);
-
-  const char* argv[] = {"sh", "-c", script.c_str(), nullptr};
-  pid_t child = 0;
-  if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, const_cast<char* const*>(argv),
-                  envp.data()) != 0) {
-    return -1;
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return status;
+  ProcessOptions options;
+  options.executable = "/bin/sh";
+  options.arguments = {"sh", "-c", withToolPathsMapped(command)};
+  options.environment = {{"PATH", commandSearchPath()}};
+  Result<pid_t> child = startProcess(options);
+  if (!child) return -1;
+  Result<int> status = waitForProcess(child.value());
+  return status ? status.value() : -1;
 }
 
 CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
@@ -190,23 +164,16 @@ CapturedOutput runCapturingOutput(const std::vector<std::string>& arguments) {
   FileDescriptor outRead(outPipe[0]), outWrite(outPipe[1]);
   if (::pipe2(errPipe, O_CLOEXEC) != 0) return output;
   FileDescriptor errRead(errPipe[0]), errWrite(errPipe[1]);
-  std::vector<std::string> words = arguments;
-  std::vector<char*> argv = pointersTo(words);
-  std::vector<std::string> environment = commandEnvironment();
-  std::vector<char*> envp = pointersTo(environment);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outWrite.get(), STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errWrite.get(), STDERR_FILENO);
-  pid_t child = 0;
-  int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  ProcessOptions options;
+  options.arguments = arguments;
+  options.environment = {{"PATH", commandSearchPath()}};
+  options.streams = {ProcessOptions::kNullDevice, outWrite.get(), errWrite.get()};
+  Result<pid_t> started = startProcess(options);
   // Only the child keeps the write ends, so the pipes reach end of file when it is done.
   outWrite.reset();
   errWrite.reset();
-  if (spawned != 0) return output;
+  if (!started) return output;
+  pid_t child = started.value();
 
   // Reads both pipes until the child has ended; its exit is seen through a pidfd where the kernel
   // has them, else by looking every 50 ms.

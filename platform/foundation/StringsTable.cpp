@@ -7,71 +7,17 @@
 
 #include "PropertyList.h"
 #include "RegularFile.h"
+#include "Utf8.h"
 
 namespace foundation {
 namespace {
 
 constexpr char32_t kReplacementCharacter = 0xFFFD;
 
-void appendUtf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
 bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 char32_t combineSurrogates(char32_t high, char32_t low) {
   return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(std::string_view text) {
-  size_t i = 0;
-  const size_t n = text.size();
-  while (i < n) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t length;
-    char32_t code;
-    if (byte >= 0xC2 && byte <= 0xDF) {
-      length = 2;
-      code = byte & 0x1F;
-    } else if (byte >= 0xE0 && byte <= 0xEF) {
-      length = 3;
-      code = byte & 0x0F;
-    } else if (byte >= 0xF0 && byte <= 0xF4) {
-      length = 4;
-      code = byte & 0x07;
-    } else {
-      return false;
-    }
-    if (n - i < length) return false;
-    for (size_t k = 1; k < length; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000)) return false;
-    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
 }
 
 // UTF-16 (after its byte-order mark) to UTF-8; nullopt for an odd length or an unpaired surrogate.

@@ -1,8 +1,6 @@
 #include "JobProcess.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "foundation/DirectoryStream.h"
+#include "foundation/ProcessStart.h"
 
 namespace launchd {
 namespace {
@@ -41,14 +40,6 @@ bool groupHasLiveMembers(pid_t group) {
     }
   }
   return false;
-}
-
-void closeDescriptorsFrom(int first) {
-  if (::syscall(SYS_close_range, first, ~0U, 0) == 0) return;
-  long limit = ::sysconf(_SC_OPEN_MAX);
-  for (long fd = first; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd) {
-    ::close(static_cast<int>(fd));
-  }
 }
 
 }  // namespace
@@ -109,15 +100,17 @@ void stopJobInBackground(const JobProcess& job, int graceSeconds) {
   signalJob(job, SIGTERM);
   signalJob(job, SIGCONT);
   if (!isAlive(job)) return;
-  pid_t watchdog = ::fork();
-  if (watchdog != 0) return;  // the caller goes on; a failed fork leaves SIGTERM alone to act
-  // The watchdog holds nothing of the caller's: not its lock, not its output pipes.
-  ::setsid();
-  int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  for (int fd = 0; fd <= 2; ++fd) ::dup2(null, fd);
-  closeDescriptorsFrom(3);
-  if (!waitUntilGone(job, std::chrono::seconds(graceSeconds))) signalJob(job, SIGKILL);
-  ::_exit(0);
+  // The watchdog holds nothing of the caller's: not its lock, not its output pipes. The caller
+  // goes on at once; a failed fork leaves SIGTERM alone to act.
+  foundation::ProcessOptions options;
+  options.streams = {foundation::ProcessOptions::kNullDevice,
+                     foundation::ProcessOptions::kNullDevice,
+                     foundation::ProcessOptions::kNullDevice};
+  options.newSession = true;
+  options.closeOtherDescriptors = true;
+  (void)foundation::forkProcess(options, [&] {
+    if (!waitUntilGone(job, std::chrono::seconds(graceSeconds))) signalJob(job, SIGKILL);
+  });
 }
 
 }  // namespace launchd

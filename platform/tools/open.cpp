@@ -16,7 +16,6 @@
 // answer is awaited) a file xdg-open could not open.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,8 +30,7 @@
 
 #include "foundation/Bundle.h"
 #include "foundation/Paths.h"
-
-extern char** environ;
+#include "foundation/ProcessStart.h"
 
 namespace {
 
@@ -103,36 +101,27 @@ void remember(pid_t pid) {
 // Starts argv; with `detach` in a new session with every standard stream on /dev/null.
 // Answers the pid, or -1 after printing why not.
 pid_t start(const std::vector<std::string>& command, bool detach, const sigset_t& childMask) {
-  std::vector<char*> argv;
-  for (const std::string& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  foundation::ProcessOptions options;
+  options.arguments = command;
+  options.streams[STDIN_FILENO] = foundation::ProcessOptions::kNullDevice;
   if (detach) {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    options.streams[STDOUT_FILENO] = foundation::ProcessOptions::kNullDevice;
+    options.streams[STDERR_FILENO] = foundation::ProcessOptions::kNullDevice;
   }
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
+  options.closeOtherDescriptors = true;
   sigset_t defaults;
   sigemptyset(&defaults);
   for (int signal : kForwarded) sigaddset(&defaults, signal);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setsigmask(&attributes, &childMask);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK |
-                                            (detach ? POSIX_SPAWN_SETSID : 0));
-  pid_t pid = -1;
-  int failed = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) {
-    std::fprintf(stderr, "open: cannot run %s: %s\n", argv[0], std::strerror(failed));
+  options.defaultSignals = defaults;
+  options.signalMask = childMask;
+  options.newSession = detach;
+  foundation::Result<pid_t> pid = foundation::startProcess(options);
+  if (!pid) {
+    std::fprintf(stderr, "open: cannot run %s: %s\n", command.front().c_str(),
+                 std::strerror(pid.error().code));
     return -1;
   }
-  return pid;
+  return pid.value();
 }
 
 // A name that stays inside its folder.
@@ -216,9 +205,8 @@ int main(int argc, char** argv) {
   if (!options->wait) return status;
 
   for (const auto& [pid, document] : children) {
-    int childStatus = 0;
-    while (::waitpid(pid, &childStatus, 0) < 0 && errno == EINTR) {
-    }
+    foundation::Result<int> ended = foundation::waitForProcess(pid);
+    int childStatus = ended ? ended.value() : 0;
     bool failed = !WIFEXITED(childStatus) || WEXITSTATUS(childStatus) != 0;
     if (!document.empty() && failed) {
       std::fprintf(stderr, "open: xdg-open could not open %s\n", document.c_str());

@@ -10,7 +10,6 @@
 // be taken or written, or a usage error.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,9 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
+#include "appkit/GraphicsHandles.h"
 #include "foundation/PropertyList.h"
 
 namespace {
@@ -61,9 +60,8 @@ struct Channel {
 // Writes the image to `path` through a temporary file of a fresh name beside it; false after saying
 // why.
 bool savePng(XImage& image, const std::string& path) {
-  std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> surface(
-      cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height),
-      cairo_surface_destroy);
+  appkit::CairoSurface surface(
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, image.width, image.height));
   if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
     std::fprintf(stderr, "screencapture: cannot make a %dx%d image\n", image.width, image.height);
     return false;

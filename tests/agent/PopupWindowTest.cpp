@@ -9,7 +9,6 @@
 #include "AppDelegate.h"
 #include "ProductLogManager.h"
 #include "ServiceConfig.h"
-#include "UsageLogLib/ExportObj.h"
 #include "appkit/Button.h"
 #include "appkit/Layout.h"
 #include "appkit/RunLoop.h"
@@ -18,6 +17,7 @@
 #include "foundation/Clock.h"
 #include "foundation/PropertyList.h"
 #include "foundation/UserDefaults.h"
+#include "support/RecordingExportObj.h"
 #include "support/TestHome.h"
 
 namespace {
@@ -26,37 +26,6 @@ using appkit::EventType;
 using appkit::Rect;
 using testing_support::readFile;
 using testing_support::writeFile;
-
-// Records the codes of the usage events the manager hands over.
-class RecordingExportObj final : public ExportObj {
- public:
-  int32_t SendLogMessage(int32_t code, int32_t, const char*, int32_t, int32_t, int32_t, const char*,
-                         const char*, int32_t, int32_t) override {
-    std::lock_guard<std::mutex> guard(_mutex);
-    _codes.push_back(code);
-    return 0;
-  }
-  int32_t QueryStatus(int64_t* ready, int64_t* accepting) override {
-    if (ready) *ready = 1;
-    if (accepting) *accepting = 1;
-    return 0;
-  }
-  int32_t GetVersion() override { return 0; }
-  int32_t GetSpoolDirectory(char*, uint32_t) override { return 0; }
-  int64_t CountLogMessages() override { return 0; }
-  int64_t CountReportLogs() override { return 0; }
-  int32_t Flush() override { return 0; }
-  int32_t SendReportLog(int32_t, const char*, const char*, const char*) override { return 0; }
-
-  std::vector<int32_t> take() {
-    std::lock_guard<std::mutex> guard(_mutex);
-    return std::exchange(_codes, {});
-  }
-
- private:
-  std::mutex _mutex;
-  std::vector<int32_t> _codes;
-};
 
 // The application's own window layout, loaded off-screen on a 1440×900 screen with a manual clock;
 // usage events go to a recording export object.
@@ -70,7 +39,7 @@ class PopupWindowTest : public testing_support::HomeTest {
     _previous = ProductLogManager::setLibrariesForTesting({&_events});
     // The first send's wait for the library moves the clock: over before anything is timed.
     KVLogManager->syncSendLog(0);
-    _events.take();
+    _events.takeCodes();
   }
   void TearDown() override {
     _layout.reset();
@@ -109,7 +78,7 @@ class PopupWindowTest : public testing_support::HomeTest {
   // The events sent so far, once every queued send is over.
   std::vector<int32_t> events() {
     ProductLogManager::setLibrariesForTesting({&_events});
-    return _events.take();
+    return _events.takeCodes();
   }
   void click(Rect inWindow) {
     auto& headless = dynamic_cast<appkit::HeadlessWindow&>(*window->backendWindow());
@@ -127,7 +96,7 @@ class PopupWindowTest : public testing_support::HomeTest {
 
  private:
   appkit::HeadlessBackend* _backend = nullptr;
-  RecordingExportObj _events;
+  testing_support::RecordingExportObj _events;
   ProductLogManager::Libraries _previous;
   std::unique_ptr<appkit::Layout> _layout;
 };

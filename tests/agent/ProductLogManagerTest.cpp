@@ -20,6 +20,7 @@
 #include "UsageLogLib/UsageLogLib.h"
 #include "fileUpload/FileUpload.h"
 #include "foundation/Clock.h"
+#include "support/RecordingExportObj.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
 #include "support/TestSync.h"
@@ -32,6 +33,7 @@ using testing_support::Counter;
 using testing_support::Gate;
 using testing_support::HomeTest;
 using testing_support::readFile;
+using testing_support::RecordingExportObj;
 using testing_support::writeFile;
 
 // The singleton guarantee holds at compile time: no other instance can be made, copied or freed.
@@ -40,111 +42,7 @@ static_assert(!std::is_copy_constructible_v<ProductLogManager>);
 static_assert(!std::is_copy_assignable_v<ProductLogManager>);
 static_assert(!std::is_destructible_v<ProductLogManager>);
 
-struct SentEvent {
-  int32_t code, operationRes;
-  std::string resultData;
-  int32_t productID, languageID, siteID;
-  std::string productVersion, regEmail;
-  int32_t activeID, versionID;
-  bool nullText;
-  double uptime;
-  std::thread::id thread;
-};
-
-// Records every call the manager makes; hooks let a test hold a call until it says so.
-class FakeExportObj final : public ExportObj {
- public:
-  ~FakeExportObj() override = default;
-
-  int32_t SendLogMessage(int32_t code, int32_t operationRes, const char* resultData,
-                         int32_t productID, int32_t languageID, int32_t siteID,
-                         const char* productVersion, const char* regEmail, int32_t activeID,
-                         int32_t versionID) override {
-    std::function<void(int32_t)> hook;
-    {
-      std::lock_guard<std::mutex> guard(mutex);
-      usedAfterDestroy |= destroyed;
-      overlapped |= inFlight++ > 0;
-      events.push_back({code, operationRes, resultData ? resultData : "", productID, languageID,
-                        siteID, productVersion ? productVersion : "", regEmail ? regEmail : "",
-                        activeID, versionID, !resultData || !productVersion || !regEmail,
-                        foundation::Clock::current().uptime(), std::this_thread::get_id()});
-      hook = onSend;
-    }
-    entered.increment();
-    if (hook) hook(code);
-    {
-      std::lock_guard<std::mutex> guard(mutex);
-      --inFlight;
-      returned.push_back(code);
-    }
-    finished.increment();
-    return status;
-  }
-
-  int32_t QueryStatus(int64_t* ready, int64_t* accepting) override {
-    std::function<void()> hook;
-    {
-      std::lock_guard<std::mutex> guard(mutex);
-      usedAfterDestroy |= destroyed;
-      queries.push_back({*ready, *accepting});
-      if (readyOnCall != 0 && static_cast<int>(queries.size()) >= readyOnCall) {
-        *(setsFirst ? ready : accepting) = 1;
-      }
-      hook = onQuery;
-    }
-    queried.increment();
-    if (hook) hook();
-    return 0;
-  }
-
-  int32_t GetVersion() override { return 0; }
-  int32_t GetSpoolDirectory(char*, uint32_t) override { return 0; }
-  int64_t CountLogMessages() override { return 0; }
-  int64_t CountReportLogs() override { return 0; }
-  int32_t Flush() override { return 0; }
-
-  int32_t SendReportLog(int32_t productID, const char* reportLog, const char* content,
-                        const char* uploadID) override {
-    std::lock_guard<std::mutex> guard(mutex);
-    usedAfterDestroy |= destroyed;
-    reports.push_back(
-        {productID, reportLog ? reportLog : "<null>", content ? content : "<null>", uploadID});
-    return reportStatus;
-  }
-
-  struct Report {
-    int32_t productID;
-    std::string reportLog, content;
-    const char* uploadID;
-  };
-
-  std::vector<SentEvent> sent() {
-    std::lock_guard<std::mutex> guard(mutex);
-    return events;
-  }
-  std::vector<std::pair<int64_t, int64_t>> queryValues() {
-    std::lock_guard<std::mutex> guard(mutex);
-    return queries;
-  }
-
-  std::mutex mutex;
-  std::vector<SentEvent> events;
-  std::vector<int32_t> returned;
-  std::vector<std::pair<int64_t, int64_t>> queries;
-  std::vector<Report> reports;
-  std::function<void(int32_t)> onSend;
-  std::function<void()> onQuery;
-  int readyOnCall = 1;     // the QueryStatus call that sets a value; 0: none does
-  bool setsFirst = false;  // which of the two values it sets
-  int32_t status = 0;
-  int32_t reportStatus = 0;
-  int inFlight = 0;
-  bool overlapped = false;
-  bool destroyed = false;
-  bool usedAfterDestroy = false;
-  Counter entered, finished, queried;
-};
+using SentEvent = RecordingExportObj::SentEvent;
 
 // What the fake upload functions saw and are to do.
 struct FakeUpload {
@@ -161,7 +59,7 @@ std::vector<ExportObj*> g_destroyed;
 bool g_destroyedWhileInFlight = false;
 
 void destroyFake(ExportObj* obj) {
-  auto* fake = static_cast<FakeExportObj*>(obj);
+  auto* fake = static_cast<RecordingExportObj*>(obj);
   std::lock_guard<std::mutex> guard(fake->mutex);
   g_destroyed.push_back(obj);
   g_destroyedWhileInFlight |= fake->inFlight > 0;
@@ -250,7 +148,7 @@ class ProductLogManagerTest : public HomeTest {
 
   ManualClock clock;
   foundation::ScopedClock scopedClock{clock};
-  FakeExportObj fake;
+  RecordingExportObj fake;
   ProductLogManager* manager = KVLogManager;
   ProductLogManager::Libraries previous;
 };

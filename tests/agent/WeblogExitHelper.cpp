@@ -1,6 +1,6 @@
 // Child process for the exit tests: queues statistics sends and exits while the first one is in
 // the readiness wait. Mode "real" uses the bundle's libraries (writing into $HOME's spool); mode
-// "fake" installs an export object that reports every call, and any call after its release.
+// "fake" installs an export object that reports every send, and any call after its release.
 #include <unistd.h>
 
 #include <atomic>
@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "UsageLogLib/ExportObj.h"
 #include "fileUpload/FileUpload.h"
+#include "support/RecordingExportObj.h"
 #include "webLog/ProductLogManager.h"
 
 namespace {
@@ -31,38 +31,14 @@ void checkAlive(const char* operation) {
   }
 }
 
-class ReportingExportObj final : public ExportObj {
- public:
-  int32_t SendLogMessage(int32_t code, int32_t, const char*, int32_t, int32_t, int32_t, const char*,
-                         const char*, int32_t, int32_t) override {
-    checkAlive("SendLogMessage");
-    say("send " + std::to_string(code));
-    return 0;
-  }
-  int32_t QueryStatus(int64_t*, int64_t*) override {
-    checkAlive("QueryStatus");
-    g_queried = true;
-    return 0;  // never ready: the wait runs its full course
-  }
-  int32_t GetVersion() override { return 0; }
-  int32_t GetSpoolDirectory(char*, uint32_t) override { return 0; }
-  int64_t CountLogMessages() override { return 0; }
-  int64_t CountReportLogs() override { return 0; }
-  int32_t Flush() override { return 0; }
-  int32_t SendReportLog(int32_t, const char*, const char*, const char*) override {
-    checkAlive("SendReportLog");
-    return 0;
-  }
-};
-
 // Reachable from globals, as the library's own object is.
-ReportingExportObj* g_fake = nullptr;
+testing_support::RecordingExportObj* g_fake = nullptr;
 ProductLogManager::Libraries g_library;
 
-void releaseFake(ExportObj* obj) {
+// The object stays, so that a call after its release is told, not undefined.
+void releaseFake(ExportObj*) {
   say("destroyed");
   g_released = true;
-  delete static_cast<ReportingExportObj*>(obj);
 }
 
 }  // namespace
@@ -76,7 +52,16 @@ int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
   bool viaExit = argc > 2 && std::strcmp(argv[2], "exit") == 0;
   if (mode == "fake") {
-    g_fake = new ReportingExportObj();
+    g_fake = new testing_support::RecordingExportObj();
+    g_fake->readyOnCall = 0;  // never ready: the wait runs its full course
+    g_fake->onSend = [](int32_t code) {
+      checkAlive("SendLogMessage");
+      say("send " + std::to_string(code));
+    };
+    g_fake->onQuery = [] {
+      checkAlive("QueryStatus");
+      g_queried = true;
+    };
     g_library = ProductLogManager::setLibrariesForTesting(
         {g_fake, &releaseFake, &FileReport, &UpdateServerAddr});
   } else if (mode != "real") {

@@ -1,4 +1,3 @@
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "appkit/GraphicsHandles.h"
 #include "foundation/PropertyList.h"
 #include "support/Deadline.h"
 #include "support/Subprocess.h"
@@ -136,9 +136,8 @@ TEST_F(AgentDisplay, TheAnswerOutlivesAnEndingDuringTheSlideOut) {
     auto agent = start("-debug1");
     // At rest, the pop-up's left edge is 360 pixels from the screen's right edge.
     ASSERT_TRUE(within(10, [&] {
-      cairo_surface_t* shot = display.screenshot();
-      bool resting = VirtualDisplay::rgbAt(shot, 1440 - 358, 90) != kDesktop;
-      cairo_surface_destroy(shot);
+      appkit::CairoSurface shot = display.screenshot();
+      bool resting = VirtualDisplay::rgbAt(shot.get(), 1440 - 358, 90) != kDesktop;
       return resting;
     })) << "no pop-up";
     ChildResult clicked = testing_support::runChild(

@@ -1,4 +1,3 @@
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,6 +9,7 @@
 #include <thread>
 
 #include "BundleRun.h"
+#include "appkit/GraphicsHandles.h"
 #include "support/Deadline.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
@@ -29,17 +29,16 @@ void PrintTo(const Mode& mode, std::ostream* out) { *out << mode.argument; }
 class PopupModes : public testing_support::HomeTest, public ::testing::WithParamInterface<Mode> {
  protected:
   // The first snapshot, once it is written whole; null after `seconds` without one.
-  static cairo_surface_t* awaitSnapshot(const std::string& path, double seconds) {
+  static appkit::CairoSurface awaitSnapshot(const std::string& path, double seconds) {
     Deadline deadline(seconds);
     while (!deadline.passed()) {
       if (std::filesystem::exists(path)) {
-        cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
-        if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) return image;
-        cairo_surface_destroy(image);
+        appkit::CairoSurface image(cairo_image_surface_create_from_png(path.c_str()));
+        if (cairo_surface_status(image.get()) == CAIRO_STATUS_SUCCESS) return image;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return nullptr;
+    return {};
   }
   // Whether the file comes to hold `text` within `seconds`.
   static bool awaitText(const std::string& path, const std::string& text, double seconds) {
@@ -74,8 +73,9 @@ TEST_P(PopupModes, ShowsThePopUpAtOnceAndReportsIt) {
                                     {.environment = {"PLATFORM_SNAPSHOT_DIR=" + snapshots}});
   ASSERT_GT(agent.pid(), 0);
 
-  cairo_surface_t* image = awaitSnapshot(snapshots + "/1.png", 10);
-  ASSERT_NE(image, nullptr) << "no snapshot after the slide-in";
+  appkit::CairoSurface snapshot = awaitSnapshot(snapshots + "/1.png", 10);
+  ASSERT_TRUE(snapshot) << "no snapshot after the slide-in";
+  cairo_surface_t* image = snapshot.get();
   EXPECT_EQ(cairo_image_surface_get_width(image), 360);
   EXPECT_EQ(cairo_image_surface_get_height(image), 180);
   // Rows count from the top. The panel is opaque and near white, its corners are cut away.
@@ -98,7 +98,6 @@ TEST_P(PopupModes, ShowsThePopUpAtOnceAndReportsIt) {
     }
   }
   EXPECT_GT(red, 20) << "no red words in the message";
-  cairo_surface_destroy(image);
 
   const std::string spool =
       sandbox.inHome("Library/Application Support/Mendkit/UsageLog/events.jsonl");

@@ -1,6 +1,5 @@
 #include "support/VirtualDisplay.h"
 
-#include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -158,17 +157,18 @@ void VirtualDisplay::setDesktopColor(std::uint32_t rgb) {
   XSync(_connection, False);
 }
 
-cairo_surface_t* VirtualDisplay::screenshot() const {
+appkit::CairoSurface VirtualDisplay::screenshot() const {
   return screenshot(0, 0, DisplayWidth(_connection, DefaultScreen(_connection)),
                     DisplayHeight(_connection, DefaultScreen(_connection)));
 }
 
-cairo_surface_t* VirtualDisplay::screenshot(int left, int top, int width, int height) const {
+appkit::CairoSurface VirtualDisplay::screenshot(int left, int top, int width, int height) const {
   Window root = DefaultRootWindow(_connection);
-  cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  appkit::CairoSurface owned(cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height));
+  cairo_surface_t* image = owned.get();
   XImage* shot = XGetImage(_connection, root, left, top, unsigned(width), unsigned(height),
                            AllPlanes, ZPixmap);
-  if (!shot) return image;
+  if (!shot) return owned;
   unsigned char* data = cairo_image_surface_get_data(image);
   int stride = cairo_image_surface_get_stride(image);
   for (int y = 0; y < height; ++y) {
@@ -177,7 +177,7 @@ cairo_surface_t* VirtualDisplay::screenshot(int left, int top, int width, int he
   }
   XDestroyImage(shot);
   cairo_surface_mark_dirty(image);
-  return image;
+  return owned;
 }
 
 std::uint32_t VirtualDisplay::rgbAt(cairo_surface_t* image, int x, int y) {
@@ -193,9 +193,8 @@ bool VirtualDisplay::awaitScreen(const std::function<bool(cairo_surface_t*)>& ho
                                  double seconds) const {
   return eventually(
       [&] {
-        cairo_surface_t* shot = screenshot();
-        bool held = holds(shot);
-        cairo_surface_destroy(shot);
+        appkit::CairoSurface shot = screenshot();
+        bool held = holds(shot.get());
         return held;
       },
       seconds);

@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "appkit/GraphicsHandles.h"
+
 typedef struct _XDisplay Display;
-typedef struct _cairo_surface cairo_surface_t;
 
 namespace testing_support {
 
@@ -50,14 +51,14 @@ class VirtualDisplay {
 
   // Paints the desktop (the root window) in the colour 0xRRGGBB.
   void setDesktopColor(std::uint32_t rgb);
-  // What the screen shows now, as a new RGB24 image surface that the caller destroys.
-  cairo_surface_t* screenshot() const;
+  // What the screen shows now, as a new RGB24 image surface.
+  appkit::CairoSurface screenshot() const;
   // Whether `holds` becomes true of a screenshot within `seconds` of real time.
   bool awaitScreen(const std::function<bool(cairo_surface_t*)>& holds, double seconds = 10) const;
   // A pixel of an RGB24 or ARGB32 image as 0xRRGGBB.
   static std::uint32_t rgbAt(cairo_surface_t* image, int x, int y);
   // What the screen shows in the rectangle given, as above.
-  cairo_surface_t* screenshot(int x, int y, int width, int height) const;
+  appkit::CairoSurface screenshot(int x, int y, int width, int height) const;
   // Ends the server at once, as when the session ends; the test's connection closes first, and
   // available() is false from then on.
   void killServer();

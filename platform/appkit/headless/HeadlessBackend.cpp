@@ -74,10 +74,7 @@ HeadlessWindow::HeadlessWindow(std::shared_ptr<Registry> registry, Rect frame, d
   _registry->windows.emplace(_serial, this);
 }
 
-HeadlessWindow::~HeadlessWindow() {
-  _registry->windows.erase(_serial);
-  if (_lastFrame) cairo_surface_destroy(_lastFrame);
-}
+HeadlessWindow::~HeadlessWindow() { _registry->windows.erase(_serial); }
 
 void HeadlessWindow::setFrame(Rect frame) {
   APPKIT_ASSERT_MAIN_THREAD();
@@ -119,34 +116,33 @@ void HeadlessWindow::present(cairo_surface_t* frame, PixelRect damage) {
   cairo_surface_flush(frame);
   int width = cairo_image_surface_get_width(frame);
   int height = cairo_image_surface_get_height(frame);
-  if (!_lastFrame || cairo_image_surface_get_width(_lastFrame) != width ||
-      cairo_image_surface_get_height(_lastFrame) != height) {
-    if (_lastFrame) cairo_surface_destroy(_lastFrame);
-    _lastFrame = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  if (!_lastFrame || cairo_image_surface_get_width(_lastFrame.get()) != width ||
+      cairo_image_surface_get_height(_lastFrame.get()) != height) {
+    _lastFrame.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
   }
   // Copies the whole frame: the windows are small, and a test sees exactly what was presented.
-  cairo_surface_flush(_lastFrame);
+  cairo_surface_flush(_lastFrame.get());
   const unsigned char* from = cairo_image_surface_get_data(frame);
-  unsigned char* to = cairo_image_surface_get_data(_lastFrame);
+  unsigned char* to = cairo_image_surface_get_data(_lastFrame.get());
   int fromStride = cairo_image_surface_get_stride(frame);
-  int toStride = cairo_image_surface_get_stride(_lastFrame);
+  int toStride = cairo_image_surface_get_stride(_lastFrame.get());
   if (from && to) {
     for (int row = 0; row < height; ++row) {
       std::memcpy(to + row * toStride, from + row * fromStride, std::size_t(width) * 4);
     }
   }
-  cairo_surface_mark_dirty(_lastFrame);
+  cairo_surface_mark_dirty(_lastFrame.get());
   ++_presentCount;
   _lastDamage = damage;
 }
 
 std::uint32_t HeadlessWindow::pixel(int x, int y) const {
   if (!_lastFrame) return 0;
-  int width = cairo_image_surface_get_width(_lastFrame);
-  int height = cairo_image_surface_get_height(_lastFrame);
+  int width = cairo_image_surface_get_width(_lastFrame.get());
+  int height = cairo_image_surface_get_height(_lastFrame.get());
   if (x < 0 || y < 0 || x >= width || y >= height) return 0;
-  const unsigned char* row =
-      cairo_image_surface_get_data(_lastFrame) + y * cairo_image_surface_get_stride(_lastFrame);
+  const unsigned char* row = cairo_image_surface_get_data(_lastFrame.get()) +
+                             y * cairo_image_surface_get_stride(_lastFrame.get());
   std::uint32_t value;
   std::memcpy(&value, row + x * 4, sizeof value);
   return value;

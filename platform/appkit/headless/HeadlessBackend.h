@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "appkit/GraphicsHandles.h"
 #include "appkit/WindowBackend.h"
 
 namespace appkit {
@@ -39,7 +40,7 @@ class HeadlessWindow final : public BackendWindow {
   PixelRect lastDamage() const { return _lastDamage; }
   // A copy of the last frame presented (an ARGB32 image surface owned by this window), or null
   // before the first.
-  cairo_surface_t* lastFrame() const { return _lastFrame; }
+  cairo_surface_t* lastFrame() const { return _lastFrame.get(); }
   // The last frame's pixel at column `x` and row `y` counted from the top, as premultiplied
   // 0xAARRGGBB; 0 outside the frame or before the first.
   std::uint32_t pixel(int x, int y) const;
@@ -61,7 +62,7 @@ class HeadlessWindow final : public BackendWindow {
   Cursor::Kind _cursor = Cursor::Kind::Arrow;
   int _presentCount = 0;
   PixelRect _lastDamage;
-  cairo_surface_t* _lastFrame = nullptr;
+  CairoSurface _lastFrame;
 };
 
 // The off-screen backend: windows that draw into memory only. The main screen is 1440×900 points

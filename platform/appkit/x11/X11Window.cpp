@@ -48,8 +48,9 @@ X11Window::X11Window(std::shared_ptr<X11Connection> connection, Rect frame, doub
 
 X11Window::~X11Window() {
   APPKIT_ASSERT_MAIN_THREAD();
-  if (_surface) cairo_surface_destroy(_surface);
-  if (_lastFrame) cairo_surface_destroy(_lastFrame);
+  // Before the window they draw to goes.
+  _surface.reset();
+  _lastFrame.reset();
   if (_wanted) _connection->windowWanted(-1);
   if (!_window) return;
   _connection->removeWindow(_window);
@@ -103,11 +104,11 @@ void X11Window::build() {
 
   ::Window previous = _window;
   bool wasMapped = _mapped;
-  if (_surface) cairo_surface_destroy(_surface);
+  _surface.reset();
   _window = window;
   _argb = argb;
-  _surface =
-      cairo_xlib_surface_create(display, window, x.visual(argb), _place.width, _place.height);
+  _surface.reset(
+      cairo_xlib_surface_create(display, window, x.visual(argb), _place.width, _place.height));
   _shaped = false;
   _shapeBits.clear();
   _mapped = false;
@@ -131,7 +132,7 @@ void X11Window::setFrame(Rect frame) {
   if (resized) {
     XMoveResizeWindow(display, _window, place.x, place.y, unsigned(place.width),
                       unsigned(place.height));
-    cairo_xlib_surface_set_size(_surface, place.width, place.height);
+    cairo_xlib_surface_set_size(_surface.get(), place.width, place.height);
   } else {
     XMoveWindow(display, _window, place.x, place.y);
   }
@@ -235,11 +236,7 @@ void X11Window::setCursor(Cursor::Kind kind) {
 void X11Window::present(cairo_surface_t* frame, PixelRect damage) {
   APPKIT_ASSERT_MAIN_THREAD();
   if (!usable() || !frame) return;
-  if (frame != _lastFrame) {
-    cairo_surface_reference(frame);
-    if (_lastFrame) cairo_surface_destroy(_lastFrame);
-    _lastFrame = frame;
-  }
+  if (frame != _lastFrame.get()) _lastFrame.reset(cairo_surface_reference(frame));
   updateShape();
   if (!_mapped) return;
   int height = cairo_image_surface_get_height(frame);
@@ -249,21 +246,24 @@ void X11Window::present(cairo_surface_t* frame, PixelRect damage) {
 
 void X11Window::paint(int x, int y, int width, int height) {
   if (!_lastFrame || !_surface) return;
-  cairo_surface_flush(_lastFrame);
-  int frameWidth = cairo_image_surface_get_width(_lastFrame);
-  int frameHeight = cairo_image_surface_get_height(_lastFrame);
+  cairo_surface_t* frame = _lastFrame.get();
+  cairo_surface_flush(frame);
+  int frameWidth = cairo_image_surface_get_width(frame);
+  int frameHeight = cairo_image_surface_get_height(frame);
   int left = std::max(x, 0), top = std::max(y, 0);
   int right = std::min(x + width, frameWidth), bottom = std::min(y + height, frameHeight);
   if (right <= left || bottom <= top) return;
-  cairo_surface_t* source = _lastFrame;
+  cairo_surface_t* source = frame;
+  CairoSurface opaqueCopy;
   if (!_argb) {
     // Nothing blends the window with what lies below: the edge pixels it keeps show their own
     // colour at full strength rather than darkened by their coverage.
-    source = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, frameWidth, frameHeight);
+    opaqueCopy.reset(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, frameWidth, frameHeight));
+    source = opaqueCopy.get();
     cairo_surface_flush(source);
-    const unsigned char* from = cairo_image_surface_get_data(_lastFrame);
+    const unsigned char* from = cairo_image_surface_get_data(frame);
     unsigned char* to = cairo_image_surface_get_data(source);
-    int fromStride = cairo_image_surface_get_stride(_lastFrame);
+    int fromStride = cairo_image_surface_get_stride(frame);
     int toStride = cairo_image_surface_get_stride(source);
     for (int row = top; row < bottom; ++row) {
       const auto* in = reinterpret_cast<const std::uint32_t*>(from + std::size_t(row) * fromStride);
@@ -272,14 +272,14 @@ void X11Window::paint(int x, int y, int width, int height) {
     }
     cairo_surface_mark_dirty(source);
   }
-  cairo_t* cairo = cairo_create(_surface);
-  cairo_set_operator(cairo, CAIRO_OPERATOR_SOURCE);
-  cairo_set_source_surface(cairo, source, 0, 0);
-  cairo_rectangle(cairo, left, top, right - left, bottom - top);
-  cairo_fill(cairo);
-  cairo_destroy(cairo);
-  if (source != _lastFrame) cairo_surface_destroy(source);
-  cairo_surface_flush(_surface);
+  {
+    CairoContext cairo(cairo_create(_surface.get()));
+    cairo_set_operator(cairo.get(), CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cairo.get(), source, 0, 0);
+    cairo_rectangle(cairo.get(), left, top, right - left, bottom - top);
+    cairo_fill(cairo.get());
+  }
+  cairo_surface_flush(_surface.get());
 }
 
 void X11Window::updateShape() {
@@ -304,12 +304,12 @@ void X11Window::updateShape() {
   const unsigned char* data = nullptr;
   int width = _place.width, height = _place.height, stride = 0;
   if (byAlpha) {
-    cairo_surface_flush(_lastFrame);
-    data = cairo_image_surface_get_data(_lastFrame);
+    cairo_surface_flush(_lastFrame.get());
+    data = cairo_image_surface_get_data(_lastFrame.get());
     if (!data) return;
-    width = std::min(width, cairo_image_surface_get_width(_lastFrame));
-    height = std::min(height, cairo_image_surface_get_height(_lastFrame));
-    stride = cairo_image_surface_get_stride(_lastFrame);
+    width = std::min(width, cairo_image_surface_get_width(_lastFrame.get()));
+    height = std::min(height, cairo_image_surface_get_height(_lastFrame.get()));
+    stride = cairo_image_surface_get_stride(_lastFrame.get());
   }
   int rowBytes = (_place.width + 7) / 8;
   // One bit a pixel, least significant first, rows padded to whole bytes: a bitmap's layout.

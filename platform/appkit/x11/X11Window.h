@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "appkit/GraphicsHandles.h"
 #include "appkit/WindowBackend.h"
 #include "appkit/x11/X11Connection.h"
 
@@ -57,8 +58,8 @@ class X11Window final : public BackendWindow {
   BackendWindowClient& _client;
   ::Window _window = 0;
   bool _argb = false;
-  cairo_surface_t* _surface = nullptr;    // the window's own pixels
-  cairo_surface_t* _lastFrame = nullptr;  // a reference to the frame last presented
+  CairoSurface _surface;    // the window's own pixels
+  CairoSurface _lastFrame;  // a reference to the frame last presented
   Rect _frame;
   RootRect _place;
   bool _wanted = false;  // ordered front and not out since

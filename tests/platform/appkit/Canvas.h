@@ -1,11 +1,10 @@
 #pragma once
 
-#include <cairo.h>
-
 #include <cstdint>
 #include <memory>
 
 #include "appkit/GraphicsContext.h"
+#include "appkit/GraphicsHandles.h"
 
 namespace testing_support {
 
@@ -22,45 +21,43 @@ class Canvas {
       : _width(static_cast<int>(widthPoints * scale)),
         _height(static_cast<int>(heightPoints * scale)),
         _surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, _width, _height)),
-        _cairo(cairo_create(_surface)) {
+        _cairo(cairo_create(_surface.get())) {
     if (flipped) {
-      cairo_scale(_cairo, scale, scale);
+      cairo_scale(_cairo.get(), scale, scale);
     } else {
-      cairo_translate(_cairo, 0, _height);
-      cairo_scale(_cairo, scale, -scale);
+      cairo_translate(_cairo.get(), 0, _height);
+      cairo_scale(_cairo.get(), scale, -scale);
     }
-    _context = std::make_unique<appkit::GraphicsContext>(_cairo, flipped);
+    _context = std::make_unique<appkit::GraphicsContext>(_cairo.get(), flipped);
     _scope = std::make_unique<appkit::GraphicsContext::Scope>(*_context);
   }
   ~Canvas() {
     _scope.reset();
     _context.reset();
-    cairo_destroy(_cairo);
-    cairo_surface_destroy(_surface);
   }
   Canvas(const Canvas&) = delete;
   Canvas& operator=(const Canvas&) = delete;
 
   int width() const { return _width; }
   int height() const { return _height; }
-  cairo_t* cairo() const { return _cairo; }
+  cairo_t* cairo() const { return _cairo.get(); }
 
   // The device pixel in column `x` of row `y`, row 0 at the top of the image.
   Pixel at(int x, int y) const {
-    cairo_surface_flush(_surface);
-    const unsigned char* row =
-        cairo_image_surface_get_data(_surface) + y * cairo_image_surface_get_stride(_surface);
+    cairo_surface_flush(_surface.get());
+    const unsigned char* row = cairo_image_surface_get_data(_surface.get()) +
+                               y * cairo_image_surface_get_stride(_surface.get());
     std::uint32_t v = reinterpret_cast<const std::uint32_t*>(row)[x];
     return Pixel{int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF), int(v >> 24)};
   }
 
   // For looking at by hand while a test is written.
-  void writePng(const char* path) const { cairo_surface_write_to_png(_surface, path); }
+  void writePng(const char* path) const { cairo_surface_write_to_png(_surface.get(), path); }
 
  private:
   int _width, _height;
-  cairo_surface_t* _surface;
-  cairo_t* _cairo;
+  appkit::CairoSurface _surface;
+  appkit::CairoContext _cairo;
   std::unique_ptr<appkit::GraphicsContext> _context;
   std::unique_ptr<appkit::GraphicsContext::Scope> _scope;
 };

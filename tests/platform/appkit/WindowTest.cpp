@@ -1,6 +1,5 @@
 #include "appkit/Window.h"
 
-#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,6 +12,7 @@
 #include "appkit/AnimationContext.h"
 #include "appkit/Application.h"
 #include "appkit/GraphicsContext.h"
+#include "appkit/GraphicsHandles.h"
 #include "appkit/Layout.h"
 #include "appkit/RunLoop.h"
 #include "appkit/Screen.h"
@@ -420,13 +420,12 @@ TEST_F(WindowSnapshotTest, WritesNumberedSnapshotsOnlyWhenTheWindowComesToRest) 
   ASSERT_EQ(snapshots(), (std::vector<int>{written[0], written[0] + 1, written[0] + 2}));
 
   std::string last = sandbox.base() + "/" + std::to_string(written[0] + 2) + ".png";
-  cairo_surface_t* png = cairo_image_surface_create_from_png(last.c_str());
-  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
-  EXPECT_EQ(cairo_image_surface_get_width(png), 120);
-  EXPECT_EQ(cairo_image_surface_get_height(png), 80);
-  EXPECT_EQ(pixel(png, 0, 79), kRed);
-  EXPECT_EQ(pixel(png, 119, 0), 0u);
-  cairo_surface_destroy(png);
+  appkit::CairoSurface png(cairo_image_surface_create_from_png(last.c_str()));
+  ASSERT_EQ(cairo_surface_status(png.get()), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(png.get()), 120);
+  EXPECT_EQ(cairo_image_surface_get_height(png.get()), 80);
+  EXPECT_EQ(pixel(png.get(), 0, 79), kRed);
+  EXPECT_EQ(pixel(png.get(), 119, 0), 0u);
 }
 
 TEST_F(WindowSnapshotTest, TheTextOfTheShownFieldsLiesBesideEachSnapshot) {

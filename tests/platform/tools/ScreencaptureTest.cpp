@@ -1,4 +1,3 @@
-#include <cairo.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -6,6 +5,7 @@
 #include <string>
 
 #include "ToolsTest.h"
+#include "appkit/GraphicsHandles.h"
 #include "support/Subprocess.h"
 
 // Last: its macros (None, Bool, Status) clash with names in the headers above.
@@ -23,16 +23,15 @@ constexpr const char* kXvfb = "/usr/bin/Xvfb";
 // The 0xRRGGBB colour of one pixel of a PNG file; nullopt when it cannot be read.
 std::optional<std::uint32_t> pixelOf(const std::string& png, int x, int y, int* width,
                                      int* height) {
-  cairo_surface_t* image = cairo_image_surface_create_from_png(png.c_str());
+  appkit::CairoSurface image(cairo_image_surface_create_from_png(png.c_str()));
   std::optional<std::uint32_t> pixel;
-  if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) {
-    *width = cairo_image_surface_get_width(image);
-    *height = cairo_image_surface_get_height(image);
+  if (cairo_surface_status(image.get()) == CAIRO_STATUS_SUCCESS) {
+    *width = cairo_image_surface_get_width(image.get());
+    *height = cairo_image_surface_get_height(image.get());
     const unsigned char* row =
-        cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+        cairo_image_surface_get_data(image.get()) + y * cairo_image_surface_get_stride(image.get());
     pixel = reinterpret_cast<const std::uint32_t*>(row)[x] & 0xffffff;
   }
-  cairo_surface_destroy(image);
   return pixel;
 }
 

@@ -2,7 +2,6 @@
 // under the pop-up, a compositor coming and going, a screen locker, several monitors, a settings
 // manager's scale.
 
-#include <cairo.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "appkit/GraphicsHandles.h"
 #include "support/Deadline.h"
 #include "support/Subprocess.h"
 #include "support/TestHome.h"
@@ -106,9 +106,8 @@ TEST_F(X11Desktop, CornersShowTheWindowBelowWithAndWithoutACompositorAndAcrossAC
     return VirtualDisplay::rgbAt(shot, 1200, 90) == 0x585a5d;
   })) << "the window below never showed";
   std::vector<std::uint32_t> before;
-  cairo_surface_t* empty = display->screenshot();
-  for (auto [x, y] : corners) before.push_back(VirtualDisplay::rgbAt(empty, x, y));
-  cairo_surface_destroy(empty);
+  appkit::CairoSurface empty = display->screenshot();
+  for (auto [x, y] : corners) before.push_back(VirtualDisplay::rgbAt(empty.get(), x, y));
 
   auto cornersShowBelow = [&](cairo_surface_t* shot) {
     if (!isPanel(VirtualDisplay::rgbAt(shot, 1082, 90))) return false;
@@ -128,15 +127,13 @@ TEST_F(X11Desktop, CornersShowTheWindowBelowWithAndWithoutACompositorAndAcrossAC
     ASSERT_TRUE(done.exited && done.exitStatus == 0) << done.err;
   }
   EXPECT_TRUE(display->awaitScreen(cornersShowBelow, 2)) << "once the window below came again";
-  cairo_surface_t* shot = display->screenshot();
-  keep(shot, "corners-plain");
-  cairo_surface_destroy(shot);
+  appkit::CairoSurface shot = display->screenshot();
+  keep(shot.get(), "corners-plain");
 
   ASSERT_TRUE(display->startCompositor()) << display->why();
   EXPECT_TRUE(display->awaitScreen(cornersShowBelow, 2)) << "once a compositor started";
   shot = display->screenshot();
-  keep(shot, "corners-composited");
-  cairo_surface_destroy(shot);
+  keep(shot.get(), "corners-composited");
   display->stopCompositor();
   EXPECT_TRUE(display->awaitScreen(cornersShowBelow, 2)) << "once the compositor ended";
 }
@@ -150,10 +147,9 @@ TEST_F(X11Desktop, ALockedScreenHoldsThePopUpBackAtNoCostAndItSlidesInOnceAfter)
   int lockerShots = 0, shots = 0;
   testing_support::Deadline fiveSeconds(5);
   while (!fiveSeconds.passed()) {
-    cairo_surface_t* shot = display->screenshot(1080, 0, 360, 180);
+    appkit::CairoSurface shot = display->screenshot(1080, 0, 360, 180);
     ++shots;
-    lockerShots += VirtualDisplay::rgbAt(shot, 180, 90) == kLocker;
-    cairo_surface_destroy(shot);
+    lockerShots += VirtualDisplay::rgbAt(shot.get(), 180, 90) == kLocker;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   double cpu = cpuSeconds(agent->pid()) - cpuBefore;
@@ -206,20 +202,19 @@ TEST_F(X11Desktop, TheSlideStaysOnThePrimaryMonitorInEveryLayout) {
     int frames = 0, partial = 0, outside = 0;
     bool atRest = eventually(
         [&] {
-          cairo_surface_t* strip = display->screenshot(0, 0, 2880, 200);
+          appkit::CairoSurface strip = display->screenshot(0, 0, 2880, 200);
           ++frames;
-          bool rest = isPanel(VirtualDisplay::rgbAt(strip, restLeft + 2, 90));
+          bool rest = isPanel(VirtualDisplay::rgbAt(strip.get(), restLeft + 2, 90));
           bool some = false;
           for (int y = 0; y < 200; y += 3) {
             for (int x = 0; x < 2880; ++x) {
-              std::uint32_t rgb = VirtualDisplay::rgbAt(strip, x, y);
+              std::uint32_t rgb = VirtualDisplay::rgbAt(strip.get(), x, y);
               bool onPrimary = x >= primary.x && x < primary.x + primary.width;
               if (!onPrimary && rgb != kDesktop) ++outside;
               some |= onPrimary && rgb != kDesktop;
             }
           }
           partial += some && !rest;
-          cairo_surface_destroy(strip);
           return rest;
         },
         10);
@@ -244,25 +239,23 @@ TEST_F(X11Desktop, AtTheSettingsManagersScaleTwoThePopUpIsDrawnAtTwiceItsSizeAnd
   ASSERT_TRUE(display->awaitScreen([](cairo_surface_t* shot) {
     return isPanel(VirtualDisplay::rgbAt(shot, 2880 - 716, 180));
   })) << "no pop-up at rest";
-  cairo_surface_t* shot = display->screenshot(2880 - 720, 0, 720, 360);
-  keep(shot, "scale-2");
+  appkit::CairoSurface shot = display->screenshot(2880 - 720, 0, 720, 360);
+  keep(shot.get(), "scale-2");
   // The window is 720×360 pixels at the top right, and shows the agent's own drawing at scale 2
   // pixel for pixel (not a drawing at scale 1 blown up).
-  cairo_surface_t* drawn = cairo_image_surface_create_from_png(snapshot.c_str());
-  ASSERT_EQ(cairo_image_surface_get_width(drawn), 720);
-  ASSERT_EQ(cairo_image_surface_get_height(drawn), 360);
+  appkit::CairoSurface drawn(cairo_image_surface_create_from_png(snapshot.c_str()));
+  ASSERT_EQ(cairo_image_surface_get_width(drawn.get()), 720);
+  ASSERT_EQ(cairo_image_surface_get_height(drawn.get()), 360);
   int differing = 0;
   for (int y = 16; y < 344; ++y) {
     for (int x = 16; x < 704; ++x)
-      differing += VirtualDisplay::rgbAt(shot, x, y) != VirtualDisplay::rgbAt(drawn, x, y);
+      differing +=
+          VirtualDisplay::rgbAt(shot.get(), x, y) != VirtualDisplay::rgbAt(drawn.get(), x, y);
   }
   EXPECT_EQ(differing, 0);
-  cairo_surface_destroy(drawn);
-  cairo_surface_destroy(shot);
   auto pixel = [&](int x, int y) {
-    cairo_surface_t* one = display->screenshot(x, y, 1, 1);
-    std::uint32_t rgb = VirtualDisplay::rgbAt(one, 0, 0);
-    cairo_surface_destroy(one);
+    appkit::CairoSurface one = display->screenshot(x, y, 1, 1);
+    std::uint32_t rgb = VirtualDisplay::rgbAt(one.get(), 0, 0);
     return rgb;
   };
   EXPECT_EQ(pixel(2880 - 721, 180), kDesktop);

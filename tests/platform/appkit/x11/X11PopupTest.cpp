@@ -1,4 +1,3 @@
-#include <cairo.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "appkit/GraphicsHandles.h"
 #include "foundation/PropertyList.h"
 #include "support/Deadline.h"
 #include "support/Subprocess.h"
@@ -44,9 +44,8 @@ bool isPanel(std::uint32_t rgb) {
 bool isBlue(std::uint32_t rgb) { return (rgb >> 16 & 0xFF) < 60 && (rgb & 0xFF) > 200; }
 
 std::uint32_t pixelOn(const VirtualDisplay& display, int x, int y) {
-  cairo_surface_t* shot = display.screenshot();
-  std::uint32_t value = VirtualDisplay::rgbAt(shot, x, y);
-  cairo_surface_destroy(shot);
+  appkit::CairoSurface shot = display.screenshot();
+  std::uint32_t value = VirtualDisplay::rgbAt(shot.get(), x, y);
   return value;
 }
 

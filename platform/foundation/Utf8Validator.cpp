@@ -5,6 +5,8 @@
 
 #include "VectorInstructions.h"
 
+namespace foundation {
+
 namespace {
 
 #if MENDKIT_X86
@@ -240,3 +242,5 @@ bool Utf8Validator::feedPortable(const unsigned char* bytes, std::size_t length)
   }
   return true;
 }
+
+}  // namespace foundation

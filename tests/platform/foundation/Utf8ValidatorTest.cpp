@@ -1,4 +1,4 @@
-#include "Utf8Validator.h"
+#include "foundation/Utf8Validator.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <vector>
 
 namespace {
+
+using foundation::Utf8Validator;
 
 using Way = Utf8Validator::Way;
 

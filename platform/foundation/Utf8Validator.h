@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace foundation {
+
 // Checks UTF-8 as it arrives in pieces: shortest forms only, no surrogates, nothing above
 // U+10FFFF; a sequence may be split between pieces anywhere. One object per text, one thread.
 // The vector ways check whole 32-byte blocks and hold back what is left of a piece until the next
@@ -36,3 +38,5 @@ class Utf8Validator {
   unsigned char _partial[32] = {};
   std::size_t _partialLength = 0;
 };
+
+}  // namespace foundation
