@@ -1,6 +1,5 @@
 // AppDelegate: the pop-up's text in the user's language.
 
-#include <mutex>
 #include <set>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "foundation/Bundle.h"
 #include "foundation/Locale.h"
 #include "foundation/Log.h"
+#include "foundation/Mutex.h"
 #include "foundation/Paths.h"
 #include "foundation/PropertyList.h"
 #include "foundation/StringsTable.h"
@@ -34,10 +34,10 @@ struct MessageKeys {
 
 // Logs `text` the first time this process meets `fault`; later calls are silent.
 void logFaultOnce(const std::string& fault, const std::string& text) {
-  static std::mutex mutex;
-  static std::set<std::string> logged;
+  static foundation::Mutex mutex;
+  static std::set<std::string> logged GUARDED_BY(mutex);
   {
-    std::lock_guard lock(mutex);
+    foundation::MutexLock lock(mutex);
     if (!logged.insert(fault).second) return;
   }
   foundation::logLine(text);
@@ -229,7 +229,7 @@ void AppDelegate::updateWindowString(std::int64_t style) {
 }
 
 std::optional<std::string> AppDelegate::mendkitConfigLanguageCode() const {
-  std::optional<foundation::PlistValue> config =
+  foundation::Result<foundation::PlistValue> config =
       foundation::readPropertyListFile(foundation::expandTildeInPath(kMendkitConfigPath));
   if (!config) return std::nullopt;
   const foundation::PlistValue* code = config->objectForKey(kLanguageCodeKey);

@@ -174,12 +174,12 @@ void AppDelegate::installService() {
 }
 
 std::optional<std::string> AppDelegate::deviceType() const {
-  std::lock_guard<std::mutex> guard(_deviceTypeMutex);
+  foundation::MutexLock guard(_deviceTypeMutex);
   return _deviceType;
 }
 
 void AppDelegate::setDeviceType(std::optional<std::string> deviceType) {
-  std::lock_guard<std::mutex> guard(_deviceTypeMutex);
+  foundation::MutexLock guard(_deviceTypeMutex);
   _deviceType = std::move(deviceType);
 }
 

@@ -15,6 +15,7 @@
 #include "appkit/Color.h"
 #include "appkit/Object.h"
 #include "foundation/Lifetime.h"
+#include "foundation/Mutex.h"
 
 namespace appkit {
 class Application;
@@ -140,8 +141,8 @@ class AppDelegate : public appkit::Object, public appkit::ApplicationDelegate {
   appkit::TextField* _textFieldContent = nullptr;  // outlet: the pop-up's message field
   bool _neverPopFlag = false;
   bool _hideRunning = false;  // a hide sequence has yet to store its date; main thread
-  mutable std::mutex _deviceTypeMutex;
-  std::optional<std::string> _deviceType;
+  mutable foundation::Mutex _deviceTypeMutex;
+  std::optional<std::string> _deviceType GUARDED_BY(_deviceTypeMutex);
   appkit::Application* _application;
   // What the window's animations call back later checks it first.
   foundation::Lifetime _lifetime;

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   std::optional<foundation::PlistValue> first = foundation::parsePropertyList(bytes);
   if (!first) return 0;
-  std::optional<std::string> xml = foundation::propertyListXml(*first);
+  foundation::Result<std::string> xml = foundation::propertyListXml(*first);
   if (!xml) return 0;
   std::optional<foundation::PlistValue> second = foundation::parsePropertyList(*xml);
   if (!second) fuzz_support::fail("the XML the writer made does not read back");
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz_support::failWithValues("the value read back from XML differs from the value written",
                                  *first, *second);
   }
-  std::optional<std::string> again = foundation::propertyListXml(*second);
+  foundation::Result<std::string> again = foundation::propertyListXml(*second);
   if (!again || *again != *xml) fuzz_support::fail("writing the value read back changes the XML");
   return 0;
 }

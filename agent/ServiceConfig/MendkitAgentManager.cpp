@@ -82,7 +82,7 @@ bool canCreateFileIn(const std::string& folder, const std::string& name) {
 
 void MendkitAgentManager::installLaunchAgent(const std::optional<std::string>& templatePath) {
   if (!templatePath) return;
-  std::optional<PlistValue> read = foundation::readPropertyListFile(*templatePath);
+  auto read = foundation::readPropertyListFile(*templatePath);
   if (!read || !read->dictionary()) return;
   PlistDictionary job = std::move(*read->dictionary());
 
@@ -136,7 +136,7 @@ bool MendkitAgentManager::launchAgentIsInstall(const std::string& label) {
 }
 
 bool MendkitAgentManager::launchAgentIsLoad(const std::string& label) {
-  std::optional<PlistValue> database = foundation::readPropertyListFile(overrideDatabasePath());
+  auto database = foundation::readPropertyListFile(overrideDatabasePath());
   if (!database) return false;
   const PlistValue* entry = database->objectForKey(label);
   if (!entry) return false;

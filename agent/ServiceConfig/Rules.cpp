@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "MarkerSearch.h"
@@ -21,6 +20,7 @@
 #include "foundation/Clock.h"
 #include "foundation/FileManager.h"
 #include "foundation/Log.h"
+#include "foundation/Mutex.h"
 #include "foundation/Paths.h"
 #include "foundation/PropertyList.h"
 #include "foundation/RegularFile.h"
@@ -176,7 +176,7 @@ struct LogIdentity {
 class LogMemo {
  public:
   std::optional<LogJudgement> find(const std::string& path, const LogIdentity& identity) {
-    std::lock_guard lock(_mutex);
+    foundation::MutexLock lock(_mutex);
     auto found = std::find_if(_entries.begin(), _entries.end(),
                               [&](const Entry& entry) { return entry.path == path; });
     if (found == _entries.end() || !(found->identity == identity)) return std::nullopt;
@@ -185,7 +185,7 @@ class LogMemo {
   }
 
   void remember(const std::string& path, const LogIdentity& identity, LogJudgement judgement) {
-    std::lock_guard lock(_mutex);
+    foundation::MutexLock lock(_mutex);
     std::erase_if(_entries, [&](const Entry& entry) { return entry.path == path; });
     _entries.insert(_entries.begin(), Entry{path, identity, std::move(judgement)});
     while (_entries.size() > Rules::kRememberedLogs) _entries.pop_back();
@@ -197,8 +197,8 @@ class LogMemo {
     LogIdentity identity;
     LogJudgement judgement;
   };
-  std::mutex _mutex;
-  std::vector<Entry> _entries;
+  foundation::Mutex _mutex;
+  std::vector<Entry> _entries GUARDED_BY(_mutex);
 };
 
 LogMemo& logMemo() {
@@ -384,7 +384,7 @@ std::optional<std::string> Rules::mendkitIsRemoved() {
 
   std::string config = foundation::expandTildeInPath(kConfigFile);
   if (!FileManager::fileExistsAtPath(config)) return std::nullopt;
-  std::optional<std::string> bytes = foundation::readRegularFile(config, kMaxConfigSize);
+  foundation::Result<std::string> bytes = foundation::readRegularFile(config, kMaxConfigSize);
   if (!bytes) return std::nullopt;
   std::optional<foundation::PlistValue> plist = foundation::parsePropertyList(*bytes);
   if (!plist || !plist->dictionary()) return std::nullopt;

@@ -1,19 +1,18 @@
-#include <mutex>
-
 #include "ToolKiFunction.h"
+#include "foundation/Mutex.h"
 #include "foundation/OperationQueue.h"
 
 using foundation::PlistArray;
 
 namespace {
 
-// Both slots are guarded by s_slotsMutex. The queue, once made, lives until the process ends.
-std::mutex s_slotsMutex;
-foundation::OperationQueue* s_cacheQueue = nullptr;
-std::shared_ptr<PlistArray> s_cacheJsonArray;
+// The queue, once made, lives until the process ends.
+foundation::Mutex s_slotsMutex;
+foundation::OperationQueue* s_cacheQueue GUARDED_BY(s_slotsMutex) = nullptr;
+std::shared_ptr<PlistArray> s_cacheJsonArray GUARDED_BY(s_slotsMutex);
 
 foundation::OperationQueue* cacheQueue() {
-  std::lock_guard<std::mutex> guard(s_slotsMutex);
+  foundation::MutexLock guard(s_slotsMutex);
   return s_cacheQueue;
 }
 
@@ -22,13 +21,13 @@ foundation::OperationQueue* cacheQueue() {
 void ToolKiFunction::loadCacheDataThread() {
   foundation::OperationQueue* queue = nullptr;
   {
-    std::lock_guard<std::mutex> guard(s_slotsMutex);
+    foundation::MutexLock guard(s_slotsMutex);
     if (!s_cacheQueue) s_cacheQueue = new foundation::OperationQueue();
     queue = s_cacheQueue;
   }
   queue->addOperation([] {
     auto list = std::make_shared<PlistArray>(getToolJsionDataInfo(true).value_or(PlistArray{}));
-    std::lock_guard<std::mutex> guard(s_slotsMutex);
+    foundation::MutexLock guard(s_slotsMutex);
     s_cacheJsonArray = std::move(list);
   });
 }
@@ -43,14 +42,14 @@ bool ToolKiFunction::isCacheThreadRunning() {
 }
 
 std::shared_ptr<PlistArray> ToolKiFunction::cacheArray() {
-  std::lock_guard<std::mutex> guard(s_slotsMutex);
+  foundation::MutexLock guard(s_slotsMutex);
   return s_cacheJsonArray;
 }
 
 void ToolKiFunction::emptyCacheData() {
   std::shared_ptr<PlistArray> list;
   {
-    std::lock_guard<std::mutex> guard(s_slotsMutex);
+    foundation::MutexLock guard(s_slotsMutex);
     list = std::move(s_cacheJsonArray);
     s_cacheJsonArray = nullptr;
   }

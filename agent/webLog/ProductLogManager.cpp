@@ -96,39 +96,39 @@ void ProductLogManager::setupDefault() {
 }
 
 std::optional<std::string> ProductLogManager::resultData() const {
-  std::lock_guard<std::mutex> guard(_textMutex);
+  foundation::MutexLock guard(_textMutex);
   return _resultData;
 }
 
 void ProductLogManager::setResultData(std::optional<std::string> value) {
-  std::lock_guard<std::mutex> guard(_textMutex);
+  foundation::MutexLock guard(_textMutex);
   _resultData = std::move(value);
 }
 
 std::optional<std::string> ProductLogManager::productVersion() const {
-  std::lock_guard<std::mutex> guard(_textMutex);
+  foundation::MutexLock guard(_textMutex);
   return _productVersion;
 }
 
 void ProductLogManager::setProductVersion(std::optional<std::string> value) {
-  std::lock_guard<std::mutex> guard(_textMutex);
+  foundation::MutexLock guard(_textMutex);
   _productVersion = std::move(value);
 }
 
 std::optional<std::string> ProductLogManager::regEmail() const {
-  std::lock_guard<std::mutex> guard(_textMutex);
+  foundation::MutexLock guard(_textMutex);
   return _regEmail;
 }
 
 void ProductLogManager::setRegEmail(std::optional<std::string> value) {
-  std::lock_guard<std::mutex> guard(_textMutex);
+  foundation::MutexLock guard(_textMutex);
   _regEmail = std::move(value);
 }
 
 void ProductLogManager::asyncSendLog(int32_t code) {
   foundation::OperationQueue* queue;
   {
-    std::lock_guard<std::mutex> guard(_queueMutex);
+    foundation::MutexLock guard(_queueMutex);
     if (!_operationQueue) {
       _operationQueue = std::make_unique<foundation::OperationQueue>();
       _operationQueue->setMaxConcurrentOperationCount(1);
@@ -141,7 +141,7 @@ void ProductLogManager::asyncSendLog(int32_t code) {
 int32_t ProductLogManager::syncSendLog(int32_t code) {
   foundation::OperationQueue* queue;
   {
-    std::lock_guard<std::mutex> guard(_queueMutex);
+    foundation::MutexLock guard(_queueMutex);
     queue = _operationQueue.get();
   }
   if (queue) queue->waitUntilAllOperationsAreFinished();
@@ -175,7 +175,7 @@ int32_t ProductLogManager::dealWelogMessage(int32_t code) {
 }
 
 void ProductLogManager::waitForLibrary(ExportObj* exportObj) {
-  std::lock_guard<std::mutex> guard(_readinessMutex);
+  foundation::MutexLock guard(_readinessMutex);
   if (_readinessDone) return;
   _readinessDone = true;
   int64_t ready = 0;
@@ -251,7 +251,7 @@ ProductLogManager::Libraries ProductLogManager::setLibrariesForTesting(const Lib
   ProductLogManager* manager = defaultManager();
   foundation::OperationQueue* queue;
   {
-    std::lock_guard<std::mutex> guard(manager->_queueMutex);
+    foundation::MutexLock guard(manager->_queueMutex);
     queue = manager->_operationQueue.get();
   }
   if (queue) queue->waitUntilAllOperationsAreFinished();
@@ -267,7 +267,7 @@ ProductLogManager::Libraries ProductLogManager::setLibrariesForTesting(const Lib
 
 void ProductLogManager::rearmReadinessWaitForTesting() {
   ProductLogManager* manager = defaultManager();
-  std::lock_guard<std::mutex> guard(manager->_readinessMutex);
+  foundation::MutexLock guard(manager->_readinessMutex);
   manager->_readinessDone = false;
 }
 

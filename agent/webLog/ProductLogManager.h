@@ -8,6 +8,8 @@
 #include <shared_mutex>
 #include <string>
 
+#include "foundation/Mutex.h"
+
 class ExportObj;
 struct MFileInfo;
 class ReleaseWeblog;
@@ -98,20 +100,21 @@ class ProductLogManager {
   std::atomic<int32_t> _productID{0};
   std::atomic<int32_t> _operationID{0};
   std::atomic<int32_t> _operationRes{0};
-  std::optional<std::string> _resultData;
+  std::optional<std::string> _resultData GUARDED_BY(_textMutex);
   std::atomic<int32_t> _languageID{0};
   std::atomic<int32_t> _siteID{0};
   std::atomic<int32_t> _activeID{0};
   std::atomic<int32_t> _versionID{0};
-  std::optional<std::string> _productVersion;
-  std::optional<std::string> _regEmail;
-  mutable std::mutex _textMutex;  // guards the three texts
+  std::optional<std::string> _productVersion GUARDED_BY(_textMutex);
+  std::optional<std::string> _regEmail GUARDED_BY(_textMutex);
+  mutable foundation::Mutex _textMutex;
 
-  std::mutex _queueMutex;  // guards the creation of the queue
-  std::unique_ptr<foundation::OperationQueue> _operationQueue;
+  foundation::Mutex _queueMutex;  // guards the creation of the queue
+  std::unique_ptr<foundation::OperationQueue> _operationQueue GUARDED_BY(_queueMutex);
 
-  std::mutex _readinessMutex;  // held through the readiness wait: concurrent first senders wait
-  bool _readinessDone = false;
+  foundation::Mutex
+      _readinessMutex;  // held through the readiness wait: concurrent first senders wait
+  bool _readinessDone GUARDED_BY(_readinessMutex) = false;
 
   // Shared: a library call; exclusive: the export object's release or the libraries' replacement.
   // Guards the file-scope export object and entry points, and `_exportReleased`.

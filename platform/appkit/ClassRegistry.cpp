@@ -26,7 +26,7 @@ ClassRegistry& ClassRegistry::shared() {
 
 bool ClassRegistry::registerClass(ClassDescription description) {
   if (description.name.empty()) return false;
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   std::string name = description.name;
   bool inserted = _classes.emplace(name, std::move(description)).second;
   if (!inserted)
@@ -35,7 +35,7 @@ bool ClassRegistry::registerClass(ClassDescription description) {
 }
 
 const ClassDescription* ClassRegistry::find(std::string_view name) const {
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   auto it = _classes.find(name);
   return it == _classes.end() ? nullptr : &it->second;
 }
@@ -44,7 +44,7 @@ template <class Entry>
 const Entry* ClassRegistry::findInChain(
     std::string_view className, std::string_view key,
     const std::map<std::string, Entry> ClassDescription::*table) const {
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   std::string wanted(key);
   // At most one step per registered class: a cycle of superclass names cannot loop forever.
   for (std::size_t steps = 0; steps <= _classes.size() && !className.empty(); ++steps) {
@@ -84,7 +84,7 @@ const ClassDescription::ActionMethod* ClassRegistry::findAction(std::string_view
 }
 
 std::vector<std::string> ClassRegistry::classNames() const {
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   std::vector<std::string> names;
   for (const auto& [name, description] : _classes) names.push_back(name);
   return names;

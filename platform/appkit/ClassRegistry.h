@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "appkit/ClassDescription.h"
+#include "foundation/Mutex.h"
 
 namespace appkit {
 
@@ -47,8 +48,8 @@ class ClassRegistry {
   const Entry* findInChain(std::string_view className, std::string_view key,
                            const std::map<std::string, Entry> ClassDescription::*table) const;
 
-  mutable std::mutex _mutex;
-  std::map<std::string, ClassDescription, std::less<>> _classes;
+  mutable foundation::Mutex _mutex;
+  std::map<std::string, ClassDescription, std::less<>> _classes GUARDED_BY(_mutex);
 };
 
 }  // namespace appkit

@@ -2,11 +2,11 @@
 
 #include <cmath>
 #include <map>
-#include <mutex>
 #include <utility>
 
 #include "appkit/GraphicsHandles.h"
 #include "appkit/PangoText.h"
+#include "foundation/Mutex.h"
 
 namespace appkit {
 
@@ -52,9 +52,10 @@ const PangoFontDescription* FontAccess::pangoDescription(const Font& font) {
 
 Font Font::shared(double size, bool bold) {
   // A program uses a handful of sizes: the cache is never trimmed.
-  static std::mutex mutex;
-  static auto* cache = new std::map<std::pair<double, bool>, std::shared_ptr<const Description>>;
-  std::lock_guard lock(mutex);
+  static foundation::Mutex mutex;
+  static auto* cache PT_GUARDED_BY(mutex) =
+      new std::map<std::pair<double, bool>, std::shared_ptr<const Description>>;
+  foundation::MutexLock lock(mutex);
   auto& slot = (*cache)[{size, bold}];
   if (!slot) slot = std::make_shared<const Description>(size, bold);
   return Font(slot);

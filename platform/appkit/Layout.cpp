@@ -10,7 +10,7 @@
 namespace appkit {
 
 LayoutResult Layout::load(const std::string& path) {
-  std::optional<foundation::PlistValue> root = foundation::readPropertyListFile(path);
+  foundation::Result<foundation::PlistValue> root = foundation::readPropertyListFile(path);
   if (!root) return foundation::Error{path + ": not a readable property list"};
   return loadFromValue(*root, path, ClassRegistry::shared());
 }

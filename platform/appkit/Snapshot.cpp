@@ -45,7 +45,8 @@ void Snapshot::write(cairo_surface_t* pixels, double alpha, const View* content)
 
   std::string text;
   if (content) collectShownText(*content, text);
-  bool textWritten = foundation::writeFileAtomically(base + std::to_string(number) + ".txt", text);
+  bool textWritten =
+      foundation::writeFileAtomically(base + std::to_string(number) + ".txt", text).ok();
 
   CairoSurface image(cairo_image_surface_create(CAIRO_FORMAT_ARGB32,
                                                 cairo_image_surface_get_width(pixels),

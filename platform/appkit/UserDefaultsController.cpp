@@ -1,12 +1,12 @@
 #include "appkit/UserDefaultsController.h"
 
 #include <map>
-#include <mutex>
 
 #include "appkit/MainThreadCheck.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/MainThread.h"
 #include "foundation/Log.h"
+#include "foundation/Mutex.h"
 #include "foundation/UserDefaults.h"
 
 namespace appkit {
@@ -24,11 +24,11 @@ struct UserDefaultsController::Liveness {
 
 UserDefaultsController& UserDefaultsController::shared() {
   // Never destroyed, like the defaults they observe.
-  static std::mutex& s_mutex = *new std::mutex;
-  static auto& s_controllers =
+  static foundation::Mutex& s_mutex = *new foundation::Mutex;
+  static auto& s_controllers GUARDED_BY(s_mutex) =
       *new std::map<foundation::UserDefaults*, std::unique_ptr<UserDefaultsController>>;
   foundation::UserDefaults& defaults = foundation::UserDefaults::standard();
-  std::lock_guard<std::mutex> guard(s_mutex);
+  foundation::MutexLock guard(s_mutex);
   std::unique_ptr<UserDefaultsController>& slot = s_controllers[&defaults];
   if (!slot) slot = std::make_unique<UserDefaultsController>(defaults);
   return *slot;

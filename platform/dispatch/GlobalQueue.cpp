@@ -27,7 +27,7 @@ void GlobalQueue::stopBeforeExit() {
   // destructors while the process exits.
   GlobalQueue& queue = shared();
   {
-    std::lock_guard<std::mutex> guard(queue._mutex);
+    foundation::MutexLock guard(queue._mutex);
     queue._exiting = true;
   }
   queue._workAvailable.notify_all();
@@ -37,7 +37,7 @@ void GlobalQueue::async(std::function<void()> block) {
   if (!block) return;
   bool startWorker = false;
   {
-    std::lock_guard<std::mutex> guard(_mutex);
+    foundation::MutexLock guard(_mutex);
     if (_exiting) return;
     _blocks.push_back(std::move(block));
     // Workers already woken but not yet running count as idle until they take a block.
@@ -56,7 +56,7 @@ void GlobalQueue::async(std::function<void()> block) {
   } catch (const std::system_error& error) {
     bool none;
     {
-      std::lock_guard<std::mutex> guard(_mutex);
+      foundation::MutexLock guard(_mutex);
       --_workers;
       none = _workers == 0;
     }
@@ -66,15 +66,15 @@ void GlobalQueue::async(std::function<void()> block) {
 }
 
 int GlobalQueue::workerCount() const {
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   return _workers;
 }
 
 void GlobalQueue::workerLoop() {
-  std::unique_lock<std::mutex> lock(_mutex);
+  foundation::MutexLock lock(_mutex);
   for (;;) {
     ++_idleWorkers;
-    _workAvailable.wait(lock, [this] { return _exiting || !_blocks.empty(); });
+    while (!_exiting && _blocks.empty()) lock.wait(_workAvailable);
     --_idleWorkers;
     if (_exiting) return;
     std::function<void()> block = std::move(_blocks.front());

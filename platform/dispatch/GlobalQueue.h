@@ -3,9 +3,9 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 
 #include "dispatch/Queue.h"
+#include "foundation/Mutex.h"
 
 namespace dispatch {
 
@@ -35,12 +35,12 @@ class GlobalQueue final : public Queue {
   void workerLoop();
 
   const int _maxWorkers;
-  mutable std::mutex _mutex;
+  mutable foundation::Mutex _mutex;
   std::condition_variable _workAvailable;
-  std::deque<std::function<void()>> _blocks;
-  int _workers = 0;
-  int _idleWorkers = 0;
-  bool _exiting = false;
+  std::deque<std::function<void()>> _blocks GUARDED_BY(_mutex);
+  int _workers GUARDED_BY(_mutex) = 0;
+  int _idleWorkers GUARDED_BY(_mutex) = 0;
+  bool _exiting GUARDED_BY(_mutex) = false;
 };
 
 // The global concurrent queue of default priority.

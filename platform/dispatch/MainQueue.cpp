@@ -27,7 +27,7 @@ MainQueue& mainQueue() { return MainQueue::shared(); }
 
 void MainQueue::async(std::function<void()> block) {
   if (!block) return;
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   bool wasEmpty = _blocks.empty();
   _blocks.push_back(std::move(block));
   // One signal per empty-to-non-empty change: runPending() clears the signal and takes the whole
@@ -42,7 +42,7 @@ void MainQueue::async(std::function<void()> block) {
 std::size_t MainQueue::runPending() {
   std::deque<std::function<void()>> batch;
   {
-    std::lock_guard<std::mutex> guard(_mutex);
+    foundation::MutexLock guard(_mutex);
     if (_eventFd) {
       std::uint64_t count;
       while (read(_eventFd.get(), &count, sizeof count) < 0 && errno == EINTR) {
@@ -60,7 +60,7 @@ std::size_t MainQueue::runPending() {
 }
 
 std::size_t MainQueue::pendingCount() const {
-  std::lock_guard<std::mutex> guard(_mutex);
+  foundation::MutexLock guard(_mutex);
   return _blocks.size();
 }
 

@@ -3,10 +3,10 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 
 #include "dispatch/Queue.h"
 #include "foundation/FileDescriptor.h"
+#include "foundation/Mutex.h"
 
 namespace dispatch {
 
@@ -42,8 +42,8 @@ class MainQueue final : public Queue {
 
  private:
   foundation::FileDescriptor _eventFd;
-  mutable std::mutex _mutex;
-  std::deque<std::function<void()>> _blocks;
+  mutable foundation::Mutex _mutex;
+  std::deque<std::function<void()>> _blocks GUARDED_BY(_mutex);
 };
 
 // The main dispatch queue: MainQueue::shared().

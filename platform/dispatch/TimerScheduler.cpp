@@ -26,11 +26,11 @@ TimerScheduler::TimerScheduler() {
 
 void TimerScheduler::stopBeforeExit() {
   TimerScheduler& scheduler = shared();
-  std::unique_lock<std::mutex> lock(scheduler._mutex);
+  foundation::MutexLock lock(scheduler._mutex);
   scheduler._exiting = true;
   if (!scheduler._threadRunning) return;
   scheduler.wake();
-  scheduler._stateChanged.wait(lock, [&] { return !scheduler._threadRunning; });
+  while (scheduler._threadRunning) lock.wait(scheduler._stateChanged);
 }
 
 void TimerScheduler::scheduleLocked(const std::shared_ptr<TimerState>& timer) {
@@ -46,11 +46,11 @@ void TimerScheduler::wake() {
   foundation::Clock::current().notifyWaiters();
 }
 
-void TimerScheduler::waitForPassLocked(std::unique_lock<std::mutex>& lock) {
+void TimerScheduler::waitForPassLocked(foundation::MutexLock& lock) {
   if (!_threadRunning) return;
   std::uint64_t wanted = ++_passesRequested;
   wake();
-  _stateChanged.wait(lock, [&] { return _passesSeen >= wanted || !_threadRunning; });
+  while (_passesSeen < wanted && _threadRunning) lock.wait(_stateChanged);
 }
 
 void TimerScheduler::ensureThreadLocked() {
@@ -64,19 +64,13 @@ void TimerScheduler::ensureThreadLocked() {
 }
 
 void TimerScheduler::threadMain() {
-  std::unique_lock<std::mutex> lock(_mutex);
+  foundation::MutexLock lock(_mutex);
   std::vector<std::shared_ptr<TimerState>> due;
   std::vector<std::shared_ptr<TimerState>> released;
   // A pass is acknowledged only just before the thread waits, with the lock held since it looked
   // at the timers: a cancel() that waited for the pass returns while the thread is parked. With
   // no timer armed it parks on its own condition variable and does not touch the clock at all, so
   // a test may uninstall its ManualClock once its timers are cancelled.
-  auto acknowledgePasses = [this] {
-    if (_passesSeen != _passesRequested) {
-      _passesSeen = _passesRequested;
-      _stateChanged.notify_all();
-    }
-  };
   auto armed = [](const std::shared_ptr<TimerState>& timer) { return timer->armed(); };
   while (!_exiting) {
     for (auto it = _timers.begin(); it != _timers.end();) {
@@ -96,8 +90,8 @@ void TimerScheduler::threadMain() {
       continue;
     }
     if (std::none_of(_timers.begin(), _timers.end(), armed)) {
-      acknowledgePasses();
-      _wakeup.wait(lock);
+      acknowledgePassesLocked();
+      lock.wait(_wakeup);
       continue;
     }
 
@@ -121,11 +115,18 @@ void TimerScheduler::threadMain() {
       lock.lock();
       continue;
     }
-    acknowledgePasses();
+    acknowledgePassesLocked();
     clock.waitUntil(lock, earliest);
   }
   _threadRunning = false;
   _stateChanged.notify_all();
+}
+
+void TimerScheduler::acknowledgePassesLocked() {
+  if (_passesSeen != _passesRequested) {
+    _passesSeen = _passesRequested;
+    _stateChanged.notify_all();
+  }
 }
 
 void TimerScheduler::fireLocked(const std::shared_ptr<TimerState>& timer, double now) {
@@ -144,7 +145,7 @@ void TimerScheduler::runTick(const std::shared_ptr<TimerState>& timer) {
   TimerScheduler& scheduler = shared();
   std::shared_ptr<const std::function<void()>> handler;
   {
-    std::lock_guard<std::mutex> guard(scheduler._mutex);
+    foundation::MutexLock guard(scheduler._mutex);
     if (timer->cancelled) {
       timer->phase = TimerState::Phase::Idle;
     } else {
@@ -157,7 +158,7 @@ void TimerScheduler::runTick(const std::shared_ptr<TimerState>& timer) {
   // Released before the tick counts as finished, so that a cancel() that waited for it returns
   // with the handler's captures gone.
   handler.reset();
-  std::lock_guard<std::mutex> guard(scheduler._mutex);
+  foundation::MutexLock guard(scheduler._mutex);
   timer->phase = TimerState::Phase::Idle;
   timer->runningThread = std::thread::id();
   scheduler._stateChanged.notify_all();

@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "foundation/Mutex.h"
 
 namespace dispatch {
 
@@ -46,35 +47,37 @@ class TimerScheduler {
  public:
   static TimerScheduler& shared();
 
-  std::mutex& mutex() { return _mutex; }
+  foundation::Mutex& mutex() RETURN_CAPABILITY(_mutex) { return _mutex; }
   std::condition_variable& stateChanged() { return _stateChanged; }
 
   // Called with the mutex held after `timer` became armed or was rescheduled.
-  void scheduleLocked(const std::shared_ptr<TimerState>& timer);
+  void scheduleLocked(const std::shared_ptr<TimerState>& timer) REQUIRES(_mutex);
   // Wakes the thread to look at the timers again. Called with the mutex held, after the change:
   // whoever waits for that change to take effect then cannot return (and, in a test, uninstall
   // the clock) before the wake-up has been delivered.
-  void wake();
+  void wake() REQUIRES(_mutex);
   // Called with the mutex held: blocks until the thread has looked at every change made before the
   // call (returns at once if the thread is not running).
-  void waitForPassLocked(std::unique_lock<std::mutex>& lock);
+  void waitForPassLocked(foundation::MutexLock& lock) REQUIRES(_mutex);
 
  private:
   TimerScheduler();
   static void stopBeforeExit();
-  void ensureThreadLocked();
+  void ensureThreadLocked() REQUIRES(_mutex);
+  // Tells waiters for a pass that the thread has looked at every change so far.
+  void acknowledgePassesLocked() REQUIRES(_mutex);
   void threadMain();
-  void fireLocked(const std::shared_ptr<TimerState>& timer, double now);
+  void fireLocked(const std::shared_ptr<TimerState>& timer, double now) REQUIRES(_mutex);
   static void runTick(const std::shared_ptr<TimerState>& timer);
 
-  std::mutex _mutex;
+  foundation::Mutex _mutex;
   std::condition_variable _wakeup;        // the thread waits here while no timer is armed
   std::condition_variable _stateChanged;  // ticks, passes and exits are announced here
-  std::vector<std::shared_ptr<TimerState>> _timers;
-  bool _threadRunning = false;
-  bool _exiting = false;
-  std::uint64_t _passesRequested = 0;
-  std::uint64_t _passesSeen = 0;
+  std::vector<std::shared_ptr<TimerState>> _timers GUARDED_BY(_mutex);
+  bool _threadRunning GUARDED_BY(_mutex) = false;
+  bool _exiting GUARDED_BY(_mutex) = false;
+  std::uint64_t _passesRequested GUARDED_BY(_mutex) = 0;
+  std::uint64_t _passesSeen GUARDED_BY(_mutex) = 0;
 };
 
 }  // namespace dispatch

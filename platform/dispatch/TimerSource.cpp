@@ -20,7 +20,7 @@ void TimerSource::setTimer(Time start, std::int64_t intervalNanoseconds,
   (void)leewayNanoseconds;
   TimerScheduler& scheduler = TimerScheduler::shared();
   {
-    std::lock_guard<std::mutex> guard(scheduler.mutex());
+    foundation::MutexLock guard(scheduler.mutex());
     TimerState& state = *_state;
     if (state.cancelled) return;
     state.timerSet = true;
@@ -40,7 +40,7 @@ void TimerSource::setEventHandler(std::function<void()> handler) {
   TimerScheduler& scheduler = TimerScheduler::shared();
   auto replacement = std::make_shared<const std::function<void()>>(std::move(handler));
   {
-    std::lock_guard<std::mutex> guard(scheduler.mutex());
+    foundation::MutexLock guard(scheduler.mutex());
     if (!_state->cancelled) _state->handler.swap(replacement);
   }
   // The previous handler (or the refused one) is released here, outside the lock.
@@ -49,7 +49,7 @@ void TimerSource::setEventHandler(std::function<void()> handler) {
 void TimerSource::resume() {
   TimerScheduler& scheduler = TimerScheduler::shared();
   {
-    std::lock_guard<std::mutex> guard(scheduler.mutex());
+    foundation::MutexLock guard(scheduler.mutex());
     TimerState& state = *_state;
     if (state.cancelled || state.resumed) return;
     state.resumed = true;
@@ -61,7 +61,7 @@ void TimerSource::resume() {
 void TimerSource::cancel() {
   TimerScheduler& scheduler = TimerScheduler::shared();
   std::shared_ptr<const std::function<void()>> released;
-  std::unique_lock<std::mutex> lock(scheduler.mutex());
+  foundation::MutexLock lock(scheduler.mutex());
   TimerState& state = *_state;
   state.cancelled = true;
   released = std::move(state.handler);
@@ -70,7 +70,7 @@ void TimerSource::cancel() {
                             state.runningThread == std::this_thread::get_id();
   scheduler.wake();
   if (!inOwnHandler) {
-    scheduler.stateChanged().wait(lock, [&] { return state.phase != TimerState::Phase::Running; });
+    while (state.phase == TimerState::Phase::Running) lock.wait(scheduler.stateChanged());
     scheduler.waitForPassLocked(lock);
   }
   lock.unlock();
@@ -78,23 +78,27 @@ void TimerSource::cancel() {
 }
 
 bool TimerSource::isCancelled() const {
-  std::lock_guard<std::mutex> guard(TimerScheduler::shared().mutex());
+  foundation::MutexLock guard(TimerScheduler::shared().mutex());
   return _state->cancelled;
 }
 
 bool TimerSource::waitUntilQuietForTesting(foundation::TimeInterval realBound) const {
   TimerScheduler& scheduler = TimerScheduler::shared();
-  std::unique_lock<std::mutex> lock(scheduler.mutex());
+  foundation::MutexLock lock(scheduler.mutex());
   const TimerState& state = *_state;
   auto quiet = [&] {
     return state.phase == TimerState::Phase::Idle &&
            !(state.armed() && state.nextDeadline <= foundation::Clock::current().uptime());
   };
   if (!realBound.isFinite()) {
-    scheduler.stateChanged().wait(lock, quiet);
+    while (!quiet()) lock.wait(scheduler.stateChanged());
     return true;
   }
-  return scheduler.stateChanged().wait_for(lock, realBound.toNanoseconds(), quiet);
+  const auto deadline = std::chrono::steady_clock::now() + realBound.toNanoseconds();
+  while (!quiet()) {
+    if (!lock.waitUntil(scheduler.stateChanged(), deadline)) return quiet();
+  }
+  return true;
 }
 
 }  // namespace dispatch

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 
+#include "Mutex.h"
 #include "Paths.h"
 #include "ProcessInfo.h"
 
@@ -17,9 +17,9 @@ bool isRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::mutex s_mainMutex;
-bool s_mainLoaded = false;
-std::optional<Bundle> s_main;
+Mutex s_mainMutex;
+bool s_mainLoaded GUARDED_BY(s_mainMutex) = false;
+std::optional<Bundle> s_main GUARDED_BY(s_mainMutex);
 
 std::optional<Bundle> bundleOfExecutable() {
   // …/<Name>.app/Contents/MacOS/<executable>
@@ -40,7 +40,7 @@ std::optional<Bundle> Bundle::atPath(const std::string& path) {
 }
 
 const Bundle* Bundle::main() {
-  std::lock_guard<std::mutex> guard(s_mainMutex);
+  MutexLock guard(s_mainMutex);
   if (!s_mainLoaded) {
     s_main = bundleOfExecutable();
     s_mainLoaded = true;
@@ -49,7 +49,7 @@ const Bundle* Bundle::main() {
 }
 
 void Bundle::setMainForTesting(std::optional<Bundle> bundle) {
-  std::lock_guard<std::mutex> guard(s_mainMutex);
+  MutexLock guard(s_mainMutex);
   s_mainLoaded = bundle.has_value();
   s_main = std::move(bundle);
 }

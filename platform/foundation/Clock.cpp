@@ -22,7 +22,7 @@ void Clock::setCurrent(Clock* clock) {
   previous->notifyWaiters();
 }
 
-void Clock::waitUntil(std::unique_lock<std::mutex>& lock, double deadline) {
+void Clock::waitUntil(MutexLock& lock, double deadline) {
   // Take the clock's mutex before releasing the caller's: a notify issued by a thread that changed
   // the caller's state (under the caller's lock) cannot slip in between and be lost.
   std::unique_lock<std::mutex> waitLock(_waitMutex);

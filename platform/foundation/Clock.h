@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "Date.h"
+#include "Mutex.h"
 #include "TimeInterval.h"
 
 namespace foundation {
@@ -26,7 +27,8 @@ class Clock {
   // Called with `lock` held. Releases it and blocks until uptime() reaches `deadline` or
   // notifyWaiters() is called, then re-acquires it. May return early: callers re-check their state.
   // Code that changes what a waiter waits for calls notifyWaiters() afterwards.
-  void waitUntil(std::unique_lock<std::mutex>& lock, double deadline);
+  // (It hands the caller's mutex over to the clock's and back, which the analysis cannot follow.)
+  void waitUntil(MutexLock& lock, double deadline) NO_THREAD_SAFETY_ANALYSIS;
   void notifyWaiters();
 
   // The clock in use. Never null; the system clock unless a test installed another.
@@ -38,6 +40,8 @@ class Clock {
   // Blocks on `cv` with `waitLock` (the clock's own mutex) held until the deadline or a notify.
   virtual void block(std::condition_variable_any& cv, std::unique_lock<std::mutex>& waitLock,
                      double deadline) = 0;
+  // Guards no data (the times are atomic): held around notifications, so that none is lost
+  // between a waiter's check and its wait.
   std::mutex _waitMutex;
   std::condition_variable_any _waitCondition;
 };

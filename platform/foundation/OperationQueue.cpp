@@ -5,33 +5,33 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "Log.h"
+#include "Mutex.h"
 
 namespace foundation {
 
 struct OperationQueue::State {
-  std::mutex mutex;
+  Mutex mutex;
   // Signalled when work arrives, an operation finishes, the limit changes or the queue stops.
   std::condition_variable changed;
-  std::deque<std::function<void()>> pending;
-  int maxConcurrent = kDefaultMaxConcurrentOperationCount;
-  int workers = 0;
-  int idleWorkers = 0;
-  int running = 0;
-  bool registeredForExit = false;
-  bool stopping = false;  // the owning queue is being destroyed
-  bool exiting = false;   // the process is exiting
+  std::deque<std::function<void()>> pending GUARDED_BY(mutex);
+  int maxConcurrent GUARDED_BY(mutex) = kDefaultMaxConcurrentOperationCount;
+  int workers GUARDED_BY(mutex) = 0;
+  int idleWorkers GUARDED_BY(mutex) = 0;
+  int running GUARDED_BY(mutex) = 0;
+  bool registeredForExit GUARDED_BY(mutex) = false;
+  bool stopping GUARDED_BY(mutex) = false;  // the owning queue is being destroyed
+  bool exiting GUARDED_BY(mutex) = false;   // the process is exiting
 
-  int limit() const {
+  int limit() const REQUIRES(mutex) {
     if (maxConcurrent >= 1) return maxConcurrent;
     return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   }
-  bool canStartOne() const { return !pending.empty() && running < limit(); }
+  bool canStartOne() const REQUIRES(mutex) { return !pending.empty() && running < limit(); }
 };
 
 namespace {
@@ -43,8 +43,8 @@ constexpr auto kExitWaitBound = std::chrono::seconds(10);
 
 // Every queue that has started a worker. Deliberately leaked: used while the process exits.
 struct Registry {
-  std::mutex mutex;
-  std::vector<std::weak_ptr<OperationQueue::State>> states;
+  Mutex mutex;
+  std::vector<std::weak_ptr<OperationQueue::State>> states GUARDED_BY(mutex);
 };
 
 Registry& registry() {
@@ -64,21 +64,20 @@ OperationQueue::OperationQueue() : _state(std::make_shared<State>()) {}
 OperationQueue::~OperationQueue() {
   std::deque<std::function<void()>> discarded;
   {
-    std::lock_guard<std::mutex> guard(_state->mutex);
+    MutexLock guard(_state->mutex);
     _state->stopping = true;
     discarded.swap(_state->pending);
     _state->changed.notify_all();
   }
   // Destroyed outside the lock: their captures may do anything.
   discarded.clear();
-  std::unique_lock<std::mutex> lock(_state->mutex);
   State* state = _state.get();
-  state->changed.wait(
-      lock, [state] { return state->exiting || othersRunning(state, state->running) == 0; });
+  MutexLock lock(state->mutex);
+  while (!state->exiting && othersRunning(state, state->running) != 0) lock.wait(state->changed);
 }
 
 void OperationQueue::setMaxConcurrentOperationCount(int count) {
-  std::lock_guard<std::mutex> guard(_state->mutex);
+  MutexLock guard(_state->mutex);
   _state->maxConcurrent = count >= 1 ? count : kDefaultMaxConcurrentOperationCount;
   while (_state->idleWorkers < static_cast<int>(_state->pending.size()) &&
          _state->workers < _state->limit()) {
@@ -90,13 +89,13 @@ void OperationQueue::setMaxConcurrentOperationCount(int count) {
 }
 
 int OperationQueue::maxConcurrentOperationCount() const {
-  std::lock_guard<std::mutex> guard(_state->mutex);
+  MutexLock guard(_state->mutex);
   return _state->maxConcurrent;
 }
 
 void OperationQueue::addOperation(std::function<void()> operation) {
   if (!operation) return;
-  std::unique_lock<std::mutex> lock(_state->mutex);
+  MutexLock lock(_state->mutex);
   if (_state->exiting || _state->stopping) {
     lock.unlock();
     return;  // `operation` is destroyed here, outside the lock
@@ -110,23 +109,24 @@ void OperationQueue::addOperation(std::function<void()> operation) {
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {
-  std::unique_lock<std::mutex> lock(_state->mutex);
   State* state = _state.get();
-  state->changed.wait(lock, [state] {
-    return (state->pending.empty() || state->exiting) && othersRunning(state, state->running) == 0;
-  });
+  MutexLock lock(state->mutex);
+  while (
+      !((state->pending.empty() || state->exiting) && othersRunning(state, state->running) == 0)) {
+    lock.wait(state->changed);
+  }
 }
 
 int OperationQueue::operationCount() const {
-  std::lock_guard<std::mutex> guard(_state->mutex);
+  MutexLock guard(_state->mutex);
   return static_cast<int>(_state->pending.size()) + _state->running;
 }
 
-void OperationQueue::startWorkerLocked() {
+void OperationQueue::startWorkerLocked() REQUIRES(_state->mutex) {
   if (!_state->registeredForExit) {
     _state->registeredForExit = true;
     Registry& all = registry();
-    std::lock_guard<std::mutex> guard(all.mutex);
+    MutexLock guard(all.mutex);
     std::erase_if(all.states, [](const auto& weak) { return weak.expired(); });
     all.states.push_back(_state);
     // Registered anew for every queue: the latest registration runs first at exit, before the
@@ -146,14 +146,11 @@ void OperationQueue::startWorkerLocked() {
 
 void OperationQueue::workerLoop(std::shared_ptr<State> state) {
   t_currentQueueState = state.get();
-  std::unique_lock<std::mutex> lock(state->mutex);
+  MutexLock lock(state->mutex);
   for (;;) {
-    state->changed.wait(lock,
-                        [&] { return state->exiting || state->stopping || state->canStartOne(); });
-    if (state->exiting) {
-      // Stay out of the way while the process exits; the state stays alive through `state`.
-      state->changed.wait(lock, [] { return false; });
-    }
+    while (!(state->exiting || state->stopping || state->canStartOne())) lock.wait(state->changed);
+    // While the process exits, stay out of the way; the state stays alive through `state`.
+    while (state->exiting) lock.wait(state->changed);
     if (state->stopping) {
       --state->idleWorkers;
       --state->workers;
@@ -177,19 +174,20 @@ void OperationQueue::stopAllForExit() {
   std::vector<std::shared_ptr<State>> live;
   {
     Registry& all = registry();
-    std::lock_guard<std::mutex> guard(all.mutex);
+    MutexLock guard(all.mutex);
     for (const auto& weak : all.states) {
       if (auto state = weak.lock()) live.push_back(std::move(state));
     }
   }
   auto deadline = std::chrono::steady_clock::now() + kExitWaitBound;
   for (const auto& state : live) {
-    std::unique_lock<std::mutex> lock(state->mutex);
-    state->exiting = true;
-    state->changed.notify_all();
     State* raw = state.get();
-    if (!state->changed.wait_until(lock, deadline,
-                                   [raw] { return othersRunning(raw, raw->running) == 0; })) {
+    MutexLock lock(raw->mutex);
+    raw->exiting = true;
+    raw->changed.notify_all();
+    while (othersRunning(raw, raw->running) != 0 && lock.waitUntil(raw->changed, deadline)) {
+    }
+    if (othersRunning(raw, raw->running) != 0) {
       NSLog("OperationQueue: an operation is still running at exit");
     }
   }

@@ -4,16 +4,16 @@
 
 #include <fstream>
 #include <iterator>
-#include <mutex>
 
+#include "Mutex.h"
 #include "Paths.h"
 
 namespace foundation {
 namespace {
 
-std::mutex s_argumentsMutex;
-bool s_argumentsSet = false;
-std::vector<std::string> s_arguments;
+Mutex s_argumentsMutex;
+bool s_argumentsSet GUARDED_BY(s_argumentsMutex) = false;
+std::vector<std::string> s_arguments GUARDED_BY(s_argumentsMutex);
 
 std::vector<std::string> readCommandLine() {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -32,7 +32,7 @@ std::vector<std::string> readCommandLine() {
 }  // namespace
 
 std::vector<std::string> ProcessInfo::arguments() {
-  std::lock_guard<std::mutex> guard(s_argumentsMutex);
+  MutexLock guard(s_argumentsMutex);
   if (!s_argumentsSet) {
     s_arguments = readCommandLine();
     s_argumentsSet = true;
@@ -41,7 +41,7 @@ std::vector<std::string> ProcessInfo::arguments() {
 }
 
 void ProcessInfo::setArguments(std::vector<std::string> arguments) {
-  std::lock_guard<std::mutex> guard(s_argumentsMutex);
+  MutexLock guard(s_argumentsMutex);
   s_arguments = std::move(arguments);
   s_argumentsSet = true;
 }

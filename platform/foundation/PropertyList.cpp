@@ -769,61 +769,66 @@ std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* drop
   return value;
 }
 
-std::optional<PlistValue> readPropertyListFile(const std::string& path) {
-  std::optional<std::string> bytes = readRegularFile(path, kMaxFileSize);
-  if (!bytes) return std::nullopt;
-  return parsePropertyList(*bytes);
+Result<PlistValue> readPropertyListFile(const std::string& path) {
+  Result<std::string> bytes = readRegularFile(path, kMaxFileSize);
+  if (!bytes) return bytes.error();
+  std::optional<PlistValue> value = parsePropertyList(*bytes);
+  if (!value) return Error{path + " is not a valid property list"};
+  return std::move(*value);
 }
 
-std::optional<std::string> propertyListXml(const PlistValue& value, std::string* whyNot) {
+Result<std::string> propertyListXml(const PlistValue& value) {
   std::string xml =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
       "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
       "<plist version=\"1.0\">\n";
   std::string reason;
-  if (!appendXml(value, 0, xml, reason)) {
-    if (whyNot) *whyNot = std::move(reason);
-    return std::nullopt;
-  }
+  if (!appendXml(value, 0, xml, reason)) return Error{std::move(reason)};
   xml += "</plist>\n";
   return xml;
 }
 
-bool writeFileAtomically(const std::string& agentPath, std::string_view bytes) {
+Result<void> writeFileAtomically(const std::string& agentPath, std::string_view bytes) {
   const std::string path = platformPath(agentPath);
   std::string folder = deletingLastPathComponent(path);
   std::string temporary = appendingPathComponent(folder.empty() ? "." : folder,
                                                  "." + lastPathComponent(path) + ".XXXXXX");
   FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd.valid()) return false;
+  if (!fd.valid()) return Error::fromErrno("mkostemp", "cannot create a file beside " + path);
   // Keep the permissions a plain new file would get.
-  bool ok = ::fchmod(fd.get(), 0666 & ~currentUmask()) == 0 && writeAll(fd.get(), bytes) &&
-            ::fsync(fd.get()) == 0;
+  const char* failed = nullptr;
+  if (::fchmod(fd.get(), 0666 & ~currentUmask()) != 0) {
+    failed = "fchmod";
+  } else if (!writeAll(fd.get(), bytes)) {
+    failed = "write";
+  } else if (::fsync(fd.get()) != 0) {
+    failed = "fsync";
+  }
   int error = errno;
-  if (::close(fd.release()) != 0 && ok) {
-    ok = false;
+  if (::close(fd.release()) != 0 && !failed) {
+    failed = "close";
     error = errno;
   }
-  if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ok = false;
+  if (!failed && ::rename(temporary.c_str(), path.c_str()) != 0) {
+    failed = "rename";
     error = errno;
   }
-  if (!ok) {
+  if (failed) {
     ::unlink(temporary.c_str());
-    errno = error;
-    return false;
+    return Error::fromErrno(failed, "cannot write " + path, error);
   }
   // Make the rename itself durable.
   FileDescriptor dir(
       ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.valid()) ::fsync(dir.get());
-  return true;
+  return {};
 }
 
-bool writePropertyListFile(const std::string& path, const PlistValue& value) {
-  auto xml = propertyListXml(value);
-  return xml && writeFileAtomically(path, *xml);
+Result<void> writePropertyListFile(const std::string& path, const PlistValue& value) {
+  Result<std::string> xml = propertyListXml(value);
+  if (!xml) return xml.error();
+  return writeFileAtomically(path, *xml);
 }
 
 }  // namespace foundation

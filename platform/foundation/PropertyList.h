@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Date.h"
+#include "Result.h"
 
 namespace foundation {
 
@@ -68,23 +69,25 @@ class PlistValue {
 // or bytes that are not UTF-8) is left out of its dictionary or array, and the rest is read
 // (`droppedValues`, when given, counts them); such a value at the top gives nullopt.
 // Whatever this returns, propertyListXml can write.
-std::optional<PlistValue> parsePropertyList(std::string_view bytes, size_t* droppedValues = nullptr);
-// Reads a property-list file; nullopt when it can't be read or parsed. The paths of the file
-// functions here are agent paths, mapped as platformPath maps them.
-std::optional<PlistValue> readPropertyListFile(const std::string& path);
+std::optional<PlistValue> parsePropertyList(std::string_view bytes,
+                                            size_t* droppedValues = nullptr);
+// Reads a property-list file; an error when it can't be read (with the errno of the failing
+// call) or parsed. The paths of the file functions here are agent paths, mapped as platformPath
+// maps them.
+Result<PlistValue> readPropertyListFile(const std::string& path);
 // The XML form of `value`: dates in whole seconds (rounded down), reals to seventeen digits ("nan",
-// "+infinity", "-infinity" as such). nullopt when it holds something XML cannot carry (a date
-// outside the years 1 to 9999, a string or key that is not UTF-8 or holds a character XML 1.0
-// forbids, such as a control character other than tab, newline and return, deeper nesting than a
-// read accepts), with the reason in `whyNot` when given.
-std::optional<std::string> propertyListXml(const PlistValue& value, std::string* whyNot = nullptr);
+// "+infinity", "-infinity" as such). An error saying why when it holds something XML cannot carry
+// (a date outside the years 1 to 9999, a string or key that is not UTF-8 or holds a character XML
+// 1.0 forbids, such as a control character other than tab, newline and return, deeper nesting
+// than a read accepts).
+Result<std::string> propertyListXml(const PlistValue& value);
 // Writes `value` as an XML property list, atomically: a temporary file beside `path`, fsync,
-// rename. Readers see the old file or the new one, never a torn one. False when any step fails (the
-// old file is then left as it was).
-bool writePropertyListFile(const std::string& path, const PlistValue& value);
+// rename. Readers see the old file or the new one, never a torn one. An error when any step fails
+// (the old file is then left as it was).
+Result<void> writePropertyListFile(const std::string& path, const PlistValue& value);
 
-// Writes `bytes` to `path` atomically, as writePropertyListFile does. False with errno set to the
-// cause when a step fails.
-bool writeFileAtomically(const std::string& path, std::string_view bytes);
+// Writes `bytes` to `path` atomically, as writePropertyListFile does; an error naming the failing
+// call and its errno when a step fails.
+Result<void> writeFileAtomically(const std::string& path, std::string_view bytes);
 
 }  // namespace foundation

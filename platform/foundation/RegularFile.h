@@ -2,10 +2,10 @@
 
 #include <sys/types.h>
 
-#include <optional>
 #include <string>
 
 #include "FileDescriptor.h"
+#include "Result.h"
 
 namespace foundation {
 
@@ -13,11 +13,12 @@ namespace foundation {
 
 // The regular file at `path` opened for reading (blocking reads, close-on-exec); an invalid
 // descriptor when it is missing, not a regular file (a FIFO or device in its place is refused
-// without blocking) or cannot be opened. The caller owns the answer. Any thread.
+// without blocking) or cannot be opened, with errno saying why (EISDIR or EINVAL for what is not a
+// regular file). The caller owns the answer. Any thread.
 FileDescriptor openRegularFile(const std::string& path);
 
-// The whole content of the regular file at `path`; nullopt when openRegularFile refuses it, it is
-// larger than `maxSize` bytes, or it cannot be read. Any thread.
-std::optional<std::string> readRegularFile(const std::string& path, off_t maxSize);
+// The whole content of the regular file at `path`; an error when openRegularFile refuses it, it is
+// larger than `maxSize` bytes (EFBIG), or it cannot be read. Any thread.
+Result<std::string> readRegularFile(const std::string& path, off_t maxSize);
 
 }  // namespace foundation

@@ -36,7 +36,8 @@ class [[nodiscard]] Result {
   static_assert(!std::is_same_v<std::remove_cv_t<T>, Error>, "a Result cannot hold an Error value");
 
  public:
-  Result(T value) : _outcome(std::in_place_index<0>, std::move(value)) {}
+  Result(const T& value) : _outcome(std::in_place_index<0>, value) {}
+  Result(T&& value) : _outcome(std::in_place_index<0>, std::move(value)) {}
   Result(Error error) : _outcome(std::in_place_index<1>, std::move(error)) {}
 
   bool ok() const { return _outcome.index() == 0; }
@@ -46,6 +47,31 @@ class [[nodiscard]] Result {
   const T& value() const& { return *checked(std::get_if<0>(&_outcome)); }
   T&& value() && { return std::move(*checked(std::get_if<0>(&_outcome))); }
   const Error& error() const { return *checked(std::get_if<1>(&_outcome)); }
+
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
+  T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
+
+  // The value, or `fallback` when this is an error.
+  T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
+  T valueOr(T fallback) && { return ok() ? std::move(*this).value() : std::move(fallback); }
+  // The value, for a caller to whom any failure means "not there"; nullopt when this is an error.
+  std::optional<T> toOptional() && {
+    if (!ok()) return std::nullopt;
+    return std::move(*this).value();
+  }
+
+  // True when this holds a value equal to `other`; an error equals no value.
+  friend bool operator==(const Result& result, const T& other) {
+    return result.ok() && result.value() == other;
+  }
+  // Two values that are equal, or two errors with the same message.
+  friend bool operator==(const Result& one, const Result& other) {
+    if (one.ok() != other.ok()) return false;
+    return one.ok() ? one.value() == other.value() : one.error().message == other.error().message;
+  }
 
  private:
   template <class P>

@@ -259,7 +259,7 @@ std::optional<StringsTable> parseStringsTable(std::string_view bytes) {
 std::optional<StringsTable> readStringsTable(const std::string& path) {
   // Message tables are small; a larger file is refused unread.
   constexpr off_t kMaxTableSize = 64LL << 20;
-  std::optional<std::string> bytes = readRegularFile(path, kMaxTableSize);
+  Result<std::string> bytes = readRegularFile(path, kMaxTableSize);
   if (!bytes) return std::nullopt;
   return parseStringsTable(*bytes);
 }

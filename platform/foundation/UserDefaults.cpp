@@ -10,13 +10,13 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "Bundle.h"
 #include "DirectoryStream.h"
 #include "FileDescriptor.h"
 #include "Log.h"
+#include "Mutex.h"
 #include "Paths.h"
 #include "ProcessInfo.h"
 
@@ -229,8 +229,8 @@ struct UserDefaults::State {
     }
   }
 
-  // Brings `stored` up to date with the file. Called with `mutex` held.
-  void refresh() {
+  // Brings `stored` up to date with the file.
+  void refresh() REQUIRES(mutex) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
       if (read && !absent && stamp == FileStamp::of(info)) return;
@@ -240,8 +240,8 @@ struct UserDefaults::State {
     adopt(readDefaultsFile(path));
   }
 
-  // Takes a read of the file as what is stored. Called with `mutex` held.
-  void adopt(FileRead result) {
+  // Takes a read of the file as what is stored.
+  void adopt(FileRead result) REQUIRES(mutex) {
     read = true;
     absent = result.outcome == FileRead::Outcome::missing;
     corrupt = result.outcome == FileRead::Outcome::corrupt;
@@ -277,23 +277,23 @@ struct UserDefaults::State {
     }
   }
 
-  std::optional<PlistValue> lookup(std::string_view key) {
+  std::optional<PlistValue> lookup(std::string_view key) REQUIRES(mutex) {
     refresh();
     if (auto change = pending.find(key); change != pending.end()) return change->second.value;
     if (auto found = stored.find(std::string(key)); found != stored.end()) return found->second;
     return std::nullopt;
   }
 
-  void change(std::string_view key, std::optional<PlistValue> value) {
+  void change(std::string_view key, std::optional<PlistValue> value) EXCLUDES(mutex) {
     {
-      std::lock_guard<std::mutex> guard(mutex);
+      MutexLock guard(mutex);
       pending.insert_or_assign(std::string(key), Change{std::move(value), ++generation});
     }
     notify(key);
   }
 
-  // Removes from `pending` those of `changes` not made again since. Called with `mutex` held.
-  void forget(const std::map<std::string, Change, std::less<>>& changes) {
+  // Removes from `pending` those of `changes` not made again since.
+  void forget(const std::map<std::string, Change, std::less<>>& changes) REQUIRES(mutex) {
     for (const auto& [key, change] : changes) {
       auto still = pending.find(key);
       if (still != pending.end() && still->second.generation == change.generation) {
@@ -303,16 +303,16 @@ struct UserDefaults::State {
   }
 
   // Calls every change observer with `key`, holding only each observer's own call lock.
-  void notify(std::string_view key) {
+  void notify(std::string_view key) EXCLUDES(mutex, observersMutex) {
     std::vector<std::shared_ptr<Observer>> current;
     {
-      std::lock_guard<std::mutex> guard(observersMutex);
+      MutexLock guard(observersMutex);
       if (observers.empty()) return;
       current.reserve(observers.size());
       for (const auto& [id, observer] : observers) current.push_back(observer);
     }
     for (const auto& observer : current) {
-      std::lock_guard<std::recursive_mutex> calling(observer->callMutex);
+      RecursiveMutexLock calling(observer->callMutex);
       if (!observer->removed) observer->function(key);
     }
   }
@@ -322,38 +322,38 @@ struct UserDefaults::State {
   struct Observer {
     explicit Observer(ChangeObserver f) : function(std::move(f)) {}
     ChangeObserver function;
-    std::recursive_mutex callMutex;
-    bool removed = false;  // guarded by callMutex
+    RecursiveMutex callMutex;
+    bool removed GUARDED_BY(callMutex) = false;
   };
 
   const std::string path;
   std::string domain;
 
-  std::mutex syncMutex;  // serialises synchronize(); taken before `mutex`
-  std::mutex mutex;      // guards everything below
-  bool read = false;     // `stamp` describes the file `stored` came from
-  bool absent = false;   // ... or there was no file
-  bool corrupt = false;  // ... or a file that could not be used, read as empty
-  FileStamp stamp;
-  FileDescriptor file;  // the file `stored` came from, held open to pin its inode
-  PlistDictionary stored;
-  int lastError = 0;  // errno of the last read that could not open or read the file
-  std::map<std::string, Change, std::less<>> pending;
-  std::uint64_t generation = 0;
-  bool reportedProblem = false;
-  FileStamp reportedStamp;
+  Mutex syncMutex ACQUIRED_BEFORE(mutex);  // serialises synchronize()
+  Mutex mutex;
+  bool read GUARDED_BY(mutex) = false;     // `stamp` describes the file `stored` came from
+  bool absent GUARDED_BY(mutex) = false;   // ... or there was no file
+  bool corrupt GUARDED_BY(mutex) = false;  // ... or a file that could not be used, read as empty
+  FileStamp stamp GUARDED_BY(mutex);
+  FileDescriptor file GUARDED_BY(mutex);  // the file `stored` came from, held open to pin its inode
+  PlistDictionary stored GUARDED_BY(mutex);
+  int lastError GUARDED_BY(mutex) = 0;  // errno of the last read that could not open or read it
+  std::map<std::string, Change, std::less<>> pending GUARDED_BY(mutex);
+  std::uint64_t generation GUARDED_BY(mutex) = 0;
+  bool reportedProblem GUARDED_BY(mutex) = false;
+  FileStamp reportedStamp GUARDED_BY(mutex);
 
-  std::mutex observersMutex;  // guards the two below; never held while an observer runs
-  std::map<ChangeObserverId, std::shared_ptr<Observer>> observers;
-  ChangeObserverId nextObserverId = 0;
+  Mutex observersMutex;  // never held while an observer runs
+  std::map<ChangeObserverId, std::shared_ptr<Observer>> observers GUARDED_BY(observersMutex);
+  ChangeObserverId nextObserverId GUARDED_BY(observersMutex) = 0;
 };
 
 UserDefaults& UserDefaults::standard() {
   // Never destroyed: threads still running while the process exits may use the references.
-  static std::mutex& s_mutex = *new std::mutex;
+  static Mutex& s_mutex = *new Mutex;
   static auto& s_instances = *new std::map<std::string, std::unique_ptr<UserDefaults>>;
   std::string path = pathForDomain(standardDomain());
-  std::lock_guard<std::mutex> guard(s_mutex);
+  MutexLock guard(s_mutex);
   std::unique_ptr<UserDefaults>& slot = s_instances[path];
   if (!slot) slot = std::make_unique<UserDefaults>(path);
   return *slot;
@@ -371,16 +371,17 @@ const std::string& UserDefaults::path() const { return _state->path; }
 const std::string& UserDefaults::domain() const { return _state->domain; }
 
 std::optional<PlistValue> UserDefaults::objectForKey(std::string_view key) const {
-  std::lock_guard<std::mutex> guard(_state->mutex);
+  MutexLock guard(_state->mutex);
   return _state->lookup(key);
 }
 
 bool UserDefaults::setObject(std::string_view key, PlistValue value) {
   // Checked here so that one unwritable value cannot block every later synchronize.
-  std::string whyNot;
-  if (!propertyListXml(PlistValue(std::string(key)), &whyNot) || !propertyListXml(value, &whyNot)) {
+  Result<std::string> keyXml = propertyListXml(PlistValue(std::string(key)));
+  Result<std::string> valueXml = keyXml ? propertyListXml(value) : keyXml.error();
+  if (!valueXml) {
     NSLog("UserDefaults: a value for \"%.*s\" can't be stored in a property list (%s); ignored",
-          static_cast<int>(key.size()), key.data(), whyNot.c_str());
+          static_cast<int>(key.size()), key.data(), valueXml.error().message.c_str());
     return false;
   }
   _state->change(key, std::move(value));
@@ -436,10 +437,10 @@ void UserDefaults::setString(std::string_view key, std::string value) {
 
 bool UserDefaults::synchronize() {
   State& state = *_state;
-  std::lock_guard<std::mutex> syncGuard(state.syncMutex);
+  MutexLock syncGuard(state.syncMutex);
   std::map<std::string, State::Change, std::less<>> changes;
   {
-    std::lock_guard<std::mutex> guard(state.mutex);
+    MutexLock guard(state.mutex);
     if (state.pending.empty()) {
       state.refresh();
       return true;
@@ -460,7 +461,7 @@ bool UserDefaults::synchronize() {
   // The file as it is now, read again only when it changed since this object last read it.
   FileRead current;
   {
-    std::lock_guard<std::mutex> guard(state.mutex);
+    MutexLock guard(state.mutex);
     state.refresh();
     if (!state.read) {
       current.outcome = FileRead::Outcome::unreadable;
@@ -492,10 +493,9 @@ bool UserDefaults::synchronize() {
   FileRead written;
   bool wrote = merged != current.contents;
   if (wrote) {
-    std::string whyNot;
-    std::optional<std::string> xml = propertyListXml(PlistValue(merged), &whyNot);
+    Result<std::string> xml = propertyListXml(PlistValue(merged));
     if (!xml) {
-      NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), whyNot.c_str());
+      NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), xml.error().message.c_str());
       return false;
     }
     if (xml->size() > static_cast<size_t>(kMaxDefaultsFileSize)) {
@@ -504,12 +504,13 @@ bool UserDefaults::synchronize() {
           "UserDefaults: cannot write %s: it would be %zu bytes, more than the %lld a settings "
           "file may hold; the changes are dropped and the file is left as it was",
           state.path.c_str(), xml->size(), static_cast<long long>(kMaxDefaultsFileSize));
-      std::lock_guard<std::mutex> guard(state.mutex);
+      MutexLock guard(state.mutex);
       state.forget(changes);
       return false;
     }
-    if (!writeFileAtomically(target, *xml)) {
-      NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(), std::strerror(errno));
+    if (Result<void> stored = writeFileAtomically(target, *xml); !stored) {
+      NSLog("UserDefaults: cannot write %s: %s", state.path.c_str(),
+            std::strerror(stored.error().code));
       return false;
     }
     // Still under the lock, so the file is the one just written.
@@ -526,7 +527,7 @@ bool UserDefaults::synchronize() {
   }
   lock.reset();
 
-  std::lock_guard<std::mutex> guard(state.mutex);
+  MutexLock guard(state.mutex);
   state.forget(changes);
   if (!wrote) {
     if (movedAside) state.read = false;  // re-read on next use
@@ -540,7 +541,7 @@ bool UserDefaults::synchronize() {
 
 UserDefaults::ChangeObserverId UserDefaults::addChangeObserver(ChangeObserver observer) {
   auto entry = std::make_shared<State::Observer>(std::move(observer));
-  std::lock_guard<std::mutex> guard(_state->observersMutex);
+  MutexLock guard(_state->observersMutex);
   ChangeObserverId id = ++_state->nextObserverId;
   _state->observers.emplace(id, std::move(entry));
   return id;
@@ -549,18 +550,18 @@ UserDefaults::ChangeObserverId UserDefaults::addChangeObserver(ChangeObserver ob
 void UserDefaults::removeChangeObserver(ChangeObserverId id) {
   std::shared_ptr<State::Observer> entry;
   {
-    std::lock_guard<std::mutex> guard(_state->observersMutex);
+    MutexLock guard(_state->observersMutex);
     auto found = _state->observers.find(id);
     if (found == _state->observers.end()) return;
     entry = std::move(found->second);
     _state->observers.erase(found);
   }
-  std::lock_guard<std::recursive_mutex> calling(entry->callMutex);
+  RecursiveMutexLock calling(entry->callMutex);
   entry->removed = true;
 }
 
 PlistDictionary UserDefaults::dictionaryRepresentation() const {
-  std::lock_guard<std::mutex> guard(_state->mutex);
+  MutexLock guard(_state->mutex);
   _state->refresh();
   PlistDictionary all = _state->stored;
   for (const auto& [key, change] : _state->pending) {

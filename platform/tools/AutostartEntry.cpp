@@ -28,8 +28,8 @@ constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
 bool anyJobLoadsAtGraphicalLogin() {
   for (const std::string& path :
        jobFilesIn(userAgentsFolder()).value_or(std::vector<std::string>{})) {
-    JobFileResult read = readJobFile(path);
-    if (read.job && loadsAtGraphicalLogin(*read.job)) return true;
+    foundation::Result<JobDescription> read = readJobFile(path);
+    if (read && loadsAtGraphicalLogin(*read)) return true;
   }
   return false;
 }
@@ -151,8 +151,8 @@ std::string updateAutostartEntry() {
   std::error_code error;
   std::filesystem::create_directories(folder, error);
   if (error) return "cannot create " + folder + ": " + error.message();
-  if (!foundation::writeFileAtomically(path, text)) {
-    return "cannot write the login entry " + path + ": " + std::strerror(errno);
+  if (foundation::Result<void> written = foundation::writeFileAtomically(path, text); !written) {
+    return "cannot write the login entry " + path + ": " + std::strerror(written.error().code);
   }
   return "";
 }

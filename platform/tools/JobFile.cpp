@@ -44,21 +44,22 @@ bool isValidLabel(const std::string& label) {
          label.find('\0') == std::string::npos;
 }
 
-JobFileResult readJobFile(const std::string& path) {
+foundation::Result<JobDescription> readJobFile(const std::string& path) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return {std::nullopt, std::strerror(errno)};
+  if (::stat(path.c_str(), &info) != 0)
+    return foundation::Error{std::strerror(errno), errno, "stat"};
   auto plist = foundation::readPropertyListFile(path);
-  if (!plist || !plist->dictionary()) return {std::nullopt, "Invalid property list"};
+  if (!plist || !plist->dictionary()) return foundation::Error{"Invalid property list"};
 
   JobDescription job;
   auto label = stringFor(*plist, "Label");
-  if (!label || !isValidLabel(*label)) return {std::nullopt, "Invalid or missing Label"};
+  if (!label || !isValidLabel(*label)) return foundation::Error{"Invalid or missing Label"};
   job.label = *label;
   job.program = stringFor(*plist, "Program");
   if (const PlistValue* arguments = plist->objectForKey("ProgramArguments")) {
-    if (!arguments->array()) return {std::nullopt, "ProgramArguments is not an array"};
+    if (!arguments->array()) return foundation::Error{"ProgramArguments is not an array"};
     for (const PlistValue& argument : *arguments->array()) {
-      if (!argument.string()) return {std::nullopt, "ProgramArguments holds a non-string"};
+      if (!argument.string()) return foundation::Error{"ProgramArguments holds a non-string"};
       job.arguments.push_back(*argument.string());
     }
   }
@@ -87,14 +88,14 @@ JobFileResult readJobFile(const std::string& path) {
       job.sessionTypes.push_back(*types->string());
     } else if (types->array()) {
       for (const PlistValue& type : *types->array()) {
-        if (!type.string()) return {std::nullopt, kBadTypes};
+        if (!type.string()) return foundation::Error{kBadTypes};
         job.sessionTypes.push_back(*type.string());
       }
     } else {
-      return {std::nullopt, kBadTypes};
+      return foundation::Error{kBadTypes};
     }
   }
-  return {std::move(job), ""};
+  return job;
 }
 
 }  // namespace launchd

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/Result.h"
+
 namespace launchd {
 
 // What launchctl uses of a job file (a property-list dictionary).
@@ -30,15 +32,10 @@ struct JobDescription {
   std::string executable() const;
 };
 
-// Either a job or the message launchctl prints about the file (without the path prefix).
-struct JobFileResult {
-  std::optional<JobDescription> job;
-  std::string error;
-};
-
-// Reads the job file at `path` (already mapped). A file without a usable Label is an error; a
-// missing program is not (unload needs only the label).
-JobFileResult readJobFile(const std::string& path);
+// Reads the job file at `path` (already mapped): the job, or an error whose message is what
+// launchctl prints about the file (without the path prefix). A file without a usable Label is an
+// error; a missing program is not (unload needs only the label).
+foundation::Result<JobDescription> readJobFile(const std::string& path);
 
 // True when `label` can name a job: not empty, no '/', not "." or "..".
 bool isValidLabel(const std::string& label);

@@ -41,7 +41,11 @@ foundation::FileDescriptor openStream(const char* path, int flags) {
   return moved;
 }
 
-std::string describe(const LaunchRequest& request, const ChildFailure& failure) {
+// The step's failure as an Error naming the call that failed.
+foundation::Error describe(const LaunchRequest& request, const ChildFailure& failure) {
+  static constexpr const char* kCalls[] = {"open", "open", "open", "chdir", "execvp"};
+  const char* call =
+      kCalls[failure.step >= kStandardInput && failure.step <= kExecute ? failure.step : kExecute];
   std::string what;
   switch (failure.step) {
     case kStandardInput:
@@ -61,9 +65,9 @@ std::string describe(const LaunchRequest& request, const ChildFailure& failure) 
       break;
   }
   if (failure.error == ENXIO && failure.step != kExecute) {
-    return what + ": it is a FIFO that no process reads";
+    return foundation::Error{what + ": it is a FIFO that no process reads", failure.error, call};
   }
-  return what + ": " + std::strerror(failure.error);
+  return foundation::Error::fromErrno(call, std::move(what), failure.error);
 }
 
 }  // namespace
@@ -84,8 +88,8 @@ LaunchRequest launchRequestFor(const JobDescription& job, std::string_view tools
   return request;
 }
 
-LaunchResult launchJob(const LaunchRequest& request) {
-  if (request.executable.empty()) return {std::nullopt, "no Program or ProgramArguments to run"};
+foundation::Result<JobProcess> launchJob(const LaunchRequest& request) {
+  if (request.executable.empty()) return foundation::Error{"no Program or ProgramArguments to run"};
 
   constexpr int kAppend = O_WRONLY | O_CREAT | O_APPEND;
   const std::optional<std::string>* paths[3] = {nullptr, &request.standardOutPath,
@@ -95,7 +99,7 @@ LaunchResult launchJob(const LaunchRequest& request) {
     bool given = paths[target] && paths[target]->has_value();
     streams[target] = openStream(given ? (*paths[target])->c_str() : "/dev/null",
                                  target == STDIN_FILENO ? O_RDONLY : kAppend);
-    if (!streams[target]) return {std::nullopt, describe(request, {target, errno})};
+    if (!streams[target]) return describe(request, {target, errno});
   }
 
   foundation::ProcessOptions options;
@@ -117,13 +121,12 @@ LaunchResult launchJob(const LaunchRequest& request) {
   if (!child) {
     const foundation::Error& error = child.error();
     bool inDirectory = error.call && std::strcmp(error.call, "chdir") == 0;
-    return {std::nullopt,
-            inDirectory ? describe(request, {kWorkingDirectory, error.code}) : error.message};
+    return inDirectory ? describe(request, {kWorkingDirectory, error.code}) : error;
   }
   // Not yet reaped, the job's leader keeps its pid (and its identity) even once it has ended.
   auto identity = identifyProcess(child.value());
-  if (!identity) return {std::nullopt, "the job ended before it could be recorded"};
-  return {identity, ""};
+  if (!identity) return foundation::Error{"the job ended before it could be recorded"};
+  return std::move(*identity);
 }
 
 }  // namespace launchd

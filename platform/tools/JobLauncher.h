@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "JobProcess.h"
+#include "foundation/Result.h"
 
 namespace launchd {
 
@@ -24,11 +25,6 @@ struct LaunchRequest {
 // `toolsFolder` (a bare name is left for a PATH search).
 LaunchRequest launchRequestFor(const JobDescription& job, std::string_view toolsFolder);
 
-struct LaunchResult {
-  std::optional<JobProcess> process;
-  std::string failure;  // why nothing runs, when process is empty
-};
-
 // Starts the request as launchd starts a job, detached from the caller: a new session, standard
 // input from /dev/null, standard output and error appended to the given files (created 0644) or
 // /dev/null, no other descriptor inherited, default signal dispositions and an empty signal mask.
@@ -36,6 +32,6 @@ struct LaunchResult {
 // started), and the child holds none of the caller's descriptors, its locks included, from the
 // start. Answers once the program has been executed, or why it could not be; a child that has not
 // executed it within 10 seconds is killed and reported.
-LaunchResult launchJob(const LaunchRequest& request);
+foundation::Result<JobProcess> launchJob(const LaunchRequest& request);
 
 }  // namespace launchd

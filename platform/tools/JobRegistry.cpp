@@ -103,7 +103,8 @@ bool JobRegistry::add(const LoadedJob& job) {
       {"BootID", PlistValue(job.process.bootId)},
       {"ExitTimeOut", PlistValue(job.exitTimeOut)},
   };
-  return foundation::writePropertyListFile(recordPath(job.label), PlistValue(std::move(record)));
+  return foundation::writePropertyListFile(recordPath(job.label), PlistValue(std::move(record)))
+      .ok();
 }
 
 bool JobRegistry::forget(const std::string& label) {

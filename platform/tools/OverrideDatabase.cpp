@@ -50,7 +50,7 @@ const std::optional<foundation::PlistValue>& currentDatabase() {
     return cached.contents;
   }
   if (cached.describes(info)) return cached.contents;
-  cached.contents = foundation::readPropertyListFile(path);
+  cached.contents = foundation::readPropertyListFile(path).toOptional();
   cached.valid = true;
   cached.device = info.st_dev;
   cached.inode = info.st_ino;
@@ -86,7 +86,7 @@ bool setDisabledOverride(const std::string& label, bool disabled) {
   std::filesystem::create_directories(foundation::deletingLastPathComponent(path), error);
   if (error) return false;
   cache().valid = false;
-  return foundation::writePropertyListFile(path, database);
+  return foundation::writePropertyListFile(path, database).ok();
 }
 
 }  // namespace launchd

@@ -92,14 +92,14 @@ int start(JobRegistry& registry, const std::string& given, const std::string& pa
       return 0;
     }
   }
-  LaunchResult launched = launchJob(launchRequestFor(job, toolsFolder()));
-  if (!launched.process) {
-    complain(given, launched.failure);
+  foundation::Result<JobProcess> launched = launchJob(launchRequestFor(job, toolsFolder()));
+  if (!launched) {
+    complain(given, launched.error().message);
     return kFailed;
   }
-  if (!registry.add(LoadedJob{job.label, path, *launched.process, job.exitTimeOut})) {
+  if (!registry.add(LoadedJob{job.label, path, *launched, job.exitTimeOut})) {
     // A job we could not record could never be stopped again.
-    stopJob(*launched.process, 0);
+    stopJob(*launched, 0);
     complain(given, "cannot record the loaded job in " + JobRegistry::stateFolder());
     return kFailed;
   }
@@ -108,12 +108,12 @@ int start(JobRegistry& registry, const std::string& given, const std::string& pa
 
 int load(JobRegistry& registry, const std::string& given, bool writeOverride) {
   std::string path = jobFilePath(given);
-  JobFileResult read = readJobFile(path);
-  if (!read.job) {
-    complain(given, read.error);
+  foundation::Result<JobDescription> read = readJobFile(path);
+  if (!read) {
+    complain(given, read.error().message);
     return kFailed;
   }
-  const JobDescription& job = *read.job;
+  const JobDescription& job = *read;
   int status = 0;
   if (writeOverride) {
     if (!recordOverride(job.label, false)) status = kFailed;
@@ -127,11 +127,11 @@ int load(JobRegistry& registry, const std::string& given, bool writeOverride) {
 
 int unload(JobRegistry& registry, const std::string& given, bool writeOverride) {
   std::string path = jobFilePath(given);
-  JobFileResult read = readJobFile(path);
+  foundation::Result<JobDescription> read = readJobFile(path);
   std::optional<LoadedJob> loaded;
   std::string label;
-  if (read.job) {
-    label = read.job->label;
+  if (read) {
+    label = read->label;
     loaded = registry.find(label);
   } else if ((loaded = registry.findByPath(path))) {
     label = loaded->label;  // the file has gone since it was loaded
@@ -139,7 +139,7 @@ int unload(JobRegistry& registry, const std::string& given, bool writeOverride) 
     // No file and nothing loaded from it: there is nothing to stop, and nothing to say.
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 && errno == ENOENT) return kFailed;
-    complain(given, read.error);
+    complain(given, read.error().message);
     return kFailed;
   }
   int status = 0;
@@ -223,12 +223,12 @@ int bootstrap(JobRegistry& registry, const std::vector<std::string>& arguments) 
     }
     for (const std::string& file : *files) {
       const std::string& name = folder ? file : *given;
-      JobFileResult read = readJobFile(file);
-      if (!read.job) {
-        complain(name, read.error);
+      foundation::Result<JobDescription> read = readJobFile(file);
+      if (!read) {
+        complain(name, read.error().message);
         note(kFailed);
-      } else if (loadsAtGraphicalLogin(*read.job)) {
-        note(start(registry, name, file, *read.job, true));
+      } else if (loadsAtGraphicalLogin(*read)) {
+        note(start(registry, name, file, *read, true));
       }
     }
   }

@@ -92,9 +92,9 @@ bool savePng(XImage& image, const std::string& path) {
                  cairo_status_to_string(status));
     return false;
   }
-  if (!foundation::writeFileAtomically(path, png)) {
+  if (foundation::Result<void> written = foundation::writeFileAtomically(path, png); !written) {
     std::fprintf(stderr, "screencapture: cannot write %s: %s\n", path.c_str(),
-                 std::strerror(errno));
+                 std::strerror(written.error().code));
     return false;
   }
   return true;

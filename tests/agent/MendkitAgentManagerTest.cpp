@@ -123,24 +123,24 @@ TEST_F(InstallTest, TheJobFileHoldsEveryTemplateKeyAndTheSixArguments) {
   std::optional<std::string> text = readFile(jobFile());
   ASSERT_TRUE(text.has_value());
   EXPECT_EQ(text->rfind("<?xml", 0), 0u) << *text;
-  std::optional<PlistValue> written = foundation::readPropertyListFile(jobFile());
-  ASSERT_TRUE(written.has_value());
+  auto written = foundation::readPropertyListFile(jobFile());
+  ASSERT_TRUE(written.ok());
   PlistDictionary expected = sampleTemplate();
   expected["ProgramArguments"] = expectedArguments();
   EXPECT_EQ(*written, PlistValue(expected));
 }
 
 TEST_F(InstallTest, TheShippedTemplateInstallsUnderItsLabelAndIsNotRestartedByLaunchd) {
-  std::optional<PlistValue> shipped = foundation::readPropertyListFile(MENDKIT_JOB_TEMPLATE);
-  ASSERT_TRUE(shipped.has_value() && shipped->dictionary());
+  auto shipped = foundation::readPropertyListFile(MENDKIT_JOB_TEMPLATE);
+  ASSERT_TRUE(shipped.ok() && shipped->dictionary());
   ASSERT_NE(shipped->objectForKey("Label"), nullptr);
   EXPECT_EQ(*shipped->objectForKey("Label"), PlistValue(kLabel));
   const PlistValue* keepAlive = shipped->objectForKey("KeepAlive");
   EXPECT_TRUE(!keepAlive || keepAlive->boolValue() == false);
 
   MendkitAgentManager::installLaunchAgent(std::string(MENDKIT_JOB_TEMPLATE));
-  std::optional<PlistValue> written = foundation::readPropertyListFile(jobFile());
-  ASSERT_TRUE(written.has_value());
+  auto written = foundation::readPropertyListFile(jobFile());
+  ASSERT_TRUE(written.ok());
   PlistDictionary expected = *shipped->dictionary();
   expected["ProgramArguments"] = expectedArguments();
   EXPECT_EQ(*written, PlistValue(expected));
@@ -150,8 +150,8 @@ TEST_F(InstallTest, TheTemplatesProgramArgumentsAreReplacedWhole) {
   PlistDictionary job = sampleTemplate();
   job["ProgramArguments"] = PlistArray{"/bin/false", "a", "b", "c", "d", "e", "f", "g"};
   MendkitAgentManager::installLaunchAgent(writeTemplate(job));
-  std::optional<PlistValue> written = foundation::readPropertyListFile(jobFile());
-  ASSERT_TRUE(written.has_value());
+  auto written = foundation::readPropertyListFile(jobFile());
+  ASSERT_TRUE(written.ok());
   ASSERT_NE(written->objectForKey("ProgramArguments"), nullptr);
   EXPECT_EQ(*written->objectForKey("ProgramArguments"), PlistValue(expectedArguments()));
 }
@@ -188,7 +188,8 @@ TEST_F(InstallTest, AnUnreadableTemplateDoesNothingAndLogsNothing) {
             "</plist>");
   std::string noLabel = writeTemplate(PlistDictionary{{"RunAtLoad", true}});
   std::string numberLabel = sandbox.base() + "/number.plist";
-  foundation::writePropertyListFile(numberLabel, PlistValue(PlistDictionary{{"Label", 5}}));
+  ASSERT_TRUE(
+      foundation::writePropertyListFile(numberLabel, PlistValue(PlistDictionary{{"Label", 5}})));
   const std::optional<std::string> templates[] = {std::nullopt,
                                                   sandbox.base() + "/missing.plist",
                                                   sandbox.base() + "/garbage.plist",
@@ -266,7 +267,7 @@ TEST_F(InstallTest, TheJobFileAppearsWholeOrNotAtAll) {
 
   MendkitAgentManager::installLaunchAgent(templatePath);
   EXPECT_EQ(entries(), std::vector<std::string>{std::string(kLabel) + ".plist"});
-  std::optional<PlistValue> job = foundation::readPropertyListFile(jobFile());
+  auto job = foundation::readPropertyListFile(jobFile());
   ASSERT_TRUE(job);
   const PlistValue* arguments = job->objectForKey("ProgramArguments");
   ASSERT_TRUE(arguments);

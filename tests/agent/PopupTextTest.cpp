@@ -254,7 +254,7 @@ TEST_F(PopupTextTest, PublishingSavesOnceAfterEveryKeyAndCaptionsFollowAtOnce) {
   size_t savedEarly = 0;
   auto id = standard.addChangeObserver([&](std::string_view key) {
     announced.emplace_back(key);
-    std::optional<foundation::PlistValue> onDisk = foundation::readPropertyListFile(file);
+    auto onDisk = foundation::readPropertyListFile(file);
     if (onDisk && onDisk->objectForKey("Open_Mendkit")) ++savedEarly;
   });
   EXPECT_EQ(accept->title(), "layout title");
@@ -263,7 +263,7 @@ TEST_F(PopupTextTest, PublishingSavesOnceAfterEveryKeyAndCaptionsFollowAtOnce) {
 
   EXPECT_EQ(announced.size(), 8u) << "every pair is set";
   EXPECT_EQ(savedEarly, 0u) << "the file is written once, after the last key";
-  std::optional<foundation::PlistValue> onDisk = foundation::readPropertyListFile(file);
+  auto onDisk = foundation::readPropertyListFile(file);
   ASSERT_TRUE(onDisk);
   EXPECT_EQ(*onDisk->objectForKey("Not_Now")->string(), "Not Now");
   EXPECT_EQ(accept->title(), "Open Mendkit") << "without running the main queue";

@@ -190,7 +190,7 @@ TEST_F(PopupWindowTest, AcceptOpensMendkitWithItsPathAsOneWordAndSendsItsEventBe
   foundation::PlistDictionary config;
   config["MendkitBundlePath"] = foundation::PlistValue(path);
   writeFile(sandbox.inHome("Library/Application Support/Mendkit/config.plist"),
-            foundation::propertyListXml(foundation::PlistValue(config)).value_or(""));
+            foundation::propertyListXml(foundation::PlistValue(config)).valueOr(""));
   writeFile(sandbox.inRoot("usr/bin/open"),
             "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done >> \"$HOME/opened\"\n");
   ASSERT_EQ(chmod(sandbox.inRoot("usr/bin/open").c_str(), 0755), 0);

@@ -98,8 +98,7 @@ class RulesTest : public testing_support::HomeTest {
   }
 
   std::optional<std::string> storedDigest() {
-    std::optional<foundation::PlistValue> file =
-        foundation::readPropertyListFile(foundation::UserDefaults::standard().path());
+    auto file = foundation::readPropertyListFile(foundation::UserDefaults::standard().path());
     if (!file || !file->objectForKey("LastFileSha1")) return std::nullopt;
     const std::string* text = file->objectForKey("LastFileSha1")->string();
     return text ? std::optional<std::string>(*text) : std::nullopt;

@@ -197,7 +197,7 @@ std::string udifImage(const std::string& partition) {
   foundation::PlistDictionary blocks{{"blkx", foundation::PlistArray{entry}}};
   std::string plist =
       foundation::propertyListXml(foundation::PlistDictionary{{"resource-fork", blocks}})
-          .value_or("");
+          .valueOr("");
   std::string trailer(512, '\0');
   trailer.replace(0, 4, "koly");
   put(trailer, 4, 4, 4), put(trailer, 8, 512, 4), put(trailer, 12, 1, 4);

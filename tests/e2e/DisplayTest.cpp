@@ -62,7 +62,7 @@ class AgentDisplay : public testing_support::HomeTest {
     return sandbox.inHome("Library/Preferences/" + std::string(kLabel) + ".plist");
   }
   bool stored(const char* key) const {
-    std::optional<foundation::PlistValue> defaults = foundation::readPropertyListFile(settings());
+    auto defaults = foundation::readPropertyListFile(settings());
     return defaults && defaults->objectForKey(key);
   }
 

@@ -36,7 +36,7 @@ class InstallerModes : public testing_support::HomeTest {
     return lstat(path.c_str(), &info) == 0;
   }
   std::optional<PlistValue> defaults() const {
-    return foundation::readPropertyListFile(defaultsPath());
+    return foundation::readPropertyListFile(defaultsPath()).toOptional();
   }
 };
 

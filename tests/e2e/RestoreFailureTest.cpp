@@ -60,7 +60,7 @@ class RestoreFailure : public testing_support::HomeTest {
     return sandbox.inHome("Library/LaunchAgents/" + std::string(kLabel) + ".plist");
   }
   std::optional<std::string> storedDigest() const {
-    std::optional<foundation::PlistValue> defaults = foundation::readPropertyListFile(
+    auto defaults = foundation::readPropertyListFile(
         sandbox.inHome("Library/Preferences/" + std::string(kLabel) + ".plist"));
     const foundation::PlistValue* digest =
         defaults ? defaults->objectForKey("LastFileSha1") : nullptr;

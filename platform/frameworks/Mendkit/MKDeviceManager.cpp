@@ -8,13 +8,13 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 
 #include "foundation/DirectoryStream.h"
 #include "foundation/FileDescriptor.h"
+#include "foundation/Mutex.h"
 
 namespace {
 
@@ -84,9 +84,10 @@ Found scan() {
 
 // A token for `port` that stays the same for the life of the process.
 const void* tokenOfPort(const std::string& port) {
-  static std::mutex s_mutex;
-  static std::set<std::string>* s_ports = new std::set<std::string>();  // never destroyed
-  std::lock_guard<std::mutex> guard(s_mutex);
+  static foundation::Mutex s_mutex;
+  static std::set<std::string>* s_ports PT_GUARDED_BY(s_mutex) =
+      new std::set<std::string>();  // never destroyed
+  foundation::MutexLock guard(s_mutex);
   return &*s_ports->insert(port).first;
 }
 

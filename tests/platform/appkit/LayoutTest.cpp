@@ -379,7 +379,7 @@ TEST_F(LayoutTest, BindingToTheDefaultsFollowsThemAtOnceAndWritesTheUsersChangeT
 
   button->userSetsTitle("clicked");
   EXPECT_EQ(titles.count, 2) << "the write to the defaults must not echo back";
-  std::optional<PlistValue> file = foundation::readPropertyListFile(defaults.path());
+  auto file = foundation::readPropertyListFile(defaults.path());
   ASSERT_TRUE(file && file->dictionary()) << defaults.path();
   EXPECT_EQ(file->dictionary()->at("Caption"), PlistValue("clicked"));
 

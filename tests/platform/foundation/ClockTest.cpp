@@ -30,17 +30,17 @@ TEST(ManualClock, UninstallingRestoresTheSystemClock) {
 
 TEST(ManualClock, WaiterWakesOnlyWhenTimeReachesItsDeadline) {
   ManualClock clock;
-  std::mutex mutex;
+  foundation::Mutex mutex;
   bool done = false;
   const double deadline = clock.uptime() + 10;
   std::thread waiter([&] {
-    std::unique_lock<std::mutex> lock(mutex);
+    foundation::MutexLock lock(mutex);
     while (clock.uptime() < deadline) clock.waitUntil(lock, deadline);
     done = true;
   });
   clock.advance(4);
   {
-    std::lock_guard<std::mutex> guard(mutex);
+    foundation::MutexLock guard(mutex);
     EXPECT_FALSE(done);
   }
   clock.advance(6);
@@ -50,14 +50,14 @@ TEST(ManualClock, WaiterWakesOnlyWhenTimeReachesItsDeadline) {
 
 TEST(ManualClock, NotifyWakesAWaiterWithAFarDeadline) {
   ManualClock clock;
-  std::mutex mutex;
+  foundation::Mutex mutex;
   bool stop = false;
   std::thread waiter([&] {
-    std::unique_lock<std::mutex> lock(mutex);
+    foundation::MutexLock lock(mutex);
     while (!stop) clock.waitUntil(lock, 1e12);
   });
   {
-    std::lock_guard<std::mutex> guard(mutex);
+    foundation::MutexLock guard(mutex);
     stop = true;
   }
   clock.notifyWaiters();

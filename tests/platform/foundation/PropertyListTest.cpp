@@ -159,8 +159,9 @@ TEST(PropertyList, BinaryDatesKeepFractions) {
 }
 
 TEST(PropertyList, DateOutsideTheFormatsRangeIsNotWritten) {
-  std::string whyNot;
-  EXPECT_FALSE(propertyListXml(PlistValue(PlistDictionary{{"d", Date{1e12}}}), &whyNot));
+  auto refused = propertyListXml(PlistValue(PlistDictionary{{"d", Date{1e12}}}));
+  ASSERT_FALSE(refused);
+  const std::string& whyNot = refused.error().message;
   EXPECT_NE(whyNot.find("date"), std::string::npos) << whyNot;
   EXPECT_FALSE(propertyListXml(PlistValue(Date{std::nan("")})));
 }
@@ -234,8 +235,9 @@ TEST(PropertyList, ExtremeNumbersAndEmptyDataSurviveXml) {
 }
 
 TEST(PropertyList, NulCharactersAreRefusedNotCut) {
-  std::string whyNot;
-  EXPECT_FALSE(propertyListXml(PlistValue(std::string("a\0b", 3)), &whyNot));
+  auto refused = propertyListXml(PlistValue(std::string("a\0b", 3)));
+  ASSERT_FALSE(refused);
+  const std::string& whyNot = refused.error().message;
   EXPECT_NE(whyNot.find("NUL"), std::string::npos) << whyNot;
   EXPECT_FALSE(propertyListXml(PlistValue(PlistDictionary{{std::string("k\0ey", 4), 1}})));
   EXPECT_FALSE(parsePropertyList("<plist><string>a\0b</string></plist>"sv));

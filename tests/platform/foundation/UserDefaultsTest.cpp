@@ -52,7 +52,7 @@ class UserDefaultsTest : public HomeTest {
     return sandbox.inHome("Library/Preferences/" + domain + ".plist");
   }
   PlistDictionary fileContents(const std::string& path) {
-    std::optional<PlistValue> root = readPropertyListFile(path);
+    auto root = readPropertyListFile(path);
     EXPECT_TRUE(root && root->dictionary()) << path << " does not hold a dictionary";
     return root && root->dictionary() ? *root->dictionary() : PlistDictionary{};
   }
@@ -365,7 +365,7 @@ TEST_F(UserDefaultsTest, AWriterKilledAtAnyMomentLeavesAWholeFile) {
       ASSERT_EQ(known, 0) << "the file vanished in round " << round;
       continue;
     }
-    std::optional<PlistValue> root = readPropertyListFile(path);
+    auto root = readPropertyListFile(path);
     ASSERT_TRUE(root && root->dictionary()) << "torn file in round " << round;
     std::int64_t value = root->objectForKey("Counter")->integerValue().value_or(-1);
     ASSERT_TRUE(value == acknowledged || value == acknowledged + 1)

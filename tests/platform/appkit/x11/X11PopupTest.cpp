@@ -262,7 +262,7 @@ class X11PopUpClicks : public testing_support::HomeTest {
   }
 
   std::optional<bool> neverPopDialog() const {
-    std::optional<foundation::PlistValue> defaults = foundation::readPropertyListFile(
+    auto defaults = foundation::readPropertyListFile(
         sandbox.inHome("Library/Preferences/com.kelvanoria.Mendkit.agent.plist"));
     const foundation::PlistValue* flag =
         defaults ? defaults->objectForKey("NeverPopDialog") : nullptr;
