@@ -42,7 +42,7 @@ void AppDelegate::needPopDialog(std::int64_t style) {
   // A showing counts once the pop-up is really on the screen: not while a screen lock holds it
   // back, and not at all if it is hidden before.
   if (window) {
-    window->whenOnScreen([this, style, alive = _lifetime.watch()] {
+    window->whenOnScreen([style, alive = _lifetime.watch()] {
       if (!alive.expired()) KVLogManager->asyncSendLog(eventCode(kShown, style));
     });
   }

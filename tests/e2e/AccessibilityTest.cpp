@@ -244,7 +244,7 @@ TEST_F(AccessiblePopUp, TheCheckBoxActionStoresNeverShowAgain) {
   EXPECT_FALSE(hasState(box.get(), ATSPI_STATE_CHECKED));
   ASSERT_TRUE(click(box.get()));
   auto stored = [&] {
-    std::optional<foundation::PlistValue> defaults = foundation::readPropertyListFile(
+    auto defaults = foundation::readPropertyListFile(
         sandbox.inHome("Library/Preferences/com.kelvanoria.Mendkit.agent.plist"));
     const foundation::PlistValue* flag =
         defaults ? defaults->objectForKey("NeverPopDialog") : nullptr;

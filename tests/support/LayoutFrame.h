@@ -16,7 +16,7 @@ struct LayoutFrame {
 // The frame of the layout object `id` in the window layout of the bundle at `bundle`; nullopt
 // when it has none.
 inline std::optional<LayoutFrame> layoutFrame(const std::string& bundle, const std::string& id) {
-  const std::optional<foundation::PlistValue> layout =
+  const auto layout =
       foundation::readPropertyListFile(bundle + "/Contents/Resources/MainMenu.layout");
   const foundation::PlistValue* objects = layout ? layout->objectForKey("Objects") : nullptr;
   if (!objects || !objects->array()) return std::nullopt;
