@@ -1,6 +1,7 @@
 #include "appkit/WindowBackendChoice.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -52,6 +53,9 @@ std::atomic<bool> s_sharedShows{false};
 std::atomic<bool> s_displayAnswered{false};
 std::atomic<bool> s_noDisplayLogged{false};
 std::atomic<bool> s_noWaylandLogged{false};
+// The compositor answered without what a pop-up needs: asking it again each tick would only wake
+// it (and every desktop without the layer shell would pay for that), so it is not asked again.
+std::atomic<bool> s_waylandLacksLayerShell{false};
 std::function<void()> s_onDisplayLost;
 
 void logNoDisplayOnce(const std::string& why) {
@@ -74,10 +78,11 @@ void logNoWaylandOnce(const StartEnvironment& environment, const std::string& wh
 
 // Whether the compositor of WAYLAND_DISPLAY would take windows now; says why not once.
 bool waylandAnswers(const StartEnvironment& environment) {
-  if (!environment.wayland) return false;
+  if (!environment.wayland || s_waylandLacksLayerShell.load()) return false;
 #ifdef APPKIT_HAS_WAYLAND
   foundation::Result<void> answered = WaylandBackend::probe(kProbeLimit);
   if (answered) return true;
+  if (answered.error().code == ENOTSUP) s_waylandLacksLayerShell.store(true);
   logNoWaylandOnce(environment, answered.error().message);
 #else
   logNoWaylandOnce(environment, "this build has no Wayland backend");
@@ -103,9 +108,10 @@ std::unique_ptr<WindowBackend> WindowBackendChoice::make() {
   const StartEnvironment& environment = startEnvironment();
   if (environment.offScreen) return std::make_unique<HeadlessBackend>();
 #ifdef APPKIT_HAS_WAYLAND
-  if (environment.wayland) {
+  if (environment.wayland && !s_waylandLacksLayerShell.load()) {
     auto wayland = WaylandBackend::open(kProbeLimit, reportDisplayLost);
     if (wayland) return std::move(wayland).value();
+    if (wayland.error().code == ENOTSUP) s_waylandLacksLayerShell.store(true);
     logNoWaylandOnce(environment, wayland.error().message);
   }
 #else

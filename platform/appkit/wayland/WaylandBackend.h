@@ -18,8 +18,8 @@ class WaylandConnection;
 class WaylandBackend final : public WindowBackend {
  public:
   // A backend on the compositor of WAYLAND_DISPLAY, or why there is none (it does not answer
-  // within `limit`, or lacks the layer shell). `onConnectionLost` is called once, from the main
-  // queue, if the connection breaks later.
+  // within `limit`, or lacks the layer shell: then the error's code is ENOTSUP, for good).
+  // `onConnectionLost` is called once, from the main queue, if the connection breaks later.
   static foundation::Result<std::unique_ptr<WaylandBackend>> open(
       foundation::TimeInterval limit, std::function<void()> onConnectionLost);
   // Whether open() would succeed now (the connection is not kept). Any thread.

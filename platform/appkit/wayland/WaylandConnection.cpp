@@ -76,8 +76,11 @@ foundation::Result<std::shared_ptr<WaylandConnection>> WaylandConnection::connec
   if (!w.roundtrip(limit) || !w.roundtrip(limit))
     return foundation::Error{"the Wayland compositor does not answer"};
   if (!w._compositor || !w._shm)
-    return foundation::Error{"the Wayland compositor offers no shared-memory surfaces"};
-  if (!w._layerShell) return foundation::Error{"the Wayland compositor offers no layer shell"};
+    return foundation::Error{"the Wayland compositor offers no shared-memory surfaces", ENOTSUP,
+                             "wl_registry"};
+  if (!w._layerShell)
+    return foundation::Error{"the Wayland compositor offers no layer shell", ENOTSUP,
+                             "wl_registry"};
   return connection;
 }
 

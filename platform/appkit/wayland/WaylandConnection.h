@@ -33,7 +33,9 @@ class WaylandConnection {
  public:
   // A connection whose compositor answered within `limit` and offers what a pop-up needs
   // (compositor, shared memory, layer shell), registered with the main run loop; otherwise why
-  // not. `onLost` is posted to the main queue once, if the connection breaks later.
+  // not. `onLost` is posted to the main queue once, if the connection breaks later. An error
+  // whose code is ENOTSUP says the compositor answered but lacks what a pop-up needs, which does
+  // not change while it runs.
   static foundation::Result<std::shared_ptr<WaylandConnection>> open(foundation::TimeInterval limit,
                                                                      std::function<void()> onLost);
   // Whether open() would succeed now, without keeping the connection. Any thread.
