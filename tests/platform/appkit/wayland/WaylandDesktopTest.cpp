@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -307,39 +306,18 @@ class Weston : public HeadlessCompositor {
 };
 
 TEST_F(Weston, WithoutTheLayerShellThePopUpGoesToX11) {
-  if (access("/usr/bin/weston", X_OK) != 0 || access("/usr/bin/Xwayland", X_OK) != 0)
-    GTEST_SKIP() << "weston or Xwayland is not installed";
+  if (access("/usr/bin/weston", X_OK) != 0) GTEST_SKIP() << "weston is not installed";
   if (!makeRuntime()) GTEST_SKIP() << _why;
   const std::string log = _runtime + "/weston.log";
   std::vector<std::string> weston = {"/usr/bin/weston", "--backend=headless-backend.so",
                                      "--socket=" + socketName(), "--idle-time=0", "--log=" + log};
-  auto withXWayland = weston;
-  withXWayland.push_back("--xwayland");
-  if (!start(withXWayland, {})) GTEST_SKIP() << _why;
-  // Weston says which X display its XWayland listens on. It tries :0 only, and ends where another
-  // X server has that: it is then started again without, and a private X server stands in (to
-  // the agent both are X displays).
-  std::smatch found;
-  const std::regex listening("listening on display (:[0-9]+)");
-  std::string text;
-  ASSERT_TRUE(eventually(
-      [&] {
-        text = testing_support::readFile(log).value_or("");
-        return std::regex_search(text, found, listening) ||
-               text.find("failed to bind") != std::string::npos;
-      },
-      10))
-      << text;
-  std::unique_ptr<VirtualDisplay> standIn;
-  std::string display = found.empty() ? "" : found[1].str();
-  if (display.empty()) {
-    _compositor.reset();
-    fs::remove(_runtime + "/" + socketName());
-    if (!start(weston, {})) GTEST_SKIP() << _why;
-    standIn = std::make_unique<VirtualDisplay>();
-    if (!standIn->available()) GTEST_SKIP() << standIn->why();
-    display = standIn->name();
-  }
+  // Weston's XWayland takes display :0 whenever it is free, where the private X servers of the
+  // other desktop tests may start at the same moment; a private X server stands in for it (to the
+  // agent both are X displays).
+  if (!start(weston, {})) GTEST_SKIP() << _why;
+  VirtualDisplay standIn;
+  if (!standIn.available()) GTEST_SKIP() << standIn.why();
+  const std::string display = standIn.name();
   startAgent({"DISPLAY=" + display});
   EXPECT_TRUE(spoolGets(10210)) << "the pop-up was not shown";
   EXPECT_TRUE(_agent->awaitOutput("offers no layer shell", 1) &&
