@@ -7,7 +7,7 @@
 #include "Rules.h"
 #include "ServiceConfig.h"
 #include "appkit/Application.h"
-#include "appkit/TextLayout.h"
+#include "appkit/Window.h"
 #include "appkit/WindowBackendChoice.h"
 #include "dispatch/GlobalQueue.h"
 #include "dispatch/Time.h"
@@ -19,9 +19,10 @@ namespace {
 
 constexpr std::int64_t kTickIntervalNanoseconds = 10 * dispatch::kNanosecondsPerSecond;
 
-// A pop-up may be requested in this tick: what its first frame would wait for is loaded here, on
-// the tick's queue, instead of on the main thread once it shows. Days without one keep that memory.
-void loadFontsForAPopUp() { appkit::TextLayout::loadFontsAhead(); }
+// A pop-up may be requested in this tick: the idle main thread sets up the fonts and the display's
+// drawing while the tick's probes run, so that the pop-up's first frame does not wait for them.
+// Days without one keep that memory.
+void prepareForAPopUp() { appkit::Window::prepareSoon(); }
 
 }  // namespace
 
@@ -32,14 +33,14 @@ AppDelegate::CheckProbes AppDelegate::systemProbes() {
       .rulesForiTunesRepairError =
           [](std::optional<std::string>* word) {
             if (!Rules::logsMayShowRepairError()) return false;
-            loadFontsForAPopUp();
+            prepareForAPopUp();
             return Rules::rulesForiTunesRepairError(word);
           },
       .deviceHandle = [] { return MKDeviceManager::shared()->deviceHandle(); },
       .whetherBlueScreen =
           [] {
             const bool error = MKDeviceManager::shared()->whetherBlueScreen();
-            if (error) loadFontsForAPopUp();
+            if (error) prepareForAPopUp();
             return error;
           },
       .mendkitIsRemoved = Rules::mendkitIsRemoved,

@@ -190,9 +190,12 @@ class Scheduler {
     if (_timer) return;
     double interval = WindowBackend::shared().refreshInterval().inSeconds();
     if (!(interval > 0)) interval = 1.0 / 60;
-    // The first step half a refresh in: a new animation shows its first move sooner.
+    // A frame reaches the screen on average half a refresh after it is drawn, so each step shows
+    // the animation as it will be then. The first step comes at once: a new animation already
+    // moves in its first frame.
+    _lead = interval / 2;
     _timer =
-        RunLoop::main().addTimer(foundation::TimeInterval::seconds(interval / 2),
+        RunLoop::main().addTimer(foundation::TimeInterval::seconds(0),
                                  foundation::TimeInterval::seconds(interval), [this] { step(); });
   }
 
@@ -203,7 +206,7 @@ class Scheduler {
   }
 
   void step() {
-    double now = foundation::Clock::current().uptime();
+    double now = foundation::Clock::current().uptime() + _lead;
     _stepping = true;
     _steps.clear();
     std::vector<std::shared_ptr<AnimationGroup>> finished;
@@ -250,6 +253,7 @@ class Scheduler {
   std::vector<Step> _steps;
   std::vector<AnimatedWindow*> _presenting;  // null once the window is gone
   RunLoop::SourceId _timer = 0;
+  double _lead = 0;  // seconds from a step to the moment its frame is seen
   bool _stepping = false;
   bool _flushQueued = false;
 };

@@ -1,11 +1,8 @@
 #include "appkit/TextLayout.h"
 
-#include <fontconfig/fontconfig.h>
-
 #include <algorithm>
 #include <cmath>
 #include <deque>
-#include <mutex>
 #include <utility>
 
 #include "appkit/GraphicsContext.h"
@@ -213,45 +210,29 @@ void TextLayout::prepareFonts(double scale) {
   static bool s_prepared = false;
   if (s_prepared || !(scale > 0)) return;
   s_prepared = true;
-  // A sample in the system font at the sizes of captions and messages, laid out and drawn as a
-  // window would draw it: in points, y up, at the window's scale.
-  CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1));
+  // Every printable ASCII character in the system font at the sizes of captions and messages, laid
+  // out and drawn as a window would draw it (in points, y up, at the window's scale) onto a
+  // surface that takes it whole: the glyphs are rendered and cached, not only their fonts loaded.
+  std::string line;
+  for (char c = ' '; c <= '~'; ++c) line += c;
+  const double sizes[] = {12, Font::kSystemFontSize, 14};
+  std::string text;
+  for (std::size_t i = 0; i < std::size(sizes); ++i) text += (i ? "\n" : "") + line;
+  AttributedString sample(text, Font::systemFontOfSize(sizes[0]), Color::blackColor());
+  for (std::size_t i = 1; i < std::size(sizes); ++i)
+    sample.setFont(Font::systemFontOfSize(sizes[i]), TextRange{i * (line.size() + 1), line.size()});
+  const Size extent{1000, 80};
+  CairoSurface surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32,
+                                                  int(std::ceil(extent.width * scale)),
+                                                  int(std::ceil(extent.height * scale))));
   CairoContext cairo(cairo_create(surface.get()));
-  cairo_translate(cairo.get(), 0, 1);
+  cairo_translate(cairo.get(), 0, std::ceil(extent.height * scale));
   cairo_scale(cairo.get(), scale, -scale);
-  {
-    GraphicsContext context(cairo.get(), false);
-    GraphicsContext::Scope scope(context);
-    AttributedString sample("Aa 0", Font::systemFontOfSize(13), Color::blackColor());
-    sample.setFont(Font::systemFontOfSize(14), TextRange{0, 2});
-    sample.setFont(Font::systemFontOfSize(12), TextRange{3, 1});
-    TextLayout layout;
-    layout.setText(sample);
-    layout.drawAt(Point{0, 0});
-  }
-}
-
-void TextLayout::loadFontsAhead() {
-  static std::once_flag s_once;
-  std::call_once(s_once, [] {
-    // Only the font configuration's own calls, which may run on any thread beside pango's: its
-    // configuration and caches, and the system font's match and fallback list as pango asks.
-    if (!FcInit()) return;
-    for (int weight : {FC_WEIGHT_REGULAR, FC_WEIGHT_BOLD}) {
-      FcPattern* pattern = FcPatternCreate();
-      FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("Sans"));
-      FcPatternAddInteger(pattern, FC_WEIGHT, weight);
-      FcPatternAddDouble(pattern, FC_PIXEL_SIZE, 13);
-      FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
-      FcDefaultSubstitute(pattern);
-      FcResult result = FcResultNoMatch;
-      if (FcFontSet* fonts = FcFontSort(nullptr, pattern, FcTrue, nullptr, &result)) {
-        FcFontSetDestroy(fonts);
-      }
-      if (FcPattern* match = FcFontMatch(nullptr, pattern, &result)) FcPatternDestroy(match);
-      FcPatternDestroy(pattern);
-    }
-  });
+  GraphicsContext context(cairo.get(), false);
+  GraphicsContext::Scope scope(context);
+  TextLayout layout;
+  layout.setText(sample);
+  layout.drawInRect(Rect{{0, 0}, extent});
 }
 
 TextLayout::TextLayout() = default;

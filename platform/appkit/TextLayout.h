@@ -64,11 +64,6 @@ class TextLayout {
   // the font configuration, the font map and the system font at the sizes windows use. Main
   // thread; later calls do nothing.
   static void prepareFonts(double scale);
-  // Loads on the calling thread, once per process, the part of prepareFonts's work that the whole
-  // process shares and that may be done beside the main thread's text: the font configuration,
-  // its caches, and the system font's match and fallback list. Any thread; blocks for the loading
-  // (milliseconds to tens of them); later calls do nothing.
-  static void loadFontsAhead();
 
  private:
   struct Pango;

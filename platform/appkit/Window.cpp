@@ -1,6 +1,7 @@
 #include "appkit/Window.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "appkit/AnimationContext.h"
@@ -238,6 +239,17 @@ void Window::orderFront() {
 }
 
 void Window::orderFrontRegardless() { orderFront(); }
+
+void Window::prepareSoon() {
+  static std::atomic<bool> s_asked{false};
+  if (s_asked.exchange(true)) return;
+  dispatch::MainQueue::shared().async([] {
+    WindowBackend& backend = WindowBackend::shared();
+    if (!backend.showsWindows()) return;
+    backend.prepare();
+    TextLayout::prepareFonts(backend.mainScreen().backingScaleFactor);
+  });
+}
 
 void Window::orderOut() {
   APPKIT_ASSERT_MAIN_THREAD();

@@ -140,6 +140,10 @@ class Window : public Responder,
 
   // Registers the layout class "NSWindow" with `registry`.
   static void registerLayoutClasses(ClassRegistry& registry);
+  // Asks the main thread, once per process, to set up as soon as it is free what the process's
+  // first window would otherwise wait for before its first frame: the backend's drawing and the
+  // fonts at the main screen's scale. Any thread; returns at once.
+  static void prepareSoon();
 
   // ViewHost
   Window* hostWindow() override { return this; }

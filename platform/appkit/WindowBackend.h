@@ -87,6 +87,8 @@ class WindowBackend {
   virtual ScreenDescription mainScreen() const = 0;
   // The time between two frames of the display (animation steps).
   virtual foundation::TimeInterval refreshInterval() const = 0;
+  // Sets up, ahead, what the process's first window would otherwise wait for. Main thread.
+  virtual void prepare() {}
   // A window of `frame` (screen points) at `scale`, hidden, or null when none can be made; it
   // reports to `client`, which must outlive it.
   virtual std::unique_ptr<BackendWindow> createWindow(Rect frame, double scale,

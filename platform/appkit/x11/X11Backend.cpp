@@ -1,5 +1,8 @@
 #include "appkit/x11/X11Backend.h"
 
+#include <cairo-xlib.h>
+
+#include "appkit/GraphicsHandles.h"
 #include "appkit/MainThreadCheck.h"
 #include "appkit/x11/X11Connection.h"
 #include "appkit/x11/X11Window.h"
@@ -29,6 +32,15 @@ ScreenDescription X11Backend::mainScreen() const {
 
 foundation::TimeInterval X11Backend::refreshInterval() const {
   return foundation::TimeInterval::seconds(1.0 / 60);
+}
+
+void X11Backend::prepare() {
+  APPKIT_ASSERT_MAIN_THREAD();
+  if (_connection->isLost()) return;
+  // Cairo sets up its state of a display and its screen (extensions, resources, round trips) with
+  // the first surface made on them: a surface of the root window that is never drawn on.
+  CairoSurface(cairo_xlib_surface_create(_connection->display(), _connection->root(),
+                                         _connection->visual(false), 1, 1));
 }
 
 std::unique_ptr<BackendWindow> X11Backend::createWindow(Rect frame, double scale,

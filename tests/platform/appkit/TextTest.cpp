@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 
 #include "Canvas.h"
 #include "appkit/AttributedString.h"
@@ -63,24 +62,6 @@ TEST(TextLayout, ShowsChineseJapaneseKoreanGreekAndCyrillicWithoutMissingGlyphs)
   TextLayout layout;
   layout.setText(AttributedString("a\xF3\xB0\x80\x80"));
   EXPECT_EQ(layout.unknownGlyphsCount(), 1);
-}
-
-// A tick loads the fonts ahead on its own queue while the main thread may be drawing text.
-TEST(TextLayout, FontsLoadedAheadOnAnotherThreadLeaveTheMainThreadsTextAlone) {
-  const AttributedString text("Don’t show again", Font::systemFontOfSize(12), Color::blackColor());
-  TextLayout before;
-  before.setText(text);
-  const double width = before.size().width;
-  ASSERT_GT(width, 0);
-  std::thread ahead([] { TextLayout::loadFontsAhead(); });
-  for (int i = 0; i < 20; ++i) {
-    TextLayout layout;
-    layout.setText(text);
-    EXPECT_EQ(layout.size().width, width);
-    EXPECT_EQ(layout.unknownGlyphsCount(), 0);
-  }
-  ahead.join();
-  TextLayout::loadFontsAhead();
 }
 
 // Twelve T-shaped Cyrillic letters, two bytes each in UTF-8, the middle four red: the red ink must
