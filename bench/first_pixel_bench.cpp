@@ -152,9 +152,12 @@ int showOnce(bool loadAhead) {
   if (!delegate) return 1;
   appkit::RunLoop& loop = appkit::RunLoop::main();
   appkit::WindowBackend::shared();  // run mode opens the display before its first tick
+  const double asked = monotonic();
   if (loadAhead) std::thread([] { appkit::Window::prepareSoon(); }).join();
   while (loop.runOnce()) {
   }
+  if (loadAhead && std::getenv("FIRST_PIXEL_TRACE"))
+    std::fprintf(stderr, "the set-up ahead took %.2f ms\n", (monotonic() - asked) * 1000);
 
   std::atomic<double> seen{-1};
   std::atomic<bool> watching{false};

@@ -11,6 +11,7 @@ run_packages=(
   libplist-dev
   libcairo2-dev libpango1.0-dev libglib2.0-dev
   libx11-dev libxext-dev libxrandr-dev libxfixes-dev libxss-dev libxdamage-dev
+  libx11-xcb-dev
   libatk1.0-dev libatk-bridge2.0-dev
   libwayland-dev libwayland-bin wayland-protocols
   nlohmann-json3-dev

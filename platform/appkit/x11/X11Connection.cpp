@@ -1,5 +1,6 @@
 #include "appkit/x11/X11Connection.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "foundation/Log.h"
 
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xutil.h>
 #include <X11/cursorfont.h>
 #include <X11/extensions/Xfixes.h>
@@ -71,6 +73,32 @@ std::vector<long> cardinals(Display* display, ::Window window, Atom property, At
     values.assign(items, items + count);
   }
   if (data) XFree(data);
+  return values;
+}
+
+// The 32-bit items of `property` on each of `windows`, all asked at once (one wait for the server
+// however many windows); empty for a window that has none or is gone.
+std::vector<std::vector<long>> cardinalsOfEach(Display* display,
+                                               const std::vector<::Window>& windows, Atom property,
+                                               Atom type, long most) {
+  xcb_connection_t* connection = XGetXCBConnection(display);
+  std::vector<xcb_get_property_cookie_t> asked;
+  asked.reserve(windows.size());
+  for (::Window window : windows) {
+    asked.push_back(xcb_get_property(connection, 0, xcb_window_t(window), xcb_atom_t(property),
+                                     xcb_atom_t(type), 0, std::uint32_t(most)));
+  }
+  std::vector<std::vector<long>> values(windows.size());
+  for (std::size_t i = 0; i < asked.size(); ++i) {
+    xcb_generic_error_t* error = nullptr;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, asked[i], &error);
+    std::free(error);
+    if (reply && reply->format == 32) {
+      const auto* items = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+      values[i].assign(items, items + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+  }
   return values;
 }
 
@@ -195,10 +223,13 @@ void X11Connection::refreshLayout() {
       clients.assign(children, children + count);
     if (children) XFree(children);
   }
-  std::vector<Strut> struts;
+  std::vector<::Window> others;
   for (long client : clients) {
-    if (_windows.contains(::Window(client))) continue;
-    std::vector<long> v = cardinals(_display, ::Window(client), _strutPartial, XA_CARDINAL, 12);
+    if (!_windows.contains(::Window(client))) others.push_back(::Window(client));
+  }
+  std::vector<Strut> struts;
+  for (const std::vector<long>& v :
+       cardinalsOfEach(_display, others, _strutPartial, XA_CARDINAL, 12)) {
     if (v.size() < 12) continue;
     struts.push_back(
         Strut{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11]});
@@ -260,20 +291,44 @@ void X11Connection::startWatching() {
       XFree(info);
     }
   }
-  // The windows already shown: a locker may be up before we are.
+  // The windows already shown (a locker may be up before we are), all asked at once: a desktop
+  // has a hundred or more top-level windows, and one round trip each would keep the pop-up waiting.
   _others.clear();
-  ::Window rootReturn = 0, parent = 0, *children = nullptr;
-  unsigned int count = 0;
-  if (XQueryTree(_display, _root, &rootReturn, &parent, &children, &count) && children) {
-    for (unsigned int i = 0; i < count; ++i) {
+  xcb_connection_t* connection = XGetXCBConnection(_display);
+  xcb_generic_error_t* error = nullptr;
+  xcb_query_tree_reply_t* tree =
+      xcb_query_tree_reply(connection, xcb_query_tree(connection, _root), &error);
+  std::free(error);
+  if (tree) {
+    struct Asked {
+      xcb_window_t id;
+      xcb_get_window_attributes_cookie_t attributes;
+      xcb_get_geometry_cookie_t geometry;
+    };
+    std::vector<Asked> asked;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
       if (_windows.contains(children[i])) continue;
-      XWindowAttributes attributes{};
-      if (XGetWindowAttributes(_display, children[i], &attributes) &&
-          attributes.map_state == IsViewable)
-        noteMapped(children[i], attributes);
+      asked.push_back({children[i], xcb_get_window_attributes(connection, children[i]),
+                       xcb_get_geometry(connection, children[i])});
     }
+    for (const Asked& one : asked) {
+      // A window gone meanwhile answers with an error, which is dropped.
+      xcb_get_window_attributes_reply_t* attributes =
+          xcb_get_window_attributes_reply(connection, one.attributes, &error);
+      std::free(error);
+      xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(connection, one.geometry, &error);
+      std::free(error);
+      if (attributes && geometry && attributes->map_state == XCB_MAP_STATE_VIEWABLE) {
+        const int border = 2 * geometry->border_width;
+        noteMapped(one.id, attributes->override_redirect != 0, geometry->x, geometry->y,
+                   geometry->width + border, geometry->height + border);
+      }
+      std::free(attributes);
+      std::free(geometry);
+    }
+    std::free(tree);
   }
-  if (children) XFree(children);
   _raisesInWindow = 0;
   updateLocked();
 }
@@ -292,12 +347,9 @@ bool X11Connection::coversMain(int x, int y, int width, int height) const {
          long(y) + height >= long(main.y) + main.height;
 }
 
-void X11Connection::noteMapped(::Window id, const XWindowAttributes& attributes) {
-  int border = 2 * attributes.border_width;
-  _others[id] = Other{attributes.override_redirect != 0,
-                      attributes.override_redirect &&
-                          coversMain(attributes.x, attributes.y, attributes.width + border,
-                                     attributes.height + border)};
+void X11Connection::noteMapped(::Window id, bool overrideRedirect, int x, int y, int width,
+                               int height) {
+  _others[id] = Other{overrideRedirect, overrideRedirect && coversMain(x, y, width, height)};
 }
 
 void X11Connection::updateLocked() {
@@ -360,7 +412,9 @@ void X11Connection::handleRootEvent(const XEvent& event) {
       if (_windows.contains(map.window)) return;
       XWindowAttributes attributes{};
       if (!XGetWindowAttributes(_display, map.window, &attributes)) return;
-      noteMapped(map.window, attributes);
+      const int border = 2 * attributes.border_width;
+      noteMapped(map.window, attributes.override_redirect != 0, attributes.x, attributes.y,
+                 attributes.width + border, attributes.height + border);
       if (map.override_redirect) {
         updateLocked();
       } else {

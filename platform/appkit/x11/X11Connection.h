@@ -79,7 +79,9 @@ class X11Connection {
   // Whether the override-redirect window at `x`, `y` of `width` × `height` (border included)
   // covers the main monitor.
   bool coversMain(int x, int y, int width, int height) const;
-  void noteMapped(::Window id, const XWindowAttributes& attributes);
+  // A top-level window of another client is shown, at `x`, `y` of `width` × `height` (border
+  // included).
+  void noteMapped(::Window id, bool overrideRedirect, int x, int y, int width, int height);
   void updateLocked();
   void readCompositor();
   void readScale();

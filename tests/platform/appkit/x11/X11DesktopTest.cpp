@@ -21,6 +21,10 @@
 #include "support/TestHome.h"
 #include "support/VirtualDisplay.h"
 
+// Last: its macros (None, Bool) clash with names above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
 using testing_support::ChildOutput;
 using testing_support::eventually;
 using testing_support::Subprocess;
@@ -228,6 +232,27 @@ TEST_F(X11Desktop, TheSlideStaysOnThePrimaryMonitorInEveryLayout) {
       return VirtualDisplay::rgbAt(shot, restLeft + 2, 90) == kDesktop;
     }));
   }
+}
+
+// Without a window manager the panels' struts are read from the top-level windows themselves.
+TEST_F(X11Desktop, APanelAtTheTopKeepsThePopUpBelowIt) {
+  if (!startDisplay(1440, 900, false)) GTEST_SKIP() << display->why();
+  Display* test = display->connection();
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = 0xFF0000;
+  ::Window panel = XCreateWindow(test, DefaultRootWindow(test), 0, 0, 1440, 40, 0, CopyFromParent,
+                                 InputOutput, CopyFromParent, CWBackPixel, &attributes);
+  const long strut[12] = {0, 0, 40, 0, 0, 0, 0, 0, 0, 1439, 0, 0};  // top: 40, across the screen
+  XChangeProperty(test, panel, XInternAtom(test, "_NET_WM_STRUT_PARTIAL", False), XA_CARDINAL, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(strut), 12);
+  XMapWindow(test, panel);
+  XSync(test, False);
+  auto agent = startAgent();
+  EXPECT_TRUE(display->awaitScreen([](cairo_surface_t* shot) {
+    return isPanel(VirtualDisplay::rgbAt(shot, 1440 - 360 + 2, 40 + 90));
+  })) << "no pop-up below the panel";
+  EXPECT_EQ(VirtualDisplay::rgbAt(display->screenshot().get(), 1440 - 200, 20), 0xFF0000u)
+      << "the pop-up covers the panel";
 }
 
 TEST_F(X11Desktop, AtTheSettingsManagersScaleTwoThePopUpIsDrawnAtTwiceItsSizeAndFollowsAChange) {
