@@ -89,7 +89,7 @@ BackendWindow* Window::realizedBackend() {
   // system; none while no window can show.
   WindowBackend& backend = WindowBackend::shared();
   if (!backend.showsWindows()) return nullptr;
-  double scale = backend.mainScreen().backingScaleFactor;
+  double scale = backend.mainScreenScale();
   _scale = scale > 0 ? scale : 1;
   _backend = backend.createWindow(_frame, _scale, *this);
   if (!_backend) return nullptr;
@@ -247,7 +247,7 @@ void Window::prepareSoon() {
     WindowBackend& backend = WindowBackend::shared();
     if (!backend.showsWindows()) return;
     backend.prepare();
-    TextLayout::prepareFonts(backend.mainScreen().backingScaleFactor);
+    TextLayout::prepareFonts(backend.mainScreenScale());
   });
 }
 

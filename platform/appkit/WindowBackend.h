@@ -85,6 +85,8 @@ class WindowBackend {
   // False for the backend of no display: its windows would show nobody anything.
   virtual bool showsWindows() const { return true; }
   virtual ScreenDescription mainScreen() const = 0;
+  // The main screen's backingScaleFactor, which a backend may know without asking the display.
+  virtual double mainScreenScale() const { return mainScreen().backingScaleFactor; }
   // The time between two frames of the display (animation steps).
   virtual foundation::TimeInterval refreshInterval() const = 0;
   // Sets up, ahead, what the process's first window would otherwise wait for. Main thread.

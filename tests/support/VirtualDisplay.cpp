@@ -79,8 +79,8 @@ VirtualDisplay::VirtualDisplay(Options options) {
   posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  std::string geometry =
-      std::to_string(options.width) + "x" + std::to_string(options.height) + "x24";
+  std::string geometry = std::to_string(options.width) + "x" + std::to_string(options.height) +
+                         "x" + std::to_string(options.depth);
   std::vector<std::string> args = {kServer,  "-displayfd", "3",   "-screen", "0",
                                    geometry, "-nolisten",  "tcp", "-noreset"};
   std::vector<char*> argv;
@@ -171,9 +171,20 @@ appkit::CairoSurface VirtualDisplay::screenshot(int left, int top, int width, in
   if (!shot) return owned;
   unsigned char* data = cairo_image_surface_get_data(image);
   int stride = cairo_image_surface_get_stride(image);
+  // Each channel scaled from its mask to 8 bits (a 16-bit display's 5 and 6).
+  auto channel = [](unsigned long pixel, unsigned long mask) -> std::uint32_t {
+    if (!mask) return 0;
+    int shift = __builtin_ctzl(mask);
+    unsigned long most = mask >> shift;
+    return std::uint32_t(((pixel & mask) >> shift) * 255 / most);
+  };
   for (int y = 0; y < height; ++y) {
     auto* row = reinterpret_cast<std::uint32_t*>(data + y * stride);
-    for (int x = 0; x < width; ++x) row[x] = std::uint32_t(XGetPixel(shot, x, y)) & 0xFFFFFF;
+    for (int x = 0; x < width; ++x) {
+      unsigned long pixel = XGetPixel(shot, x, y);
+      row[x] = channel(pixel, shot->red_mask) << 16 | channel(pixel, shot->green_mask) << 8 |
+               channel(pixel, shot->blue_mask);
+    }
   }
   XDestroyImage(shot);
   cairo_surface_mark_dirty(image);

@@ -28,6 +28,7 @@ class VirtualDisplay {
     bool windowManager = false;
     int width = 1440;
     int height = 900;
+    int depth = 24;  // 16: a display of 5-6-5 bits a pixel
   };
   // A monitor of xrandr --setmonitor, in pixels of the root window.
   struct MonitorPlacement {

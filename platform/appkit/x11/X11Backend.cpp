@@ -30,6 +30,12 @@ ScreenDescription X11Backend::mainScreen() const {
   return _connection->layout().screen();
 }
 
+double X11Backend::mainScreenScale() const {
+  APPKIT_ASSERT_MAIN_THREAD();
+  // Followed live from the settings manager: no need to ask the server.
+  return _connection->layout().scale();
+}
+
 foundation::TimeInterval X11Backend::refreshInterval() const {
   return foundation::TimeInterval::seconds(1.0 / 60);
 }

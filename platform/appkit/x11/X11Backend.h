@@ -37,6 +37,7 @@ class X11Backend final : public WindowBackend {
 
   std::string name() const override { return "X11"; }
   ScreenDescription mainScreen() const override;
+  double mainScreenScale() const override;
   foundation::TimeInterval refreshInterval() const override;
   void prepare() override;
   std::unique_ptr<BackendWindow> createWindow(Rect frame, double scale,

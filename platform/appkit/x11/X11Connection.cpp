@@ -76,6 +76,22 @@ std::vector<long> cardinals(Display* display, ::Window window, Atom property, At
   return values;
 }
 
+// Whether a window of `visual` and `depth` takes the pixels of an ARGB32 image surface as they are:
+// 32 bits a pixel, red, green and blue in the bytes where cairo keeps them.
+bool visualTakesFrames(Display* display, const Visual* visual, int depth) {
+  if (!visual || visual->c_class != TrueColor || visual->red_mask != 0xFF0000 ||
+      visual->green_mask != 0xFF00 || visual->blue_mask != 0xFF || (depth != 24 && depth != 32))
+    return false;
+  int count = 0;
+  XPixmapFormatValues* formats = XListPixmapFormats(display, &count);
+  bool wholeWords = false;
+  for (int i = 0; i < count; ++i) {
+    if (formats[i].depth == depth) wholeWords = formats[i].bits_per_pixel == 32;
+  }
+  if (formats) XFree(formats);
+  return wholeWords;
+}
+
 // The 32-bit items of `property` on each of `windows`, all asked at once (one wait for the server
 // however many windows); empty for a window that has none or is gone.
 std::vector<std::vector<long>> cardinalsOfEach(Display* display,
@@ -139,6 +155,8 @@ std::shared_ptr<X11Connection> X11Connection::open(const char* name, std::functi
   x._plainVisual = DefaultVisual(display, x._screen);
   x._plainDepth = DefaultDepth(display, x._screen);
   x._plainColormap = DefaultColormap(display, x._screen);
+  x._argbTakesFrames = x._argbVisual && visualTakesFrames(display, x._argbVisual, 32);
+  x._plainTakesFrames = visualTakesFrames(display, x._plainVisual, x._plainDepth);
   x._handCursor = XCreateFontCursor(display, XC_hand2);
   x._arrowCursor = XCreateFontCursor(display, XC_left_ptr);
   const char* names[] = {"_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_STATE",

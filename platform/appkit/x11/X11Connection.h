@@ -52,6 +52,9 @@ class X11Connection {
   Visual* visual(bool argb) const { return argb ? _argbVisual : _plainVisual; }
   int depth(bool argb) const { return argb ? 32 : _plainDepth; }
   Colormap colormap(bool argb) const { return argb ? _argbColormap : _plainColormap; }
+  // Whether windows of that visual take an ARGB32 frame's pixels as they are (32 bits a pixel,
+  // 8 bits each of red, green and blue where cairo keeps them): put without conversion.
+  bool takesFramesAsTheyAre(bool argb) const { return argb ? _argbTakesFrames : _plainTakesFrames; }
   ::Cursor cursor(Cursor::Kind kind) const;
 
   enum class Name { WindowType, Notification, State, StateAbove, Opacity, Pid, Count };
@@ -93,6 +96,7 @@ class X11Connection {
   Visual* _argbVisual = nullptr;
   Visual* _plainVisual = nullptr;
   int _plainDepth = 0;
+  bool _argbTakesFrames = false, _plainTakesFrames = false;
   Colormap _argbColormap = 0;
   Colormap _plainColormap = 0;
   ::Cursor _handCursor = 0;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -56,6 +57,7 @@ X11Window::~X11Window() {
   if (!_window) return;
   _connection->removeWindow(_window);
   if (_connection->isLost()) return;
+  if (_gc) XFreeGC(_connection->display(), _gc);
   XDestroyWindow(_connection->display(), _window);
   // Flushed now: no run loop pass may follow the last window.
   XFlush(_connection->display());
@@ -107,6 +109,8 @@ void X11Window::build() {
   ::Window previous = _window;
   bool wasMapped = _mapped;
   _surface.reset();
+  if (_gc) XFreeGC(display, _gc);
+  _gc = XCreateGC(display, window, 0, nullptr);
   _window = window;
   _argb = argb;
   _surface.reset(
@@ -274,6 +278,23 @@ void X11Window::paint(int x, int y, int width, int height) {
       for (int column = left; column < right; ++column) out[column] = opaque(in[column]);
     }
     cairo_surface_mark_dirty(source);
+  }
+  if (_gc && _connection->takesFramesAsTheyAre(_argb)) {
+    // Put straight from the frame's memory: no copy into a shared-memory image, whose fresh pages
+    // would keep the first frame of a process waiting.
+    Display* display = _connection->display();
+    XImage* image = XCreateImage(
+        display, _connection->visual(_argb), _connection->depth(_argb), ZPixmap, 0,
+        reinterpret_cast<char*>(cairo_image_surface_get_data(source)), unsigned(frameWidth),
+        unsigned(frameHeight), 32, cairo_image_surface_get_stride(source));
+    if (image) {
+      image->byte_order = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+      XPutImage(display, _window, _gc, image, left, top, left, top, unsigned(right - left),
+                unsigned(bottom - top));
+      image->data = nullptr;  // the frame's, not the image's
+      XDestroyImage(image);
+      return;
+    }
   }
   {
     CairoContext cairo(cairo_create(_surface.get()));

@@ -65,6 +65,7 @@ class X11Window final : public BackendWindow {
   ::Window _window = 0;
   bool _argb = false;
   CairoSurface _surface;    // the window's own pixels
+  GC _gc = nullptr;         // for putting frames into the window
   CairoSurface _lastFrame;  // a reference to the frame last presented
   Rect _frame;
   RootRect _place;

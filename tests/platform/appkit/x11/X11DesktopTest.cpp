@@ -234,6 +234,19 @@ TEST_F(X11Desktop, TheSlideStaysOnThePrimaryMonitorInEveryLayout) {
   }
 }
 
+// A display of 16 bits a pixel takes no frame as it is: the pop-up's pixels are converted.
+TEST_F(X11Desktop, OnASixteenBitDisplayThePopUpShowsInItsColours) {
+  display = std::make_unique<VirtualDisplay>(VirtualDisplay::Options{.depth = 16});
+  if (!display->available()) GTEST_SKIP() << display->why();
+  display->setDesktopColor(0);
+  auto agent = startAgent();
+  EXPECT_TRUE(display->awaitScreen([](cairo_surface_t* shot) {
+    std::uint32_t rgb = VirtualDisplay::rgbAt(shot, 1440 - 360 + 2, 90);
+    int red = rgb >> 16 & 0xFF, green = rgb >> 8 & 0xFF, blue = rgb & 0xFF;
+    return red > 215 && std::abs(red - green) < 8 && std::abs(green - blue) < 8;
+  })) << "no pop-up at the top right";
+}
+
 // Without a window manager the panels' struts are read from the top-level windows themselves.
 TEST_F(X11Desktop, APanelAtTheTopKeepsThePopUpBelowIt) {
   if (!startDisplay(1440, 900, false)) GTEST_SKIP() << display->why();
