@@ -245,7 +245,10 @@ void Window::prepareSoon() {
   if (s_asked.exchange(true)) return;
   dispatch::MainQueue::shared().async([] {
     WindowBackend& backend = WindowBackend::shared();
-    if (!backend.showsWindows()) return;
+    if (!backend.showsWindows()) {
+      s_asked.store(false);  // asked again once a display answers
+      return;
+    }
     backend.prepare();
     TextLayout::prepareFonts(backend.mainScreenScale());
   });
