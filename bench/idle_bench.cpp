@@ -387,6 +387,8 @@ bool openGateRuns(const std::string& folder, double seconds) {
     const pid_t ticker = spawn({ownExecutable(), kTickerArgument}, base + "/ticker.log");
     if (open.pid < 0 || closed.pid < 0 || ticker < 0) {
       std::fprintf(stderr, "cannot start the agents or the ticker\n");
+      for (pid_t started : {open.pid, closed.pid, ticker})
+        if (started > 0) reap(started);
       return false;
     }
     std::this_thread::sleep_until(at(kSteadyFrom));
@@ -503,11 +505,15 @@ int main(int argc, char** argv) {
   const std::string sleepOutput = temp.path() + "/sleep.log";
   pid_t sleeper = spawn({"/bin/sleep", std::to_string(seconds)}, sleepOutput);
   const pid_t ticker = spawn({ownExecutable(), kTickerArgument}, temp.path() + "/ticker.log");
-  for (const Agent& agent : agents) {
-    if (agent.pid < 0 || sleeper < 0 || ticker < 0) {
-      std::fprintf(stderr, "cannot start the agent, sleep or the ticker\n");
-      return 1;
-    }
+  bool failed = sleeper < 0 || ticker < 0;
+  for (const Agent& agent : agents) failed |= agent.pid < 0;
+  if (failed) {
+    std::fprintf(stderr, "cannot start the agent, sleep or the ticker\n");
+    for (const Agent& agent : agents)
+      if (agent.pid > 0) reap(agent.pid);
+    for (pid_t pid : {sleeper, ticker, lockerPid})
+      if (pid > 0) reap(pid);
+    return 1;
   }
   std::this_thread::sleep_until(at(kSteadyFrom));
   for (Agent& agent : agents) agent.from = sample(agent.pid);
