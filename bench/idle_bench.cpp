@@ -405,12 +405,12 @@ bool openGateRuns(const std::string& folder, double seconds) {
     };
     const double openCpu = perMinute(open.from, open.to);
     const double closedCpu = perMinute(closed.from, closed.to);
-    const double floor = perMinute(tickerFrom, tickerTo);
+    const double tickerCpu = perMinute(tickerFrom, tickerTo);
     std::printf("  %-24ld %9.3f %9.3f %9.3f %12.3f %12.3f %9ld %9.0f%s\n", processes, openCpu,
-                closedCpu, floor, openCpu - floor, closedCpu - floor,
+                closedCpu, tickerCpu, openCpu - tickerCpu, closedCpu - tickerCpu,
                 open.to.voluntary - open.from.voluntary, kOpenGateCpuLimitMsPerMinute,
                 open.life.exited || closed.life.exited ? "  an agent ended by itself" : "");
-    ok = ok && !open.life.exited && openCpu - floor <= kOpenGateCpuLimitMsPerMinute;
+    ok = ok && !open.life.exited && openCpu - tickerCpu <= kOpenGateCpuLimitMsPerMinute;
   }
   return ok;
 }
