@@ -58,24 +58,6 @@ std::vector<Monitor> queryMonitors(Display* display, ::Window root) {
   return result;
 }
 
-// The 32-bit items of `property` on `window` (Xlib hands them out as longs).
-std::vector<long> cardinals(Display* display, ::Window window, Atom property, Atom type,
-                            long most = 1024) {
-  Atom actual = None;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char* data = nullptr;
-  std::vector<long> values;
-  if (XGetWindowProperty(display, window, property, 0, most, False, type, &actual, &format, &count,
-                         &after, &data) == Success &&
-      data && format == 32) {
-    const long* items = reinterpret_cast<const long*>(data);
-    values.assign(items, items + count);
-  }
-  if (data) XFree(data);
-  return values;
-}
-
 // Whether a window of `visual` and `depth` takes the pixels of an ARGB32 image surface as they are:
 // 32 bits a pixel, red, green and blue in the bytes where cairo keeps them.
 bool visualTakesFrames(Display* display, const Visual* visual, int depth) {
@@ -92,19 +74,26 @@ bool visualTakesFrames(Display* display, const Visual* visual, int depth) {
   return wholeWords;
 }
 
-// The 32-bit items of `property` on each of `windows`, all asked at once (one wait for the server
-// however many windows); empty for a window that has none or is gone.
-std::vector<std::vector<long>> cardinalsOfEach(Display* display,
-                                               const std::vector<::Window>& windows, Atom property,
-                                               Atom type, long most) {
+// One property to read: its 32-bit items, at most `most` of them, when it is of `type`.
+struct PropertyAsk {
+  ::Window window;
+  Atom property;
+  Atom type;
+  long most;
+};
+
+// The items of each property asked, all asked at once (one wait for the server however many);
+// empty for a property that is absent, of another type, or on a window that is gone.
+std::vector<std::vector<long>> cardinals(Display* display, const std::vector<PropertyAsk>& asks) {
   xcb_connection_t* connection = XGetXCBConnection(display);
   std::vector<xcb_get_property_cookie_t> asked;
-  asked.reserve(windows.size());
-  for (::Window window : windows) {
-    asked.push_back(xcb_get_property(connection, 0, xcb_window_t(window), xcb_atom_t(property),
-                                     xcb_atom_t(type), 0, std::uint32_t(most)));
+  asked.reserve(asks.size());
+  for (const PropertyAsk& ask : asks) {
+    asked.push_back(xcb_get_property(connection, 0, xcb_window_t(ask.window),
+                                     xcb_atom_t(ask.property), xcb_atom_t(ask.type), 0,
+                                     std::uint32_t(ask.most)));
   }
-  std::vector<std::vector<long>> values(windows.size());
+  std::vector<std::vector<long>> values(asks.size());
   for (std::size_t i = 0; i < asked.size(); ++i) {
     xcb_generic_error_t* error = nullptr;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, asked[i], &error);
@@ -224,16 +213,20 @@ void X11Connection::refreshLayout() {
   int width = DisplayWidth(_display, _screen), height = DisplayHeight(_display, _screen);
   _layout = MonitorLayout::choose(queryMonitors(_display, _root), width, height, _layout.scale());
 
+  std::vector<std::vector<long>> root =
+      cardinals(_display, {{_root, _workArea, XA_CARDINAL, 1024},
+                           {_root, _currentDesktop, XA_CARDINAL, 1},
+                           {_root, _clientList, XA_WINDOW, 4096}});
+  const std::vector<long>& areas = root[0];
+  const std::vector<long>& desktop = root[1];
   std::optional<RootRect> area;
-  std::vector<long> areas = cardinals(_display, _root, _workArea, XA_CARDINAL);
-  std::vector<long> desktop = cardinals(_display, _root, _currentDesktop, XA_CARDINAL);
   std::size_t index = desktop.empty() || desktop[0] < 0 ? 0 : std::size_t(desktop[0]);
   if (areas.size() >= 4 * (index + 1)) {
     const long* rect = &areas[4 * index];
     area = RootRect{int(rect[0]), int(rect[1]), int(rect[2]), int(rect[3])};
   }
   // Docks are among the window manager's clients; without one, among the top-level windows.
-  std::vector<long> clients = cardinals(_display, _root, _clientList, XA_WINDOW, 4096);
+  std::vector<long> clients = std::move(root[2]);
   if (clients.empty()) {
     ::Window rootReturn = 0, parent = 0, *children = nullptr;
     unsigned int count = 0;
@@ -241,13 +234,13 @@ void X11Connection::refreshLayout() {
       clients.assign(children, children + count);
     if (children) XFree(children);
   }
-  std::vector<::Window> others;
+  std::vector<PropertyAsk> strutsAsked;
   for (long client : clients) {
-    if (!_windows.contains(::Window(client))) others.push_back(::Window(client));
+    if (!_windows.contains(::Window(client)))
+      strutsAsked.push_back({::Window(client), _strutPartial, XA_CARDINAL, 12});
   }
   std::vector<Strut> struts;
-  for (const std::vector<long>& v :
-       cardinalsOfEach(_display, others, _strutPartial, XA_CARDINAL, 12)) {
+  for (const std::vector<long>& v : cardinals(_display, strutsAsked)) {
     if (v.size() < 12) continue;
     struts.push_back(
         Strut{v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11]});
